@@ -1,0 +1,27 @@
+// What the parts of the toolkit core (window.cpp, controls.cpp, requesters.cpp) need from each
+// other. Not for the viewer or the backends.
+#pragma once
+
+#include <cstdint>
+
+#include "toolkit/backend.h"
+
+namespace tk::core {
+
+// window.cpp
+Backend* backend();                      // null before InitToolkit
+intptr_t NativeWindow(int window);       // the backend's handle, 0 when none
+int ControlParentWindow();               // window that receives new controls, -1 when none
+void RemoveQueuedControlEvents(int control);
+void RemoveQueuedWindowEvents(int window);
+void RemoveBindingsOfWindow(int window);
+bool CurrentEventIsControlEvent(int control); // CurrentEvent is a ControlEvent of control
+void* CurrentEventData();
+
+// controls.cpp
+void InitControls();
+void ReleaseControls();                     // destroys every control
+void DestroyControlsOfWindow(int window);
+void ReleaseCanvasEventData(void* data); // returns a CanvasEventData block to its pool
+
+} // namespace tk::core

@@ -1,0 +1,67 @@
+// Runs every registered benchmark, then prints the registered ratios from this one run.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/bench_ratios.h"
+
+namespace bench {
+namespace {
+
+struct RatioSpec {
+    std::string name, numerator, denominator;
+};
+
+std::vector<RatioSpec>& Ratios() {
+    static std::vector<RatioSpec> ratios;
+    return ratios;
+}
+
+std::vector<std::pair<std::string, double>>& Figures() {
+    static std::vector<std::pair<std::string, double>> figures;
+    return figures;
+}
+
+// Keeps the console output and remembers the time per iteration of every run.
+class CollectingReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                seconds[run.benchmark_name()] = run.GetAdjustedRealTime();
+        }
+    }
+    std::map<std::string, double> seconds;
+};
+
+} // namespace
+
+Ratio::Ratio(const std::string& name, const std::string& numerator,
+             const std::string& denominator) {
+    Ratios().push_back({name, numerator, denominator});
+}
+
+void ReportFigure(const std::string& name, double value) { Figures().push_back({name, value}); }
+
+} // namespace bench
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    bench::CollectingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    for (const auto& ratio : bench::Ratios()) {
+        auto n = reporter.seconds.find(ratio.numerator);
+        auto d = reporter.seconds.find(ratio.denominator);
+        if (n == reporter.seconds.end() || d == reporter.seconds.end() || d->second <= 0) continue;
+        std::printf("%s: %.3f\n", ratio.name.c_str(), n->second / d->second);
+    }
+    for (const auto& figure : bench::Figures())
+        std::printf("%s: %.3f\n", figure.first.c_str(), figure.second);
+    return 0;
+}

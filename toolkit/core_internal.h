@@ -22,6 +22,7 @@ void* CurrentEventData();
 void InitControls();
 void ReleaseControls();                     // destroys every control
 void DestroyControlsOfWindow(int window);
+int ControlWindow(int control);          // window number holding the control, -1 when none
 void ReleaseCanvasEventData(void* data); // returns a CanvasEventData block to its pool
 
 } // namespace tk::core

@@ -17,4 +17,8 @@ void LoadStartupFile();
 // previous file and view stay; the result is then true.
 bool LoadBinaryFile(const tk::Text& path, bool atStartup = false);
 
+// True when the last LoadBinaryFile refused the file and kept the previous one (it could not be
+// opened, is not a regular file, or is too large); the caller then keeps its previous path.
+bool LastLoadRefused();
+
 } // namespace viewer

@@ -1,0 +1,239 @@
+// The event loop: each pass polls five keys, waits for one event or native message, and
+// dispatches it. Every handler that changes what is shown ends with a full repaint.
+#include "viewer/input.h"
+
+#include "toolkit/controls.h"
+#include "toolkit/requesters.h"
+#include "toolkit/window.h"
+#include "viewer/exports.h"
+#include "viewer/loader.h"
+#include "viewer/renderer.h"
+#include "viewer/state.h"
+
+namespace viewer {
+
+namespace {
+
+// Results the viewer keeps as 32-bit values: the low 32 bits, as two's complement.
+int32_t Low32(int64_t value) {
+    return static_cast<int32_t>(static_cast<uint64_t>(value));
+}
+
+int32_t T32(double numerator, double denominator) {
+    return Low32(tk::T(numerator, denominator));
+}
+
+// A key counts once: down now and pressed since the previous poll.
+bool KeyHit(int keyCode) {
+    return tk::AsyncKeyState(keyCode) == static_cast<int32_t>(0xFFFF8001u);
+}
+
+// The offset spin box's range follows the sprite width; its text is reset to "0" while its
+// state keeps its value.
+void SetOffsetRange(int32_t minimum, int32_t maximum) {
+    tk::SetControlAttribute(OffsetSpin, tk::Minimum, minimum);
+    tk::SetControlAttribute(OffsetSpin, tk::Maximum, maximum);
+    tk::SetControlText(OffsetSpin, "0");
+}
+
+void PollKeys() {
+    if (KeyHit(tk::VkEscape)) state.quitRequested = 1; // the pass still waits once more
+    if (KeyHit(tk::VkLeft)) {
+        int32_t w = tk::GetControlState(WidthScroller);
+        if (w > 0) {
+            tk::SetControlState(WidthScroller, w - 1);
+            SetOffsetRange(1 - w, w - 1);
+            RedrawView();
+        }
+    }
+    if (KeyHit(tk::VkRight)) {
+        int32_t w = tk::GetControlState(WidthScroller);
+        if (w < 272) {
+            tk::SetControlState(WidthScroller, w + 1);
+            SetOffsetRange(-w - 1, w + 1);
+            RedrawView();
+        }
+    }
+    if (KeyHit(tk::VkUp)) {
+        int32_t r = tk::GetControlState(RowScroller);
+        tk::SetControlState(RowScroller, r + 1);
+        RedrawView();
+    }
+    if (KeyHit(tk::VkDown)) {
+        int32_t r = tk::GetControlState(RowScroller);
+        if (r > 0) {
+            tk::SetControlState(RowScroller, r - 1);
+            RedrawView();
+        }
+    }
+}
+
+// Sets a spin box to v (state and text) and puts its caret behind the last character.
+void RewriteSpin(int control, int32_t v) {
+    tk::SetControlState(control, v);
+    tk::SetControlText(control, tk::IntegerToText(v));
+    tk::SendKeyToControl(tk::ControlHandle(control), tk::VkEnd);
+    RedrawView();
+}
+
+// The value a spin box event carries: its typed text after a text change, else its state.
+int32_t SpinValue(int control, int32_t subKind) {
+    if (subKind == tk::ChangeEvent) return Low32(tk::TextToInteger(tk::GetControlText(control)));
+    return tk::GetControlState(control);
+}
+
+void HandleCanvas(int32_t subKind) {
+    SelectionRect& sel = state.selection;
+    auto mouseX = static_cast<int32_t>(tk::GetControlAttribute(CanvasView, tk::MouseX));
+    auto mouseY = static_cast<int32_t>(tk::GetControlAttribute(CanvasView, tk::MouseY));
+    switch (subKind) {
+    case tk::LeftButtonDown:
+        sel = SelectionRect{mouseX, mouseY, 0, 0};
+        tk::SetMenuItemDisabled(MainMenu, MenuSaveSelected, 1);
+        RedrawView();
+        break;
+    case tk::MouseMove:
+    case tk::LeftButtonUp: {
+        if ((tk::GetControlAttribute(CanvasView, tk::Buttons) & 1) == 0) break;
+        sel.x2 = mouseX;
+        sel.y2 = mouseY;
+        // A drag wider than the sprite is stored but not shown until it comes back.
+        int64_t wb = tk::T(static_cast<double>(sel.x2) - sel.x1, state.zoom);
+        if (wb > static_cast<int64_t>(state.spriteWidth) * 8) break;
+        RedrawView();
+        if (sel.x2 - sel.x1 > 0 && sel.y2 - sel.y1 > 0)
+            tk::SetMenuItemDisabled(MainMenu, MenuSaveSelected, 0);
+        break;
+    }
+    case tk::RightClick: {
+        // Jump: 480 rows per sprite width across, one row per canvas pixel down.
+        int32_t w = tk::GetControlState(WidthScroller);
+        int64_t t = tk::T(mouseX, 8) * 8;
+        int32_t n = T32(static_cast<double>(t) * 60, w);
+        int32_t row = tk::GetControlState(RowScroller);
+        tk::SetControlState(RowScroller, Low32(int64_t{row} + mouseY + n));
+        RedrawView();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void HandleControl(int control, int32_t subKind) {
+    switch (control) {
+    case DispGoButton: {
+        int64_t d = tk::TextToInteger(tk::GetControlText(DispField));
+        tk::SetControlState(RowScroller, T32(static_cast<double>(Low32(d)), state.spriteWidth));
+        RedrawView();
+        break;
+    }
+    case CanvasView:
+        HandleCanvas(subKind);
+        break;
+    case GridCheck:
+    case MultiColumnsCheck:
+    case InvertCheck:
+    case AlignCheck:
+    case RowScroller:
+        RedrawView();
+        break;
+    case GridXSpin:
+    case GridYSpin: {
+        int32_t v = SpinValue(control, subKind);
+        if (v < 1) v = 1;
+        if (v > 25) v = 25;
+        RewriteSpin(control, v);
+        break;
+    }
+    case OffsetSpin: {
+        int32_t w = tk::GetControlState(WidthScroller);
+        int32_t v = SpinValue(control, subKind);
+        if (v > w) v = w; // no lower bound: any typed offset below the width stays
+        RewriteSpin(control, v);
+        break;
+    }
+    case WidthScroller: {
+        int32_t w = tk::GetControlState(WidthScroller);
+        SetOffsetRange(-w, w);
+        RedrawView();
+        break;
+    }
+    default:
+        break; // typing in DispField waits for the ">" button
+    }
+}
+
+// Loads a path chosen by the person. A file that cannot be loaded leaves the previous file,
+// view and path as they were (the loader has told the person why).
+void LoadChosenFile(const Text& path, const Text& previousPath) {
+    if (!LoadBinaryFile(path)) {
+        state.quitRequested = 1;
+        return;
+    }
+    if (LastLoadRefused()) state.loadedPath = previousPath;
+    RedrawView();
+}
+
+void HandleMenu(int item) {
+    switch (item) {
+    case MenuOpen: {
+        Text previous = state.loadedPath;
+        state.loadedPath = tk::AskOpenFile("Please choose file to load", "", "Any(*.*)", 0);
+        if (!state.loadedPath.empty()) LoadChosenFile(state.loadedPath, previous);
+        break;
+    }
+    case MenuSaveImage:
+        SaveCanvasImage();
+        break;
+    case MenuSaveBinary:
+        SaveBinaryRange();
+        break;
+    case MenuQuit:
+        state.quitRequested = 1;
+        break;
+    case MenuZoom1:
+    case MenuZoom2:
+    case MenuZoom8:
+        state.zoom = item == MenuZoom1 ? 1 : item == MenuZoom2 ? 2 : 8;
+        RedrawView();
+        break;
+    case MenuSaveSelected:
+        SaveSelectedBits();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+void RunLoopPass() {
+    PollKeys();
+    int32_t kind = tk::WaitForEvent();
+    switch (kind) {
+    case tk::CloseEvent:
+        state.quitRequested = 1;
+        break;
+    case tk::DropEvent: {
+        Text previous = state.loadedPath;
+        state.loadedPath = tk::FieldOf(tk::DroppedFiles(), 1, "\n");
+        LoadChosenFile(state.loadedPath, previous);
+        break;
+    }
+    case tk::ControlEvent:
+        HandleControl(tk::EventControl(), tk::EventKind());
+        break;
+    case tk::MenuEvent:
+        HandleMenu(tk::EventMenuItem());
+        break;
+    default:
+        break; // a plain native message: the keys are polled again on the next pass
+    }
+}
+
+void RunEventLoop() {
+    while (state.quitRequested != 1) RunLoopPass();
+}
+
+} // namespace viewer

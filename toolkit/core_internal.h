@@ -9,9 +9,9 @@
 namespace tk::core {
 
 // window.cpp
-Backend* backend();                      // null before InitToolkit
-intptr_t NativeWindow(int window);       // the backend's handle, 0 when none
-int ControlParentWindow();               // window that receives new controls, -1 when none
+Backend* backend();                // null before InitToolkit
+intptr_t NativeWindow(int window); // the backend's handle, 0 when none
+int ControlParentWindow();         // window that receives new controls, -1 when none
 void RemoveQueuedControlEvents(int control);
 void RemoveQueuedWindowEvents(int window);
 void RemoveBindingsOfWindow(int window);
@@ -20,9 +20,10 @@ void* CurrentEventData();
 
 // controls.cpp
 void InitControls();
-void ReleaseControls();                     // destroys every control
+void ReleaseControls(); // destroys every control
 void DestroyControlsOfWindow(int window);
 int ControlWindow(int control);          // window number holding the control, -1 when none
 void ReleaseCanvasEventData(void* data); // returns a CanvasEventData block to its pool
+int CanvasEventDataInUse();              // blocks taken from the pool and not yet returned
 
 } // namespace tk::core

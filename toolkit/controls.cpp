@@ -1,0 +1,846 @@
+// Controls: the control table, the logical state of every kind, and the translation of what the
+// backend reports into ControlEvent postings.
+//
+// Sections: records and the table; the canvas event pool; helpers; creation; reading and
+// changing; focus and keys; backend notifications; start-up and shut-down.
+//
+// Every posting may run bound procedures, and a bound procedure may destroy or re-create the very
+// control that posted. So no code here keeps a Control pointer across a PostEvent: when a second
+// event follows a first, the record is looked up again by number and serial first.
+
+#include "toolkit/controls.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "toolkit/backend.h"
+#include "toolkit/core_internal.h"
+#include "toolkit/window.h"
+
+namespace tk {
+
+namespace {
+
+// ---- Records and the table ------------------------------------------------------------------
+
+constexpr int kTableStep = 50;
+// Control numbers travel as 16-bit identifiers on some platforms; larger numbers are refused so
+// that a stray number cannot make the table grow without bound.
+constexpr int kLargestNumber = 65535;
+constexpr int32_t kDefaultTextLimit = 32767;
+constexpr int32_t kCanvasFallbackWidth = 1;
+constexpr int32_t kWheelStep = 120;
+
+constexpr uint32_t kLeftBit = 1;
+constexpr uint32_t kRightBit = 2;
+constexpr uint32_t kMiddleBit = 4;
+
+struct Control {
+    int number = 0;
+    uint64_t serial = 0; // creation order; also tells a re-created control from its predecessor
+    int kind = 0;
+    int window = -1;
+    int x = 0, y = 0, width = 0, height = 0;
+    int flags = 0;
+    Text text;
+    int32_t state = 0;
+    int32_t minimum = 0, maximum = 0, pageLength = 0;
+    int32_t caret = 0;
+    int32_t textLimit = kDefaultTextLimit;
+    bool enabled = true;
+    std::unique_ptr<Picture> picture; // canvas backing picture
+    bool pointerInside = false;       // canvas: the bit behind MouseEnter
+    bool hasCapture = false;          // canvas: a press on it holds the pointer
+    intptr_t handle = 0;
+};
+
+std::vector<std::unique_ptr<Control>> table;
+uint64_t nextSerial = 1;
+int focusedControl = -1;
+int64_t wheelAccumulator = 0; // shared by all canvases
+
+Control* Find(int number) {
+    if (number < 0 || number >= static_cast<int>(table.size())) return nullptr;
+    return table[number].get();
+}
+
+Control* FindKind(int number, int kind) {
+    Control* c = Find(number);
+    return c != nullptr && c->kind == kind ? c : nullptr;
+}
+
+// The control that still is the one a caller saw before posting (not destroyed, not replaced).
+bool StillAlive(int number, uint64_t serial) {
+    Control* c = Find(number);
+    return c != nullptr && c->serial == serial;
+}
+
+Control* FindByHandle(intptr_t handle) {
+    if (handle == 0) return nullptr;
+    for (auto& c : table) {
+        if (c && c->handle == handle) return c.get();
+    }
+    return nullptr;
+}
+
+// ---- The canvas event pool ------------------------------------------------------------------
+//
+// Every pointer movement over a canvas posts an event with data, so the records come from
+// fixed-size blocks on a free list instead of the general heap. Chunks are only ever added while
+// the toolkit runs; they are given back when no block is out.
+
+struct PoolBlock {
+    CanvasEventData data; // first member: a data pointer is its block's address
+    PoolBlock* next = nullptr;
+    bool taken = false;
+};
+
+constexpr size_t kPoolChunk = 64;
+std::vector<std::unique_ptr<PoolBlock[]>> poolChunks;
+PoolBlock* poolFree = nullptr;
+int poolTaken = 0;
+
+CanvasEventData* TakeEventData() {
+    if (poolFree == nullptr) {
+        std::unique_ptr<PoolBlock[]> chunk(new (std::nothrow) PoolBlock[kPoolChunk]);
+        if (!chunk) return nullptr;
+        for (size_t i = 0; i < kPoolChunk; ++i) {
+            chunk[i].next = poolFree;
+            poolFree = &chunk[i];
+        }
+        poolChunks.push_back(std::move(chunk));
+    }
+    PoolBlock* block = poolFree;
+    poolFree = block->next;
+    block->next = nullptr;
+    block->taken = true;
+    block->data = CanvasEventData{};
+    ++poolTaken;
+    return &block->data;
+}
+
+void GiveBackEventData(void* data) {
+    if (data == nullptr) return;
+    auto* block = reinterpret_cast<PoolBlock*>(data);
+    if (!block->taken) return; // released twice: ignore rather than corrupt the list
+    block->taken = false;
+    block->next = poolFree;
+    poolFree = block;
+    --poolTaken;
+}
+
+void DropPoolIfIdle() {
+    if (poolTaken != 0) return;
+    poolFree = nullptr;
+    poolChunks.clear();
+}
+
+// ---- Helpers --------------------------------------------------------------------------------
+
+struct EventsSuspended {
+    EventsSuspended() { SuspendEvents(); }
+    ~EventsSuspended() { ResumeEvents(); }
+    EventsSuspended(const EventsSuspended&) = delete;
+    EventsSuspended& operator=(const EventsSuspended&) = delete;
+};
+
+int32_t ClampToInt32(int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+bool IsTextKind(int kind) {
+    return kind == KindTextField || kind == KindSpinBox;
+}
+
+// Scroll positions run from minimum to maximum - max(page - 1, 0), never below minimum.
+int32_t ClampScroll(const Control& c, int64_t position) {
+    int64_t low = c.minimum;
+    int64_t high = static_cast<int64_t>(c.maximum) - std::max<int64_t>(c.pageLength - 1, 0);
+    if (high < low) high = low;
+    return static_cast<int32_t>(std::clamp(position, low, high));
+}
+
+// Spin positions run over the range whichever way round its bounds were given.
+int32_t ClampSpin(const Control& c, int64_t position) {
+    int64_t low = std::min(c.minimum, c.maximum);
+    int64_t high = std::max(c.minimum, c.maximum);
+    return static_cast<int32_t>(std::clamp(position, low, high));
+}
+
+ControlView ViewOf(const Control& c, bool withCaret) {
+    ControlView view;
+    view.number = c.number;
+    view.window = c.window;
+    view.kind = c.kind;
+    view.x = c.x;
+    view.y = c.y;
+    view.width = c.width;
+    view.height = c.height;
+    view.flags = c.flags;
+    view.text = c.text;
+    view.state = c.state;
+    view.minimum = c.minimum;
+    view.maximum = c.maximum;
+    view.pageLength = c.pageLength;
+    view.enabled = c.enabled;
+    view.caret = withCaret && IsTextKind(c.kind) ? c.caret : -1;
+    view.picture = c.picture.get();
+    return view;
+}
+
+// Mirrors the record into the native control.
+void Push(const Control& c, bool withCaret = false) {
+    Backend* backend = core::backend();
+    if (backend != nullptr && c.handle != 0) backend->UpdateControl(c.handle, ViewOf(c, withCaret));
+}
+
+void Post(int number, int window, int32_t subKind) {
+    PostEvent(ControlEvent, number, window, subKind, nullptr, nullptr);
+}
+
+bool TakesFocus(const Control& c) {
+    if (!c.enabled) return false;
+    switch (c.kind) {
+    case KindCheckBox:
+    case KindButton:
+    case KindTextField:
+    case KindSpinBox:
+        return true;
+    case KindCanvas:
+        return (c.flags & CanvasKeyboard) != 0;
+    default:
+        return false;
+    }
+}
+
+void GiveFocus(Control& c) {
+    focusedControl = c.number;
+    Backend* backend = core::backend();
+    if (backend != nullptr && c.handle != 0) backend->FocusControl(c.handle);
+}
+
+// Tab order: the window's focusable controls in creation order, wrapping at both ends.
+void MoveFocusIn(int window, bool backwards) {
+    std::vector<Control*> order;
+    for (auto& c : table) {
+        if (c && c->window == window && TakesFocus(*c)) order.push_back(c.get());
+    }
+    if (order.empty()) return;
+    std::sort(order.begin(), order.end(),
+              [](const Control* a, const Control* b) { return a->serial < b->serial; });
+    auto current = std::find_if(order.begin(), order.end(),
+                                [](const Control* c) { return c->number == focusedControl; });
+    Control* next = nullptr;
+    if (current == order.end()) {
+        next = backwards ? order.back() : order.front();
+    } else if (backwards) {
+        next = current == order.begin() ? order.back() : *(current - 1);
+    } else {
+        next = current + 1 == order.end() ? order.front() : *(current + 1);
+    }
+    GiveFocus(*next);
+}
+
+// Removes the record from the table before telling the backend, so that whatever the backend
+// reports while its widget goes (a lost focus, say) finds no control and posts nothing.
+void Destroy(int number) {
+    if (Find(number) == nullptr) return;
+    std::unique_ptr<Control> gone = std::move(table[number]);
+    if (focusedControl == number) focusedControl = -1;
+    Backend* backend = core::backend();
+    if (backend != nullptr && gone->handle != 0) backend->DestroyControl(gone->handle);
+    core::RemoveQueuedControlEvents(number);
+}
+
+// ---- Creation -------------------------------------------------------------------------------
+
+struct Spec {
+    int kind = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    int flags = 0;
+    Text text;
+    int32_t minimum = 0, maximum = 0, pageLength = 0;
+};
+
+intptr_t Create(int number, const Spec& spec) {
+    if (number < 0 || number > kLargestNumber) return 0;
+    Backend* backend = core::backend();
+    if (backend == nullptr) return 0;
+    int window = core::ControlParentWindow();
+    if (window < 0) return 0;
+    intptr_t nativeWindow = core::NativeWindow(window);
+    if (nativeWindow == 0) return 0;
+
+    auto c = std::make_unique<Control>();
+    c->number = number;
+    c->kind = spec.kind;
+    c->window = window;
+    c->x = spec.x;
+    c->y = spec.y;
+    c->width = spec.width;
+    c->height = spec.height;
+    c->flags = spec.flags;
+    c->text = spec.text;
+    c->minimum = spec.minimum;
+    c->maximum = spec.maximum;
+    c->pageLength = spec.pageLength;
+    if (spec.kind == KindScrollBar) c->state = ClampScroll(*c, 0);
+    if (spec.kind == KindSpinBox) c->state = ClampSpin(*c, 0);
+    if (spec.kind == KindCanvas) {
+        int border = (spec.flags & CanvasSunken) != 0 ? 4 : 0;
+        int32_t w = std::max<int64_t>(int64_t{spec.width} - border, kCanvasFallbackWidth);
+        int32_t h = std::max<int64_t>(int64_t{spec.height} - border, kCanvasFallbackWidth);
+        c->picture = Picture::Create(w, h, 24);
+        if (!c->picture) return 0;
+        c->picture->FillWhite();
+    }
+
+    // The old control of this number stays when the new one cannot be made.
+    c->handle = backend->CreateControl(nativeWindow, ViewOf(*c, true));
+    if (c->handle == 0) return 0;
+    Destroy(number);
+    if (number >= static_cast<int>(table.size())) table.resize(size_t(number) + kTableStep);
+    c->serial = nextSerial++;
+    table[number] = std::move(c);
+    return table[number]->handle;
+}
+
+} // namespace
+
+intptr_t AddCanvas(int number, int x, int y, int width, int height, int flags) {
+    return Create(number, {KindCanvas, x, y, width, height, flags, {}, 0, 0, 0});
+}
+
+intptr_t AddScrollBar(int number, int x, int y, int width, int height, int32_t minimum,
+                      int32_t maximum, int32_t pageLength, int flags) {
+    return Create(number,
+                  {KindScrollBar, x, y, width, height, flags, {}, minimum, maximum, pageLength});
+}
+
+intptr_t AddCheckBox(int number, int x, int y, int width, int height, const Text& text) {
+    return Create(number, {KindCheckBox, x, y, width, height, 0, text, 0, 0, 0});
+}
+
+intptr_t AddLabel(int number, int x, int y, int width, int height, const Text& text, int flags) {
+    return Create(number, {KindLabel, x, y, width, height, flags, text, 0, 0, 0});
+}
+
+intptr_t AddSpinBox(int number, int x, int y, int width, int height, int32_t minimum,
+                    int32_t maximum, int flags) {
+    return Create(number, {KindSpinBox, x, y, width, height, flags, {}, minimum, maximum, 0});
+}
+
+intptr_t AddTextField(int number, int x, int y, int width, int height, const Text& text,
+                      int flags) {
+    return Create(number, {KindTextField, x, y, width, height, flags, text, 0, 0, 0});
+}
+
+intptr_t AddButton(int number, int x, int y, int width, int height, const Text& text) {
+    return Create(number, {KindButton, x, y, width, height, 0, text, 0, 0, 0});
+}
+
+void DestroyControl(int number) {
+    Destroy(number);
+}
+
+// ---- Reading and changing -------------------------------------------------------------------
+
+int32_t GetControlState(int number) {
+    Control* c = Find(number);
+    if (c == nullptr) return 0;
+    switch (c->kind) {
+    case KindScrollBar:
+    case KindSpinBox:
+    case KindCheckBox:
+        return c->state;
+    default:
+        return 0;
+    }
+}
+
+int SetControlState(int number, int32_t value) {
+    Control* c = Find(number);
+    if (c == nullptr) return 0;
+    EventsSuspended quiet;
+    switch (c->kind) {
+    case KindScrollBar:
+        c->state = ClampScroll(*c, value);
+        Push(*c);
+        return 1;
+    case KindCheckBox:
+        c->state = value == 0 ? 0 : 1;
+        Push(*c);
+        return 1;
+    case KindSpinBox:
+        c->state = ClampSpin(*c, value);
+        if ((c->flags & SpinNumeric) != 0) {
+            c->text = std::to_string(c->state);
+            c->caret = 0;
+            Push(*c, true);
+        } else {
+            Push(*c);
+        }
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+Text GetControlText(int number) {
+    Control* c = Find(number);
+    return c != nullptr ? c->text : Text();
+}
+
+int SetControlText(int number, const Text& text) {
+    Control* c = Find(number);
+    if (c == nullptr) return 0;
+    // Whatever the native control reports about this change while it happens is an echo of the
+    // program's own doing and posts nothing.
+    EventsSuspended quiet;
+    c->text = text;
+    c->caret = 0;
+    Push(*c, true);
+    return 1;
+}
+
+int64_t GetControlAttribute(int number, int attribute) {
+    Control* c = Find(number);
+    if (c == nullptr) return 0;
+    switch (c->kind) {
+    case KindCanvas: {
+        if (attribute == CanvasImage) return HandleOf(c->picture.get());
+        if (!core::CurrentEventIsControlEvent(number)) return 0;
+        auto* data = static_cast<const CanvasEventData*>(core::CurrentEventData());
+        if (data == nullptr) return 0;
+        switch (attribute) {
+        case MouseX:
+            return data->x;
+        case MouseY:
+            return data->y;
+        case Buttons:
+            return data->buttons;
+        case KeyCode:
+            return data->keyCode;
+        case Modifiers:
+            return data->modifiers;
+        case WheelDelta:
+            return data->wheelSteps;
+        case InputCharacter:
+            return data->character;
+        default:
+            return 0;
+        }
+    }
+    case KindScrollBar:
+        if (attribute == PageLength) return c->pageLength;
+        [[fallthrough]];
+    case KindSpinBox:
+        if (attribute == Minimum) return c->minimum;
+        if (attribute == Maximum) return c->maximum;
+        return 0;
+    case KindTextField:
+        return attribute == MaximumLength ? c->textLimit : 0;
+    default:
+        return 0;
+    }
+}
+
+int SetControlAttribute(int number, int attribute, int64_t value) {
+    Control* c = Find(number);
+    if (c == nullptr) return 0;
+    int32_t v = ClampToInt32(value);
+    switch (c->kind) {
+    case KindScrollBar:
+        if (attribute == Minimum) {
+            c->minimum = v;
+        } else if (attribute == Maximum) {
+            c->maximum = v;
+        } else if (attribute == PageLength) {
+            c->pageLength = v;
+        } else {
+            return 0;
+        }
+        c->state = ClampScroll(*c, c->state);
+        Push(*c);
+        return 1;
+    case KindSpinBox:
+        // The range of the arrows changes; the position stays as it is until it is next moved.
+        if (attribute == Minimum) {
+            c->minimum = v;
+        } else if (attribute == Maximum) {
+            c->maximum = v;
+        } else {
+            return 0;
+        }
+        Push(*c);
+        return 1;
+    case KindTextField:
+        if (attribute != MaximumLength) return 0;
+        c->textLimit = std::max<int32_t>(v, 1);
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+intptr_t ControlHandle(int number) {
+    Control* c = Find(number);
+    return c != nullptr ? c->handle : 0;
+}
+
+int ControlKind(int number) {
+    Control* c = Find(number);
+    return c != nullptr ? c->kind : 0;
+}
+
+void SendKeyToControl(intptr_t handle, int keyCode) {
+    Control* c = FindByHandle(handle);
+    if (c == nullptr || !IsTextKind(c->kind)) return;
+    if (keyCode == VkEnd) {
+        c->caret = static_cast<int32_t>(std::min<size_t>(c->text.size(), INT32_MAX));
+        Push(*c, true);
+    }
+}
+
+int32_t ControlCaret(int number) {
+    Control* c = Find(number);
+    return c != nullptr && IsTextKind(c->kind) ? c->caret : 0;
+}
+
+// ---- Focus and keys -------------------------------------------------------------------------
+
+int FocusedControl() {
+    return Find(focusedControl) != nullptr ? focusedControl : -1;
+}
+
+void MoveFocus(bool backwards) {
+    Control* focused = Find(focusedControl);
+    int window = focused != nullptr ? focused->window : core::ControlParentWindow();
+    if (window < 0) return;
+    MoveFocusIn(window, backwards);
+}
+
+int32_t AsyncKeyState(int keyCode) {
+    Backend* backend = core::backend();
+    if (backend == nullptr) return 0;
+    bool down = backend->KeyDown(keyCode);
+    bool pressed = backend->KeyPressedSinceLastQuery(keyCode); // asked every time: consumes it
+    return (down ? static_cast<int32_t>(0xFFFF8000u) : 0) | (pressed ? 1 : 0);
+}
+
+// ---- Backend notifications ------------------------------------------------------------------
+
+namespace notify {
+
+void ScrollAction(int control, Scroll action, int32_t trackPosition) {
+    Control* c = FindKind(control, KindScrollBar);
+    if (c == nullptr) return;
+    int64_t position = c->state;
+    switch (action) {
+    case Scroll::LineUp:
+        position -= 1;
+        break;
+    case Scroll::LineDown:
+        position += 1;
+        break;
+    case Scroll::PageUp:
+        position -= c->pageLength;
+        break;
+    case Scroll::PageDown:
+        position += c->pageLength;
+        break;
+    case Scroll::ThumbTrack:
+        position = trackPosition;
+        break;
+    default: // released thumb, top, bottom, end of scroll: the position stays
+        break;
+    }
+    c->state = ClampScroll(*c, position);
+    Push(*c);
+    Post(c->number, c->window, 0);
+}
+
+void SpinArrow(int control, int delta) {
+    Control* c = FindKind(control, KindSpinBox);
+    if (c == nullptr || delta == 0) return;
+    c->state = ClampSpin(*c, int64_t{c->state} + delta);
+    bool textChanged = false;
+    if ((c->flags & SpinNumeric) != 0) {
+        Text written = std::to_string(c->state);
+        textChanged = written != c->text;
+        if (textChanged) {
+            c->text = std::move(written);
+            c->caret = 0;
+        }
+    }
+    Push(*c, textChanged);
+    const int number = c->number;
+    const int window = c->window;
+    const uint64_t serial = c->serial;
+    if (textChanged) Post(number, window, ChangeEvent);
+    if (StillAlive(number, serial)) Post(number, window, delta > 0 ? SpinUp : SpinDown);
+}
+
+bool AcceptsTyping(int control, const Text& typed) {
+    Control* c = Find(control);
+    if (c == nullptr) return false;
+    if (c->kind == KindSpinBox) return (c->flags & SpinReadOnly) == 0;
+    if (c->kind != KindTextField) return false;
+    if ((c->flags & TextDigitsOnly) != 0 &&
+        !std::all_of(typed.begin(), typed.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+        return false;
+    return c->text.size() + typed.size() <= static_cast<size_t>(c->textLimit);
+}
+
+void TextEdited(int control, const Text& newText, int32_t caret) {
+    Control* c = Find(control);
+    if (c == nullptr || !IsTextKind(c->kind)) return;
+    if (c->kind == KindSpinBox && (c->flags & SpinReadOnly) != 0) {
+        Push(*c, true); // a read-only text part keeps the core's text
+        return;
+    }
+    Text accepted = newText;
+    if (c->kind == KindTextField && accepted.size() > static_cast<size_t>(c->textLimit))
+        accepted.resize(static_cast<size_t>(c->textLimit));
+    int32_t length = static_cast<int32_t>(std::min<size_t>(accepted.size(), INT32_MAX));
+    c->caret = std::clamp<int32_t>(caret, 0, length);
+    // A report that leaves the text as it was (an echo of a change the program made) posts
+    // nothing.
+    if (accepted == c->text) return;
+    bool trimmed = accepted.size() != newText.size();
+    c->text = std::move(accepted);
+    Push(*c, trimmed);
+    const int number = c->number;
+    const int window = c->window;
+    const uint64_t serial = c->serial;
+    if (c->kind == KindSpinBox) {
+        Post(number, window, ChangeEvent);
+        return;
+    }
+    Post(number, window, EditUpdate);
+    if (StillAlive(number, serial)) Post(number, window, EditChange);
+}
+
+void CheckClicked(int control) {
+    Control* c = FindKind(control, KindCheckBox);
+    if (c == nullptr) return;
+    c->state = c->state == 1 ? 0 : 1;
+    Push(*c);
+    Post(c->number, c->window, 0);
+}
+
+void ButtonClicked(int control) {
+    Control* c = FindKind(control, KindButton);
+    if (c == nullptr) return;
+    Post(c->number, c->window, 0);
+}
+
+void TabKey(int window, bool backwards) {
+    MoveFocusIn(window, backwards);
+}
+
+} // namespace notify
+
+namespace {
+
+// One canvas event with a fresh data record from the pool.
+void PostCanvas(int number, int window, int32_t subKind, const CanvasEventData& fields) {
+    CanvasEventData* data = TakeEventData();
+    if (data != nullptr) *data = fields;
+    PostEvent(ControlEvent, number, window, subKind, data,
+              data != nullptr ? &core::ReleaseCanvasEventData : nullptr);
+}
+
+} // namespace
+
+namespace notify {
+
+// The text field posts FocusGained then the edit code 0x100 when it gains the focus, and
+// FocusLost then 0x200 when it loses it: the field's own report comes before the edit
+// notification it sends about itself.
+void FocusChanged(int control, bool gained) {
+    Control* c = Find(control);
+    if (c == nullptr) return;
+    if (gained) {
+        focusedControl = control;
+    } else if (focusedControl == control) {
+        focusedControl = -1;
+    }
+    const int number = c->number;
+    const int window = c->window;
+    const uint64_t serial = c->serial;
+    if (c->kind == KindTextField) {
+        Post(number, window, gained ? FocusGained : FocusLost);
+        if (StillAlive(number, serial)) Post(number, window, gained ? EditSetFocus : EditKillFocus);
+    } else if (c->kind == KindCanvas && (c->flags & CanvasKeyboard) != 0) {
+        PostCanvas(number, window, gained ? FocusGained : FocusLost, CanvasEventData{});
+    }
+}
+
+void CanvasInput(int control, Mouse message, int32_t x, int32_t y, uint32_t buttons,
+                 uint32_t modifiers, int32_t value) {
+    Control* c = FindKind(control, KindCanvas);
+    if (c == nullptr) return;
+    const int number = c->number;
+    const int window = c->window;
+    const uint64_t serial = c->serial;
+    CanvasEventData fields;
+    fields.x = x;
+    fields.y = y;
+    fields.buttons = buttons;
+    fields.modifiers = modifiers;
+
+    // A press takes the capture when its button is the only one held; a keyboard canvas also
+    // takes the focus with it.
+    auto press = [&](uint32_t bit, int32_t downKind, int32_t doubleKind) {
+        if (buttons == bit) c->hasCapture = true;
+        if ((c->flags & CanvasKeyboard) != 0 && focusedControl != number) {
+            GiveFocus(*c); // the backend may report the focus change, and posting may run code
+            if (!StillAlive(number, serial)) return;
+        }
+        PostCanvas(number, window, downKind, fields);
+        if (doubleKind >= 0 && StillAlive(number, serial))
+            PostCanvas(number, window, doubleKind, fields);
+    };
+    // The click is decided before the capture goes: released inside the canvas, pressed on it.
+    auto release = [&](int32_t upKind, int32_t clickKind) {
+        const int32_t width = c->picture->pixels().width;
+        const int32_t height = c->picture->pixels().height;
+        bool click = clickKind >= 0 && c->hasCapture && x >= 0 && x < width && y >= 0 && y < height;
+        if (buttons == 0) c->hasCapture = false;
+        PostCanvas(number, window, upKind, fields);
+        if (click && StillAlive(number, serial)) PostCanvas(number, window, clickKind, fields);
+    };
+    const bool keyboard = (c->flags & CanvasKeyboard) != 0;
+
+    switch (message) {
+    case Mouse::Move:
+        if (!c->pointerInside) {
+            c->pointerInside = true;
+            PostCanvas(number, window, MouseEnter, fields);
+        } else {
+            PostCanvas(number, window, MouseMove, fields);
+        }
+        break;
+    case Mouse::Leave:
+        c->pointerInside = false;
+        PostCanvas(number, window, MouseLeave, fields);
+        break;
+    case Mouse::LeftDown:
+        press(kLeftBit, LeftButtonDown, -1);
+        break;
+    case Mouse::LeftDouble:
+        press(kLeftBit, LeftButtonDown, LeftDoubleClick);
+        break;
+    case Mouse::RightDown:
+        press(kRightBit, RightButtonDown, -1);
+        break;
+    case Mouse::RightDouble:
+        press(kRightBit, RightButtonDown, RightDoubleClick);
+        break;
+    case Mouse::MiddleDown:
+    case Mouse::MiddleDouble:
+        press(kMiddleBit, MiddleButtonDown, -1);
+        break;
+    case Mouse::LeftUp:
+        release(LeftButtonUp, LeftClick);
+        break;
+    case Mouse::RightUp:
+        release(RightButtonUp, RightClick);
+        break;
+    case Mouse::MiddleUp:
+        release(MiddleButtonUp, -1);
+        break;
+    case Mouse::Wheel: {
+        wheelAccumulator += value;
+        int64_t steps = wheelAccumulator / kWheelStep;
+        if (steps == 0) break;
+        wheelAccumulator -= steps * kWheelStep;
+        fields.wheelSteps = ClampToInt32(steps);
+        PostCanvas(number, window, MouseWheel, fields);
+        break;
+    }
+    case Mouse::KeyDown:
+    case Mouse::KeyUp:
+        if (!keyboard) break;
+        fields.keyCode = static_cast<uint32_t>(value);
+        PostCanvas(number, window, message == Mouse::KeyDown ? KeyDown : KeyUp, fields);
+        break;
+    case Mouse::Char:
+        if (!keyboard || value < 32) break;
+        // Characters are single bytes; one that has no byte of its own arrives as '?'.
+        fields.character = value <= 0xFF ? static_cast<uint32_t>(value) : uint32_t{'?'};
+        PostCanvas(number, window, TextInput, fields);
+        break;
+    }
+}
+
+} // namespace notify
+
+// ---- Start-up and shut-down -----------------------------------------------------------------
+
+namespace {
+
+Picture* CanvasPictureOf(int control) {
+    Control* c = FindKind(control, KindCanvas);
+    return c != nullptr ? c->picture.get() : nullptr;
+}
+
+void ShowCanvasNow(int control) {
+    Control* c = FindKind(control, KindCanvas);
+    Backend* backend = core::backend();
+    if (c != nullptr && backend != nullptr && c->picture)
+        backend->ShowCanvas(c->handle, *c->picture);
+}
+
+void DestroyAll() {
+    for (int number = 0; number < static_cast<int>(table.size()); ++number) Destroy(number);
+}
+
+} // namespace
+
+namespace core {
+
+void InitControls() {
+    DestroyAll();
+    table.clear();
+    table.resize(kTableStep);
+    focusedControl = -1;
+    wheelAccumulator = 0;
+    SetCanvasHooks({&CanvasPictureOf, &ShowCanvasNow});
+}
+
+void ReleaseControls() {
+    DestroyAll();
+    table.clear();
+    table.shrink_to_fit();
+    focusedControl = -1;
+    wheelAccumulator = 0;
+    SetCanvasHooks({});
+    DropPoolIfIdle();
+}
+
+void DestroyControlsOfWindow(int window) {
+    for (int number = 0; number < static_cast<int>(table.size()); ++number) {
+        Control* c = Find(number);
+        if (c != nullptr && c->window == window) Destroy(number);
+    }
+}
+
+void ReleaseCanvasEventData(void* data) {
+    GiveBackEventData(data);
+    if (table.empty()) DropPoolIfIdle(); // the last block out after shut-down
+}
+
+int CanvasEventDataInUse() {
+    return poolTaken;
+}
+
+} // namespace core
+
+} // namespace tk

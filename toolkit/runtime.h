@@ -27,7 +27,9 @@ int OpenInputFile(int slot, const Text& path);    // nonzero on success
 int CreateOutputFile(int slot, const Text& path); // creates or empties; nonzero on success
 // Like CreateOutputFile, but the bytes go to a temporary file in the target's folder which
 // CloseFileSlot renames over the target only when every write and the close succeeded; on any
-// failure the temporary file is removed and an existing target stays exactly as it was.
+// failure the temporary file is removed and an existing target stays exactly as it was. An existing
+// target keeps its permission bits; through a symbolic link the file it points to is replaced. A
+// target that is a FIFO or a device has nothing to keep and is written directly.
 int CreateReplacingFile(int slot, const Text& path);
 int64_t ReadBytes(int slot, uint8_t* destination, int64_t count); // bytes delivered
 int WriteByteTo(int slot, int value);                             // low 8 bits; result 1
@@ -40,13 +42,19 @@ Text FileSlotError(int slot);
 // The system's reason for the last failed OpenInputFile/CreateOutputFile/CreateReplacingFile.
 Text LastOpenError();
 
+// True when the path (links followed) names a regular file, not a directory, FIFO or device.
+bool IsRegularFile(const Text& path);
+
 Text CurrentDirectory(); // always ends in "/" (empty text when the system call fails)
 int ChangeDirectory(const Text& path);
 Text FilePartOf(const Text& path);
 
-// Command-line parameters. On Linux they are argv as the shell split them; index -1 is the
-// program path, 0 the first parameter. SetCommandLineText feeds a whole command line through the
-// tokenizer instead (used by tests and by platforms that hand over one line).
+// Command-line parameters. On Linux they are argv as the shell split them; the program path
+// counts as index -1 (it is never a parameter), 0 is the first parameter. SetCommandLineText feeds
+// a whole command line through the tokenizer instead (used by tests and by platforms that hand over
+// one line). CommandLineParameter keeps the index of the next parameter: an index of 0 or more sets
+// it, a call that finds its parameter advances it by one, and a negative index asks for the
+// parameter it points to. The result is the empty text when there are not that many parameters.
 void SetCommandLine(int argc, char** argv);
 void SetCommandLineText(const Text& line);
 std::vector<Text> TokenizeCommandLine(const Text& line);

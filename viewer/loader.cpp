@@ -1,0 +1,131 @@
+// Loading a file whole into memory.
+//
+// A file is checked before anything changes: a path that names no file empties the view, but a
+// file that cannot be loaded (not a regular file, cannot be opened, too large) is reported and the
+// view keeps the file it had, with the current directory unchanged.
+#include "viewer/loader.h"
+
+#include "toolkit/controls.h"
+#include "toolkit/requesters.h"
+#include "viewer/state.h"
+
+namespace viewer {
+
+namespace {
+
+constexpr int InputSlot = 0;
+// fileSize is a signed 32-bit count: files of 2 GiB and more cannot be held.
+constexpr int64_t LoadLimit = int64_t{1} << 31;
+constexpr int32_t ViewRows = 481;
+
+int startupExitCode = 0;
+
+// loadedPath as it was when the bytes now in fileBuffer were loaded. A refused file does not
+// replace the shown one, so loadedPath goes back to this: the numbered names of "Save selected"
+// keep landing beside the file on display.
+Text shownPath;
+
+// Relative paths are taken against the directory current at the call, before the change of
+// directory below, so "data/game.bin" names the same file before and after it.
+Text AbsolutePath(const Text& path) {
+    if (path.empty() || path.front() == '/') return path;
+    Text current = tk::CurrentDirectory();
+    return current.empty() ? path : current + path;
+}
+
+// Everything up to and including the last "/"; empty when there is none.
+Text DirectoryOf(const Text& path) {
+    size_t last = path.rfind('/');
+    return last == Text::npos ? Text() : path.substr(0, last + 1);
+}
+
+void ReleaseFile() {
+    tk::FreeBlock(state.fileBuffer);
+    state.fileSize = 0;
+}
+
+void ResetRowScroller() {
+    tk::SetControlState(RowScroller, 0);
+    tk::SetControlAttribute(RowScroller, tk::Maximum, state.fileSize);
+    tk::SetControlAttribute(RowScroller, tk::Minimum, 0);
+    tk::SetControlAttribute(RowScroller, tk::PageLength, tk::T(state.fileSize, ViewRows));
+}
+
+void Inform(const Text& text) {
+    tk::ShowMessage("Information", text, tk::MessageOk);
+}
+
+// The file was not taken: the view, the directory and the file name stay as they were.
+bool Refuse(const Text& path, const Text& message, bool endProgram) {
+    Inform(message);
+    if (endProgram) {
+        startupExitCode = 1;
+        return false;
+    }
+    if (state.loadedPath == path) state.loadedPath = shownPath;
+    return true;
+}
+
+} // namespace
+
+int StartupExitCode() {
+    return startupExitCode;
+}
+
+void LoadStartupFile() {
+    Text parameter = tk::CommandLineParameter(0);
+    // The whole 64-bit size: a file of 4 GiB + 1 byte holds bytes even though its low word is 1.
+    if (tk::QueryFileSize(parameter) > 0) {
+        // Kept absolute so that names derived from it stay beside the file after the load makes
+        // its directory current.
+        state.loadedPath = AbsolutePath(parameter);
+        LoadBinaryFile(state.loadedPath, true);
+    }
+}
+
+bool LoadBinaryFile(const Text& requested, bool atStartup) {
+    const Text original = requested; // the caller may pass state.loadedPath itself
+    const Text path = AbsolutePath(original);
+    const int64_t size = tk::QueryFileSize(path);
+
+    if (size != -1) {
+        // Only regular files: a FIFO or a device would block the read or never end.
+        if (!tk::IsRegularFile(path) || tk::OpenInputFile(InputSlot, path) == 0)
+            return Refuse(original, "Couldn't open the file!", atStartup);
+        if (size >= LoadLimit) {
+            tk::CloseFileSlot(InputSlot);
+            return Refuse(original,
+                          "This file is too large: " + tk::IntegerToText(size) +
+                              " bytes. Pixmole loads files smaller than 2 GiB (2147483648 bytes).",
+                          false);
+        }
+    }
+
+    tk::ChangeDirectory(DirectoryOf(path));
+    ReleaseFile();
+    shownPath = state.loadedPath;
+
+    if (size > 0) {
+        state.fileBuffer = tk::AllocateBlock(size);
+        if (state.fileBuffer.empty()) {
+            tk::CloseFileSlot(InputSlot);
+            Inform("Not enough memory to load " + tk::IntegerToText(size) + " bytes.");
+        } else {
+            // One read straight into the block. A file that shrank since the size query gives
+            // fewer bytes: only those count, the zero-filled rest was never in the file.
+            int64_t got = tk::ReadBytes(InputSlot, state.fileBuffer.get(), size);
+            tk::CloseFileSlot(InputSlot);
+            if (got <= 0)
+                tk::FreeBlock(state.fileBuffer);
+            else
+                state.fileSize = static_cast<int32_t>(got);
+        }
+    } else if (size == 0) {
+        tk::CloseFileSlot(InputSlot); // an empty file: opened and closed, nothing held
+    }
+
+    ResetRowScroller();
+    return true;
+}
+
+} // namespace viewer

@@ -13,8 +13,8 @@
 
 namespace tk {
 
-constexpr int32_t HeadlessIdle = 0x10000;     // WaitNative with nothing scripted
-constexpr int32_t HeadlessMessage = 0x10001;  // a scripted native message
+constexpr int32_t HeadlessIdle = 0x10000;    // WaitNative with nothing scripted
+constexpr int32_t HeadlessMessage = 0x10001; // a scripted native message
 
 class HeadlessBackend : public Backend {
   public:
@@ -23,7 +23,7 @@ class HeadlessBackend : public Backend {
     void Script(std::function<void()> nativeMessage);
     // Gestures, each queued as the native messages a person's gesture produces.
     void ScriptThumbDrag(int control, const std::vector<int32_t>& trackPositions);
-    void ScriptScroll(int control, notify::Scroll action);  // the action then EndScroll
+    void ScriptScroll(int control, notify::Scroll action); // the action then EndScroll
     void ScriptSpinArrow(int control, int delta);
     void ScriptTyping(int control, const Text& characters); // one message per character
     void ScriptCheckClick(int control);
@@ -36,7 +36,9 @@ class HeadlessBackend : public Backend {
                           bool rightButton = false);
     void ScriptCanvasMove(int control, int32_t x, int32_t y, uint32_t buttons);
     void ScriptDrop(int window, const std::vector<Text>& paths, int allowedActions = 1);
-    void ScriptKeyPress(int keyCode); // global key: pressed (then released) as one message
+    // Global key: one message presses it (down, and pressed since the last query); it goes up
+    // when the next native message is taken, as a real release would be the next message.
+    void ScriptKeyPress(int keyCode);
     size_t ScriptedLeft() const { return script_.size(); }
     // Runs every scripted message now (as WaitNative would, one after another).
     void RunScript();
@@ -112,6 +114,9 @@ class HeadlessBackend : public Backend {
     std::deque<TextAnswer> textAnswers_;
     std::set<int> keysDown_;
     std::set<int> keysPressed_;
+    std::set<int> releaseAtNextMessage_;      // keys of ScriptKeyPress, let go at the next message
+    std::map<intptr_t, int> windowWidths_;    // window handle -> inner width
+    std::map<intptr_t, intptr_t> barWindows_; // status bar handle -> window handle
     intptr_t nextHandle_ = 1;
 };
 

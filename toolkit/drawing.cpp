@@ -360,6 +360,16 @@ void FillBox(int32_t x, int32_t y, int32_t width, int32_t height, Colour colour)
     DrawingSurface* s = OpenSurface();
     if (s == nullptr) return;
     TakeColour(*s, colour);
+    // The renderer's one-pixel boxes: no flipping or clipping arithmetic needed.
+    if (width == 1 && height == 1) {
+        if (x >= 0 && y >= 0 && x < s->pixels.width && y < s->pixels.height) {
+            uint8_t* p = RowStart(s->pixels, y) + static_cast<int64_t>(x) * s->bytesPerPixel;
+            p[0] = s->blue;
+            p[1] = s->green;
+            p[2] = s->red;
+        }
+        return;
+    }
     int64_t x0 = x, y0 = y, w = width, h = height;
     if (w < 0) {
         x0 += w;

@@ -841,6 +841,11 @@ int CanvasEventDataInUse() {
     return poolTaken;
 }
 
+int ControlWindow(int control) {
+    Control* c = Find(control);
+    return c != nullptr ? c->window : -1;
+}
+
 } // namespace core
 
 } // namespace tk

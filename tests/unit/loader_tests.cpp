@@ -1,0 +1,270 @@
+// Loading files: directory changes, the row scroll bar reset, and the files that are refused
+// (not openable, not regular, too large, no memory) without losing the file on display.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "toolkit/controls.h"
+#include "toolkit/drawing.h"
+#include "toolkit/headless/headless_backend.h"
+#include "toolkit/window.h"
+#include "viewer/loader.h"
+#include "viewer/renderer.h"
+#include "viewer/state.h"
+
+// Lets a failed allocation return null under AddressSanitizer, as it does without it.
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+
+using namespace viewer;
+
+namespace {
+
+class LoaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        alarm(60); // a load that blocks (a FIFO opened for reading) must fail, not hang
+        ASSERT_NE(tk::InitToolkit(&backend), 0);
+        ASSERT_TRUE(CreateMainWindowAndControls());
+        ASSERT_EQ(getcwd(cwd, sizeof cwd), cwd);
+        char tmpl[] = "/tmp/pixmole-loader-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        char* real = realpath(tmpl, nullptr);
+        dir = real;
+        std::free(real);
+        ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+    }
+    void TearDown() override {
+        ShutDownViewer();
+        if (chdir(cwd) != 0) ADD_FAILURE() << "cannot go back to " << cwd;
+        std::system(("rm -rf '" + dir + "'").c_str());
+        alarm(0);
+    }
+
+    std::string MakeFile(const std::string& name, const std::string& bytes) {
+        std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    std::string MakeSparseFile(const std::string& name, int64_t size) {
+        std::string path = dir + "/" + name;
+        int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(ftruncate(fd, size), 0);
+        close(fd);
+        return path;
+    }
+    static std::string Pattern(size_t n) {
+        std::string s(n, '\0');
+        for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 7 + 3);
+        return s;
+    }
+    std::string Held() const {
+        if (state.fileBuffer.empty()) return std::string();
+        return std::string(reinterpret_cast<const char*>(state.fileBuffer.get()),
+                           static_cast<size_t>(state.fileSize));
+    }
+    // Loads as a drop does: loadedPath first, then the load of it.
+    bool Drop(const std::string& path) {
+        state.loadedPath = path;
+        return LoadBinaryFile(state.loadedPath);
+    }
+    std::vector<tk::HeadlessBackend::DialogRecord> Messages() const {
+        std::vector<tk::HeadlessBackend::DialogRecord> found;
+        for (const auto& d : backend.dialogs)
+            if (d.kind == "message") found.push_back(d);
+        return found;
+    }
+    tk::Colour CanvasPixel(int x, int y) {
+        EXPECT_NE(tk::BeginDrawing(tk::CanvasSurface(CanvasView)), 0);
+        tk::Colour c = tk::ReadPixel(x, y);
+        tk::EndDrawing();
+        return c;
+    }
+
+    tk::HeadlessBackend backend;
+    std::string dir;
+    char cwd[4096] = {};
+};
+
+TEST_F(LoaderTest, LoadTakesEveryByteMakesTheDirectoryCurrentAndResetsTheRowScroller) {
+    std::string bytes = Pattern(1000);
+    std::string path = MakeFile("sub/a.bin", bytes);
+    tk::SetControlState(RowScroller, 40);
+    ASSERT_TRUE(Drop(path));
+    EXPECT_EQ(tk::CurrentDirectory(), dir + "/sub/");
+    EXPECT_EQ(state.fileSize, 1000);
+    EXPECT_EQ(Held(), bytes);
+    EXPECT_EQ(tk::GetControlState(RowScroller), 0);
+    EXPECT_EQ(tk::GetControlAttribute(RowScroller, tk::Maximum), 1000);
+    EXPECT_EQ(tk::GetControlAttribute(RowScroller, tk::Minimum), 0);
+    EXPECT_EQ(tk::GetControlAttribute(RowScroller, tk::PageLength), 2); // T(1000 / 481)
+    EXPECT_TRUE(Messages().empty());
+
+    // A name without any separator is looked up in the current directory, which stays.
+    MakeFile("sub/b.bin", "xyz");
+    ASSERT_TRUE(Drop("b.bin"));
+    EXPECT_EQ(tk::CurrentDirectory(), dir + "/sub/");
+    EXPECT_EQ(Held(), "xyz");
+    EXPECT_EQ(tk::GetControlAttribute(RowScroller, tk::PageLength), 0);
+}
+
+TEST_F(LoaderTest, RelativePathWithADirectoryNamesTheSameFileBeforeAndAfterTheChange) {
+    MakeFile("sub/a.bin", "hello");
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    ASSERT_TRUE(Drop("sub/a.bin"));
+    EXPECT_EQ(Held(), "hello");
+    EXPECT_EQ(tk::CurrentDirectory(), dir + "/sub/");
+}
+
+TEST_F(LoaderTest, MissingFileAfterAGoodOneEmptiesTheViewSilently) {
+    ASSERT_TRUE(Drop(MakeFile("a.bin", Pattern(5000))));
+    tk::SetControlState(RowScroller, 7);
+    ASSERT_TRUE(Drop(dir + "/sub/missing.bin"));
+    EXPECT_EQ(state.fileSize, 0);
+    EXPECT_TRUE(state.fileBuffer.empty());
+    EXPECT_EQ(tk::GetControlState(RowScroller), 0);
+    EXPECT_EQ(tk::GetControlAttribute(RowScroller, tk::Maximum), 0);
+    EXPECT_EQ(tk::CurrentDirectory(), dir + "/sub/");
+    EXPECT_TRUE(Messages().empty());
+    RedrawView();
+    EXPECT_EQ(CanvasPixel(0, 0), tk::MakeColour(0, 0, 255));
+
+    // An empty file holds nothing either.
+    ASSERT_TRUE(Drop(MakeFile("empty.bin", "")));
+    EXPECT_TRUE(state.fileBuffer.empty());
+    EXPECT_EQ(state.fileSize, 0);
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(LoaderTest, RefusedDropKeepsTheFileTheViewAndTheDirectory) {
+    std::string good = MakeFile("sub/good.bin", Pattern(3000));
+    ASSERT_TRUE(Drop(good));
+    tk::SetControlState(RowScroller, 3);
+    mkfifo((dir + "/fifo").c_str(), 0644);
+    std::string unreadable = MakeFile("locked.bin", "secret");
+    chmod(unreadable.c_str(), 0);
+
+    std::vector<std::string> refused = {dir, dir + "/fifo", "/dev/null"};
+    if (geteuid() != 0) refused.push_back(unreadable); // root reads any file
+    for (const std::string& path : refused) {
+        SCOPED_TRACE(path);
+        backend.dialogs.clear();
+        EXPECT_TRUE(Drop(path)); // the program goes on
+        auto shown = Messages();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].title, "Information");
+        EXPECT_EQ(shown[0].text, "Couldn't open the file!");
+        EXPECT_EQ(shown[0].flags, 0);
+        EXPECT_EQ(Held(), Pattern(3000));
+        EXPECT_EQ(tk::GetControlState(RowScroller), 3);
+        EXPECT_EQ(tk::GetControlAttribute(RowScroller, tk::Maximum), 3000);
+        EXPECT_EQ(tk::CurrentDirectory(), dir + "/sub/");
+        EXPECT_EQ(state.loadedPath, good); // later exports still name the file on display
+    }
+}
+
+TEST_F(LoaderTest, StartUpEndsWithCodeOneOnAFileThatCannotBeOpened) {
+    ASSERT_EQ(StartupExitCode(), 0);
+    mkfifo((dir + "/fifo").c_str(), 0644);
+
+    // At start-up only a size above 0 leads to a load: a FIFO and a directory are passed over.
+    for (std::string skipped : {dir + "/fifo", dir}) {
+        tk::SetCommandLineText("pixmole \"" + skipped + "\"");
+        LoadStartupFile();
+        EXPECT_TRUE(Messages().empty());
+        EXPECT_EQ(StartupExitCode(), 0);
+    }
+    // Asked to load one directly (as the batch tool does), it is refused with code 1.
+    EXPECT_FALSE(LoadBinaryFile(dir + "/fifo", true));
+    EXPECT_EQ(StartupExitCode(), 1);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text, "Couldn't open the file!");
+}
+
+TEST_F(LoaderTest, StartUpLoadsTheFirstParameterAndKeepsItsPathAbsolute) {
+    std::string bytes = Pattern(600);
+    MakeFile("sub/my file.bin", bytes);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    tk::SetCommandLineText("pixmole \"sub/my file.bin\" other");
+    LoadStartupFile();
+    EXPECT_EQ(Held(), bytes);
+    EXPECT_EQ(state.loadedPath, dir + "/sub/my file.bin");
+    EXPECT_EQ(tk::CurrentDirectory(), dir + "/sub/");
+
+    // Without a parameter nothing happens.
+    tk::SetCommandLineText("pixmole");
+    LoadStartupFile();
+    EXPECT_EQ(Held(), bytes);
+}
+
+TEST_F(LoaderTest, FilesOfTwoGibibytesAndMoreAreRefusedWithTheLimit) {
+    std::string good = MakeFile("good.bin", Pattern(100));
+    ASSERT_TRUE(Drop(good));
+    std::string huge = MakeSparseFile("huge.bin", int64_t{1} << 31);
+    ASSERT_TRUE(Drop(huge));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].title, "Information");
+    EXPECT_EQ(Messages()[0].text, "This file is too large: 2147483648 bytes. Pixmole loads files "
+                                  "smaller than 2 GiB (2147483648 bytes).");
+    EXPECT_EQ(Held(), Pattern(100));
+    EXPECT_EQ(state.loadedPath, good);
+
+    // At start-up: 4 GiB + 1 byte is not taken for a 1-byte file; the message, then the empty
+    // view, and the program goes on.
+    ShutDownViewer();
+    backend.dialogs.clear();
+    ASSERT_NE(tk::InitToolkit(&backend), 0);
+    ASSERT_TRUE(CreateMainWindowAndControls());
+    int before = StartupExitCode();
+    std::string bigger = MakeSparseFile("bigger.bin", (int64_t{1} << 32) + 1);
+    tk::SetCommandLineText("pixmole " + bigger);
+    LoadStartupFile();
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_NE(Messages()[0].text.find("4294967297 bytes"), std::string::npos);
+    EXPECT_TRUE(state.fileBuffer.empty());
+    EXPECT_EQ(state.fileSize, 0);
+    EXPECT_EQ(StartupExitCode(), before);
+}
+
+TEST_F(LoaderTest, NoMemoryForTheFileIsReportedAndNothingIsHeld) {
+    std::string big = MakeSparseFile("big.bin", int64_t{1} << 30);
+    ASSERT_TRUE(Drop(MakeFile("good.bin", Pattern(100))));
+    // In a child whose address space cannot grow by a gibibyte.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (!statm || std::fscanf(statm, "%ld", &pages) != 1) _exit(10);
+        std::fclose(statm);
+        rlim_t room = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (rlim_t{256} << 20);
+        struct rlimit limit = {room, room};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(11);
+        backend.dialogs.clear();
+        state.loadedPath = big;
+        if (!LoadBinaryFile(state.loadedPath)) _exit(12);
+        if (!state.fileBuffer.empty() || state.fileSize != 0) _exit(13);
+        if (backend.dialogs.size() != 1 ||
+            backend.dialogs[0].text != "Not enough memory to load 1073741824 bytes.")
+            _exit(14);
+        if (tk::GetControlAttribute(RowScroller, tk::Maximum) != 0) _exit(15);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+} // namespace

@@ -1,0 +1,296 @@
+// pixmole-batch: the viewer without a window. Loads a file, sets the controls as a person would,
+// paints once, and writes the canvas as PNG and/or the selection as packed bits.
+#include <charconv>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toolkit/controls.h"
+#include "toolkit/drawing.h"
+#include "toolkit/headless/headless_backend.h"
+#include "toolkit/png_writer.h"
+#include "toolkit/window.h"
+#include "viewer/exports.h"
+#include "viewer/loader.h"
+#include "viewer/renderer.h"
+#include "viewer/state.h"
+
+using namespace viewer;
+
+namespace {
+
+constexpr int ExitBadArgument = 2;
+constexpr int ExitFailure = 1;
+constexpr int BitsSlot = 1;
+constexpr int PngImage = 1;
+// Selection corners are canvas pixels; this bound keeps the packed bits to a few megabytes.
+constexpr int32_t CornerLimit = 4096;
+
+const char* const Usage =
+    R"(usage: pixmole-batch [options] FILE
+
+Loads FILE as the viewer does, sets the view, paints the 641 x 481 canvas once and prints two
+lines: "title: " with the window title and "status: " with the status bar text.
+
+  --width N          sprite width in bytes, 1..256 (the offset range becomes -N..N)
+  --row N            first displayed sprite row (kept within the scroll range, as in the viewer)
+  --offset N         fine offset in bytes, may be negative; values above the width become the width
+  --zoom 1|2|8       magnification
+  --multi            several side-by-side columns
+  --invert           invert the bits
+  --align            column height from the grid
+  --grid             draw the grid
+  --grid-size X,Y    grid cell size in canvas pixels, each forced into 1..25 (default 8,8)
+  --select X1,Y1,X2,Y2
+                     selection corners in canvas pixels (press, then drag end), -4096..4096
+  --png OUT.png      write the canvas as PNG, as "Save image.." does
+  --bits OUT         write the selection packed eight samples to a byte, as "Save selected" does
+  --help             this text
+
+Exit codes: 0 done, 1 FILE cannot be loaded or an output cannot be written, 2 bad arguments.
+)";
+
+struct Options {
+    bool hasWidth = false, hasRow = false, hasOffset = false;
+    int32_t width = 1, row = 0, offset = 0, zoom = 1;
+    bool multi = false, invert = false, align = false, grid = false;
+    int32_t gridX = 8, gridY = 8;
+    bool hasSelect = false;
+    SelectionRect select;
+    std::string png, bits, file;
+};
+
+struct BadArgument {
+    std::string message;
+};
+
+int32_t ParseInt(std::string_view text, const std::string& option) {
+    int32_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        throw BadArgument{option + ": \"" + std::string(text) + "\" is not a whole number"};
+    return value;
+}
+
+std::vector<int32_t> ParseList(std::string_view text, size_t count, const std::string& option) {
+    std::vector<int32_t> values;
+    size_t start = 0;
+    while (true) {
+        size_t comma = text.find(',', start);
+        values.push_back(ParseInt(text.substr(start, comma - start), option));
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (values.size() != count)
+        throw BadArgument{option + " takes " + std::to_string(count) +
+                          " numbers separated by commas"};
+    return values;
+}
+
+Options ParseArguments(int argc, char** argv) {
+    Options o;
+    bool haveFile = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw BadArgument{arg + " needs a value"};
+            return argv[++i];
+        };
+        if (arg == "--width") {
+            o.hasWidth = true;
+            o.width = ParseInt(value(), arg);
+            if (o.width < 1 || o.width > 256) throw BadArgument{"--width must be 1..256"};
+        } else if (arg == "--row") {
+            o.hasRow = true;
+            o.row = ParseInt(value(), arg);
+            if (o.row < 0) throw BadArgument{"--row must not be negative"};
+        } else if (arg == "--offset") {
+            o.hasOffset = true;
+            o.offset = ParseInt(value(), arg);
+        } else if (arg == "--zoom") {
+            o.zoom = ParseInt(value(), arg);
+            if (o.zoom != 1 && o.zoom != 2 && o.zoom != 8)
+                throw BadArgument{"--zoom must be 1, 2 or 8"};
+        } else if (arg == "--multi") {
+            o.multi = true;
+        } else if (arg == "--invert") {
+            o.invert = true;
+        } else if (arg == "--align") {
+            o.align = true;
+        } else if (arg == "--grid") {
+            o.grid = true;
+        } else if (arg == "--grid-size") {
+            std::vector<int32_t> v = ParseList(value(), 2, arg);
+            o.gridX = v[0];
+            o.gridY = v[1];
+        } else if (arg == "--select") {
+            std::vector<int32_t> v = ParseList(value(), 4, arg);
+            for (int32_t corner : v) {
+                if (corner < -CornerLimit || corner > CornerLimit)
+                    throw BadArgument{"--select corners must lie within -4096..4096"};
+            }
+            o.hasSelect = true;
+            o.select = SelectionRect{v[0], v[1], v[2], v[3]};
+        } else if (arg == "--png") {
+            o.png = value();
+            if (o.png.empty()) throw BadArgument{"--png needs a file name"};
+        } else if (arg == "--bits") {
+            o.bits = value();
+            if (o.bits.empty()) throw BadArgument{"--bits needs a file name"};
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw BadArgument{"unknown option " + arg};
+        } else if (haveFile) {
+            throw BadArgument{"only one FILE may be given"};
+        } else {
+            o.file = arg;
+            haveFile = true;
+        }
+    }
+    if (!haveFile || o.file.empty()) throw BadArgument{"no FILE given"};
+    return o;
+}
+
+int32_t ClampGrid(int32_t v) {
+    return v < 1 ? 1 : (v > 25 ? 25 : v);
+}
+
+// The controls are set as the viewer's handlers set them for the same gestures.
+void ApplyView(const Options& o) {
+    if (o.hasWidth) {
+        tk::SetControlState(WidthScroller, o.width);
+        int32_t w = tk::GetControlState(WidthScroller);
+        tk::SetControlAttribute(OffsetSpin, tk::Minimum, -w);
+        tk::SetControlAttribute(OffsetSpin, tk::Maximum, w);
+        tk::SetControlText(OffsetSpin, "0");
+    }
+    if (o.hasRow) tk::SetControlState(RowScroller, o.row);
+    if (o.hasOffset) {
+        int32_t w = tk::GetControlState(WidthScroller);
+        int32_t v = o.offset > w ? w : o.offset;
+        tk::SetControlState(OffsetSpin, v);
+        tk::SetControlText(OffsetSpin, tk::IntegerToText(tk::GetControlState(OffsetSpin)));
+    }
+    for (auto [spin, size] : {std::pair{GridXSpin, o.gridX}, std::pair{GridYSpin, o.gridY}}) {
+        tk::SetControlState(spin, ClampGrid(size));
+        tk::SetControlText(spin, tk::IntegerToText(ClampGrid(size)));
+    }
+    tk::SetControlState(GridCheck, o.grid ? 1 : 0);
+    tk::SetControlState(MultiColumnsCheck, o.multi ? 1 : 0);
+    tk::SetControlState(InvertCheck, o.invert ? 1 : 0);
+    tk::SetControlState(AlignCheck, o.align ? 1 : 0);
+    state.zoom = o.zoom;
+    if (o.hasSelect) state.selection = o.select;
+    RedrawView();
+}
+
+bool WritePng(const std::string& path) {
+    bool drawn = tk::NewImage(PngImage, 641, 481, 24) != 0 &&
+                 tk::BeginDrawing(tk::ImageSurface(PngImage)) != 0;
+    if (!drawn) {
+        tk::ReleaseImage(PngImage);
+        std::fprintf(stderr, "pixmole-batch: cannot save image: %s (not enough memory)\n",
+                     path.c_str());
+        return false;
+    }
+    tk::DrawImageAt(tk::GetControlAttribute(CanvasView, tk::CanvasImage), 0, 0);
+    tk::EndDrawing();
+    tk::RegisterPngReader();
+    tk::RegisterPngWriter();
+    bool saved = tk::SaveImageAsPng(PngImage, path) != 0;
+    if (!saved) {
+        std::fprintf(stderr, "pixmole-batch: cannot save image: %s (%s)\n", path.c_str(),
+                     tk::LastImageWriteError().c_str());
+    }
+    tk::ReleaseImage(PngImage);
+    return saved;
+}
+
+bool WriteBits(const std::string& path) {
+    // Read back without grid lines, as "Save selected" does.
+    int32_t grid = tk::GetControlState(GridCheck);
+    tk::SetControlState(GridCheck, 0);
+    RedrawView();
+    std::vector<uint8_t> bits;
+    bool read = tk::BeginDrawing(tk::CanvasSurface(CanvasView)) != 0;
+    if (read) {
+        bits = SampleSelectionBits();
+        tk::EndDrawing();
+    }
+    tk::SetControlState(GridCheck, grid);
+    RedrawView();
+    if (!read) {
+        std::fprintf(stderr, "pixmole-batch: the canvas cannot be read\n");
+        return false;
+    }
+    if (tk::CreateReplacingFile(BitsSlot, path) == 0) {
+        std::fprintf(stderr, "pixmole-batch: cannot save selection: %s (%s)\n", path.c_str(),
+                     tk::LastOpenError().c_str());
+        return false;
+    }
+    for (uint8_t byte : bits) tk::WriteByteTo(BitsSlot, byte);
+    if (tk::CloseFileSlot(BitsSlot) == 0) {
+        std::fprintf(stderr, "pixmole-batch: cannot save selection: %s (%s)\n", path.c_str(),
+                     tk::FileSlotError(BitsSlot).c_str());
+        return false;
+    }
+    return true;
+}
+
+// Loads the file; a file that is missing or refused ends the run with the reason.
+bool Load(tk::HeadlessBackend& backend, const std::string& file) {
+    int64_t size = tk::QueryFileSize(file);
+    if (size == -1) {
+        std::fprintf(stderr, "pixmole-batch: %s: no such file\n", file.c_str());
+        return false;
+    }
+    size_t asked = backend.dialogs.size();
+    state.loadedPath = file;
+    bool loaded = LoadBinaryFile(state.loadedPath, true);
+    // The viewer reports load failures in message boxes; here they go to stderr.
+    bool told = false;
+    for (size_t i = asked; i < backend.dialogs.size(); ++i) {
+        std::fprintf(stderr, "pixmole-batch: %s: %s\n", file.c_str(),
+                     backend.dialogs[i].text.c_str());
+        told = true;
+    }
+    return loaded && !told;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+    }
+    Options options;
+    try {
+        options = ParseArguments(argc, argv);
+    } catch (const BadArgument& bad) {
+        std::fprintf(stderr, "pixmole-batch: %s\n(pixmole-batch --help lists the options)\n",
+                     bad.message.c_str());
+        return ExitBadArgument;
+    }
+
+    tk::HeadlessBackend backend;
+    if (tk::InitToolkit(&backend) == 0 || !CreateMainWindowAndControls()) {
+        std::fprintf(stderr, "pixmole-batch: the toolkit cannot start\n");
+        return ExitFailure;
+    }
+    int exitCode = 0;
+    if (!Load(backend, options.file)) {
+        exitCode = ExitFailure;
+        RedrawView(); // the empty view, so that the two lines still describe what is shown
+    } else {
+        ApplyView(options);
+        if (!options.png.empty() && !WritePng(options.png)) exitCode = ExitFailure;
+        if (!options.bits.empty() && !WriteBits(options.bits)) exitCode = ExitFailure;
+    }
+    std::printf("title: %s\nstatus: %s\n", tk::MainWindowTitle(MainWindow).c_str(),
+                tk::StatusText(MainStatusBar, 0).c_str());
+    ShutDownViewer();
+    return exitCode;
+}

@@ -1,0 +1,136 @@
+// The literal repaint: every step in its order, one box per bit.
+#include "tests/support/literal_renderer.h"
+
+#include <cstdint>
+
+#include "toolkit/controls.h"
+#include "toolkit/drawing.h"
+#include "toolkit/runtime.h"
+#include "toolkit/window.h"
+#include "viewer/state.h"
+
+namespace pmtest {
+namespace {
+
+// Signed 32-bit arithmetic that wraps, and T(q) keeping the low 32 bits of its result.
+int32_t Wrap(uint64_t value) {
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
+int32_t Add(int32_t a, int32_t b) {
+    return Wrap(uint64_t(uint32_t(a)) + uint32_t(b));
+}
+int32_t Sub(int32_t a, int32_t b) {
+    return Wrap(uint64_t(uint32_t(a)) - uint32_t(b));
+}
+int32_t Mul(int64_t a, int64_t b) {
+    return Wrap(uint64_t(a) * uint64_t(b));
+}
+int32_t T(double q) {
+    return Wrap(static_cast<uint64_t>(tk::TruncateToInteger(q)));
+}
+
+} // namespace
+
+void LiteralRedrawView() {
+    using namespace viewer;
+    using tk::IntegerToText;
+
+    tk::BeginDrawing(tk::CanvasSurface(CanvasView));
+    tk::FillBox(0, 0, 641, 481, tk::MakeColour(0, 0, 0));
+
+    const int32_t zoom = state.zoom;
+    const SelectionRect& s = state.selection;
+    const int32_t sx = Mul(zoom, T(double(s.x1) / zoom));
+    const int32_t sy = Mul(zoom, T(double(s.y1) / zoom));
+    const int32_t sw = Mul(zoom, T(double(Sub(s.x2, s.x1)) / zoom));
+    const int32_t sh = Mul(zoom, T(double(Sub(s.y2, s.y1)) / zoom));
+    tk::FillBox(sx, sy, sw, sh, tk::MakeColour(127, 0, 255));
+
+    if (sw < 1 || sh < 1)
+        tk::SetStatusText(MainStatusBar, 0,
+                          "Invalid Selection,w:" + IntegerToText(sw) + ",h:" + IntegerToText(sh));
+    else
+        tk::SetStatusText(MainStatusBar, 0,
+                          "x:" + IntegerToText(sx) + " y:" + IntegerToText(sy) +
+                              " w:" + IntegerToText(T(double(sw) / zoom / 8)) +
+                              " h:" + IntegerToText(T(double(sh) / zoom)));
+
+    state.spriteWidth = tk::GetControlState(WidthScroller);
+    const int32_t gridX = tk::GetControlState(GridXSpin);
+    const int32_t gridY = tk::GetControlState(GridYSpin);
+    const int32_t spriteWidth = state.spriteWidth;
+
+    int32_t a = 1;
+    if (tk::GetControlState(MultiColumnsCheck) == 1) {
+        const int32_t w = spriteWidth > 80 ? 2564 : 641;
+        a = T(double(w) / spriteWidth / 8);
+    }
+    const int32_t mask = tk::GetControlState(InvertCheck) == 1 ? 255 : 0;
+    int32_t lastY = Sub(state.viewHeight, 1);
+    if (tk::GetControlState(AlignCheck) == 1)
+        lastY = Mul(gridY, T(double(Sub(state.viewHeight, 1)) / (gridY - 1.0)));
+    int32_t pos =
+        Add(Mul(tk::GetControlState(RowScroller), spriteWidth), tk::GetControlState(OffsetSpin));
+    const int32_t startPos = pos;
+
+    const tk::Colour white = tk::MakeColour(255, 255, 255);
+    const tk::Colour black = tk::MakeColour(0, 0, 0);
+    const tk::Colour blue = tk::MakeColour(0, 0, 255);
+    const int32_t box = zoom == 8 ? 7 : zoom;
+    const bool noFile = state.fileBuffer.empty();
+    // With a zoom below 1 the counters would never pass their limits; nothing is painted.
+    if (zoom >= 1) {
+        for (int32_t c = 1; c <= a; c = Add(c, zoom)) {
+            for (int32_t y = 0; y <= lastY; y = Add(y, zoom)) {
+                for (int32_t b = 1; b <= spriteWidth; ++b) {
+                    int32_t value = 0;
+                    bool past = pos >= state.fileSize;
+                    if (noFile) {
+                        value = y;
+                    } else if (pos < 0 || pos >= state.fileBuffer.size) {
+                        past = true; // never read outside the buffer: shown as past the end
+                    } else if (!past) {
+                        value = tk::ReadMemoryByte(state.fileBuffer.get() + pos) ^ mask;
+                    }
+                    pos = Add(pos, 1);
+                    for (int32_t i = 0; i < 8; ++i) {
+                        const int32_t bit = 0x80 >> i;
+                        tk::Colour colour = (value & bit) != 0 ? white : black;
+                        if (past) colour = blue;
+                        const int32_t x = Add(Add(Mul(Mul(c - 1, spriteWidth), 8), Mul(i, zoom)),
+                                              Mul(Mul(b - 1, 8), zoom));
+                        tk::FillBox(x, y, box, box, colour);
+                    }
+                }
+            }
+        }
+    }
+
+    Text title = Text(ProgramTitle) + ", sprsize:" + IntegerToText(spriteWidth);
+    if (tk::GetControlState(GridCheck) == 1) {
+        title += ", grid:" + IntegerToText(gridX) + "x" + IntegerToText(gridY);
+        const tk::Colour red = tk::MakeColour(255, 0, 0);
+        const tk::Colour green = tk::MakeColour(0, 255, 0);
+        // A grid size below 1 draws nothing in that direction (the loop would not end).
+        if (gridX >= 1) {
+            int32_t l = gridX;
+            do {
+                tk::DrawLine(l, 0, l, 481, l % (int64_t(gridX) * gridX) == 0 ? green : red);
+                l = Add(l, gridX);
+            } while (!(l > 641));
+        }
+        if (gridY >= 1) {
+            int32_t l = gridY;
+            do {
+                tk::DrawLine(0, l, 641, l, l % (int64_t(gridY) * gridY) == 0 ? green : red);
+                l = Add(l, gridY);
+            } while (!(l > 481));
+        }
+    }
+    tk::SetControlText(DispField, IntegerToText(startPos));
+    title += " disp:" + IntegerToText(startPos) + " zoom:" + IntegerToText(zoom);
+    tk::SetMainWindowTitle(MainWindow, title);
+    tk::EndDrawing();
+}
+
+} // namespace pmtest

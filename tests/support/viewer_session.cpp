@@ -1,0 +1,72 @@
+// The headless viewer session shared by the renderer tests and benchmarks.
+#include "tests/support/viewer_session.h"
+
+#include <cstring>
+
+#include "toolkit/controls.h"
+#include "toolkit/window.h"
+#include "viewer/state.h"
+
+namespace pmtest {
+
+ViewerSession::ViewerSession() {
+    if (tk::InitToolkit(&backend) == 0) return;
+    ok_ = viewer::CreateMainWindowAndControls();
+}
+
+ViewerSession::~ViewerSession() {
+    viewer::ShutDownViewer();
+}
+
+void ViewerSession::LoadBytes(const std::vector<uint8_t>& bytes) {
+    tk::FreeBlock(viewer::state.fileBuffer);
+    viewer::state.fileSize = 0;
+    if (bytes.empty()) return;
+    viewer::state.fileBuffer = tk::AllocateBlock(static_cast<int64_t>(bytes.size()));
+    if (viewer::state.fileBuffer.empty()) return;
+    std::memcpy(viewer::state.fileBuffer.get(), bytes.data(), bytes.size());
+    viewer::state.fileSize = static_cast<int32_t>(bytes.size());
+}
+
+void ViewerSession::SetOffset(int32_t offset) {
+    tk::SetControlAttribute(viewer::OffsetSpin, tk::Minimum, INT32_MIN);
+    tk::SetControlAttribute(viewer::OffsetSpin, tk::Maximum, INT32_MAX);
+    tk::SetControlState(viewer::OffsetSpin, offset);
+}
+
+const tk::PixelBuffer* ViewerSession::Canvas() const {
+    const auto handle = static_cast<tk::PictureHandle>(
+        tk::GetControlAttribute(viewer::CanvasView, tk::CanvasImage));
+    const tk::Picture* picture = tk::PictureFromHandle(handle);
+    return picture != nullptr ? &picture->pixels() : nullptr;
+}
+
+std::vector<uint8_t> ViewerSession::CanvasBytes() const {
+    const tk::PixelBuffer* canvas = Canvas();
+    if (canvas == nullptr) return {};
+    return std::vector<uint8_t>(canvas->bits,
+                                canvas->bits + static_cast<size_t>(canvas->stride) *
+                                                   static_cast<size_t>(canvas->height));
+}
+
+tk::Colour ViewerSession::CanvasPixel(int32_t x, int32_t y) const {
+    const tk::PixelBuffer* canvas = Canvas();
+    if (canvas == nullptr || x < 0 || y < 0 || x >= canvas->width || y >= canvas->height) return 0;
+    const uint8_t* p =
+        canvas->bits + static_cast<size_t>(canvas->height - 1 - y) * canvas->stride + x * 3;
+    return p[0] * 65536u + p[1] * 256u + p[2];
+}
+
+std::string ViewerSession::StatusText() const {
+    return tk::StatusText(viewer::MainStatusBar, 0);
+}
+
+std::string ViewerSession::Title() const {
+    return tk::MainWindowTitle(viewer::MainWindow);
+}
+
+std::string ViewerSession::DispText() const {
+    return tk::GetControlText(viewer::DispField);
+}
+
+} // namespace pmtest

@@ -1,0 +1,53 @@
+// A viewer on the headless backend, built as start-up builds it (window, menu, every control,
+// status bar) but not yet painted, with helpers to load bytes and to read back what a repaint
+// produced. Tests and benchmarks keep one per case; the destructor shuts the viewer down.
+//
+//     pmtest::ViewerSession session;          // ASSERT_TRUE(session.ok());
+//     session.LoadBytes({0x81, 0x00});
+//     viewer::RedrawView();
+//     EXPECT_EQ(session.CanvasPixel(0, 0), 0xFFFFFFu);
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "toolkit/drawing.h"
+#include "toolkit/headless/headless_backend.h"
+
+namespace pmtest {
+
+class ViewerSession {
+  public:
+    ViewerSession();
+    ~ViewerSession();
+    ViewerSession(const ViewerSession&) = delete;
+    ViewerSession& operator=(const ViewerSession&) = delete;
+
+    // True when the toolkit started and the main window was built.
+    bool ok() const { return ok_; }
+
+    // Puts the bytes in ViewerState as a load would (fileBuffer, fileSize); no bytes leave no
+    // file loaded, as loading an empty file does.
+    void LoadBytes(const std::vector<uint8_t>& bytes);
+
+    // OffsetSpin is created with the range 0..1; widens it first so any offset can be set.
+    void SetOffset(int32_t offset);
+
+    // The canvas picture (null when there is none), its memory as it stands (bottom-up rows,
+    // padding included), and one pixel as a Colour (0x00BBGGRR), read from memory.
+    const tk::PixelBuffer* Canvas() const;
+    std::vector<uint8_t> CanvasBytes() const;
+    tk::Colour CanvasPixel(int32_t x, int32_t y) const;
+
+    std::string StatusText() const; // status bar field 0
+    std::string Title() const;      // the main window's title
+    std::string DispText() const;   // the text of DispField
+
+    tk::HeadlessBackend backend;
+
+  private:
+    bool ok_ = false;
+};
+
+} // namespace pmtest

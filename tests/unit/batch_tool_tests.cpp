@@ -1,0 +1,167 @@
+// The built tools run as a person runs them: pixmole-batch (its output lines, exit codes and
+// written files) and make-sample (the committed sample equals what it generates). Both are found
+// beside this test program's build folder, in tools/.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+fs::path ToolPath(const std::string& name) {
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / name;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+Bytes ReadBytes(const fs::path& path) {
+    std::string text = ReadText(path);
+    return Bytes(text.begin(), text.end());
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+class ToolTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/pixmole-batch-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        for (const char* tool : {"pixmole-batch", "make-sample"}) {
+            ASSERT_TRUE(fs::exists(ToolPath(tool)))
+                << ToolPath(tool) << " is missing: build the tools before the tests";
+        }
+        file = Bytes(2048);
+        for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 37 + 11);
+        std::ofstream(dir / "data.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()),
+                   static_cast<std::streamsize>(file.size()));
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    ToolRun Batch(const std::string& arguments) {
+        ToolRun run;
+        std::string command = ToolPath("pixmole-batch").string() + " " + arguments + " >" +
+                              (dir / "out.txt").string() + " 2>" + (dir / "err.txt").string();
+        int status = std::system(command.c_str());
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = ReadText(dir / "out.txt");
+        run.err = ReadText(dir / "err.txt");
+        return run;
+    }
+    std::string In(const std::string& name) const { return (dir / name).string(); }
+
+    fs::path dir;
+    Bytes file;
+};
+
+TEST_F(ToolTest, SelectionBitsAndTheTwoOutputLines) {
+    ToolRun run =
+        Batch("--width 2 --select 0,0,15,7 --bits " + In("a.bits") + " " + In("data.bin"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "title: Pixmole 0.10.0, sprsize:2 disp:0 zoom:1\nstatus: x:0 y:0 w:1 h:7\n");
+    EXPECT_EQ(ReadBytes(dir / "a.bits"), Bytes(file.begin(), file.begin() + 16));
+
+    run = Batch("--width 2 --zoom 8 --select 3,5,130,60 --grid --bits " + In("b.bits") + " " +
+                In("data.bin"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadBytes(dir / "b.bits"), Bytes(file.begin(), file.begin() + 14));
+    EXPECT_NE(run.out.find("grid:8x8"), std::string::npos); // the grid is back on afterwards
+
+    // Row, offset (cut to the width) and invert as the viewer applies them.
+    run = Batch("--width 2 --row 3 --offset 5 --invert --select 0,0,15,0 --bits " + In("c.bits") +
+                " " + In("data.bin"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("disp:8 "), std::string::npos) << run.out;
+    EXPECT_EQ(ReadBytes(dir / "c.bits"), (Bytes{uint8_t(~file[8]), uint8_t(~file[9])}));
+}
+
+TEST_F(ToolTest, PngOfTheCanvasAndGridSizesForcedIntoRange) {
+    ToolRun run = Batch("--grid --grid-size 30,0 --png " + In("shot.png") + " " + In("data.bin"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("grid:25x1"), std::string::npos) << run.out;
+    std::string png = ReadText(dir / "shot.png");
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    // Width and height in the header, big-endian.
+    auto be32 = [&](size_t at) {
+        return (uint8_t(png[at]) << 24) | (uint8_t(png[at + 1]) << 16) |
+               (uint8_t(png[at + 2]) << 8) | uint8_t(png[at + 3]);
+    };
+    EXPECT_EQ(be32(16), 641);
+    EXPECT_EQ(be32(20), 481);
+}
+
+TEST_F(ToolTest, BadArgumentsMissingFilesAndWriteFailures) {
+    for (const std::string& bad :
+         {std::string("--zoom 3 "), std::string("--width x "), std::string("--width 0 "),
+          std::string("--select 1,2,3 "), std::string("--select 0,0,99999,1 "),
+          std::string("--frobnicate "), std::string("--png")}) {
+        ToolRun run = Batch(bad + " " + In("data.bin"));
+        EXPECT_EQ(run.exitCode, 2) << bad;
+        EXPECT_NE(run.err.find("pixmole-batch: "), std::string::npos) << bad;
+        EXPECT_EQ(run.out, "") << bad;
+    }
+    EXPECT_EQ(Batch("").exitCode, 2);
+    EXPECT_EQ(Batch(In("data.bin") + " " + In("data.bin")).exitCode, 2);
+
+    ToolRun help = Batch("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--grid-size X,Y"), std::string::npos);
+
+    ToolRun missing = Batch(In("nothing.bin"));
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("no such file"), std::string::npos);
+    ToolRun directory = Batch(dir.string());
+    EXPECT_EQ(directory.exitCode, 1);
+    EXPECT_NE(directory.err.find("Couldn't open the file!"), std::string::npos);
+
+    ToolRun unwritable =
+        Batch("--select 0,0,15,0 --bits " + In("none/x.bits") + " " + In("data.bin"));
+    EXPECT_EQ(unwritable.exitCode, 1);
+    EXPECT_NE(unwritable.err.find(In("none/x.bits") + " (No such file or directory)"),
+              std::string::npos)
+        << unwritable.err;
+    EXPECT_NE(unwritable.out.find("title: "), std::string::npos);
+}
+
+TEST_F(ToolTest, CommittedSampleIsWhatTheGeneratorMakesAndShowsTheSmiley) {
+    fs::path committed =
+        fs::path(__FILE__).parent_path().parent_path().parent_path() / "samples" / "sprites.bin";
+    std::string command = ToolPath("make-sample").string() + " " + In("fresh.bin");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Bytes made = ReadBytes(dir / "fresh.bin");
+    ASSERT_EQ(made.size(), 1024u);
+    EXPECT_EQ(made, ReadBytes(committed)) << "regenerate samples/sprites.bin with make-sample";
+
+    // As the sample's README says: width 2, row 128 shows the smiley at the top left.
+    ToolRun run = Batch("--width 2 --row 128 --select 0,0,15,15 --bits " + In("smiley.bits") + " " +
+                        In("fresh.bin"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    Bytes smiley = ReadBytes(dir / "smiley.bits");
+    EXPECT_EQ(smiley, Bytes(made.begin() + 0x100, made.begin() + 0x120));
+    ASSERT_EQ(smiley.size(), 32u);
+    EXPECT_EQ(smiley[0], 0x07); // ".....######....."
+    EXPECT_EQ(smiley[1], 0xE0);
+}
+
+} // namespace

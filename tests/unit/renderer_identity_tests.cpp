@@ -214,8 +214,8 @@ TEST_F(Identity, NoFileNearTheLimits) {
     Run({FileKind::None, 300, true});
 }
 
-// The picture of a fresh start (every control as created) and of one where drawing cannot begin.
-TEST_F(Identity, FreshStartAndMissingCanvas) {
+// The picture of a fresh start: every control as created.
+TEST_F(Identity, FreshStart) {
     const Outcome fast = Render(RedrawView, 3);
     const Outcome literal = Render(pmtest::LiteralRedrawView, 3);
     EXPECT_EQ(fast.picture, literal.picture);

@@ -37,6 +37,12 @@ struct DialogHolder {
 int RunModal(GtkWidget* dialog, GtkWindow* parent) {
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     if (parent) gtk_window_set_transient_for(GTK_WINDOW(dialog), parent);
+    // Focus can only be handed to a window that is on screen: ask again once it is mapped.
+    g_signal_connect(dialog, "map-event", G_CALLBACK(+[](GtkWidget* w, GdkEvent*, gpointer) {
+                         gtk_window_present(GTK_WINDOW(w));
+                         return FALSE;
+                     }),
+                     nullptr);
     gtk_window_present(GTK_WINDOW(dialog));
     int response = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_hide(dialog);

@@ -40,6 +40,7 @@ struct InputData {
     Display* display = nullptr; // set while raw key events are selected
     int xiOpcode = 0;
     std::bitset<256> pressed; // keycodes pressed since their key was last queried
+    std::bitset<256> held;    // keycodes down, as the raw events told
 #endif
     // Fallback without raw events: key values seen by the program's own windows.
     gulong pressHook = 0, releaseHook = 0;
@@ -129,20 +130,27 @@ GdkFilterReturn RawKeyFilter(GdkXEvent* native, GdkEvent*, gpointer data) {
     auto* cookie = &static_cast<XEvent*>(native)->xcookie;
     if (cookie->type != GenericEvent || cookie->extension != state->xiOpcode)
         return GDK_FILTER_CONTINUE;
-    if (cookie->evtype != XI_RawKeyPress) return GDK_FILTER_CONTINUE;
+    if (cookie->evtype != XI_RawKeyPress && cookie->evtype != XI_RawKeyRelease)
+        return GDK_FILTER_CONTINUE;
     // GDK fetches the cookie's data before running filters (and frees it afterwards); fetch it
     // here only if that did not happen.
     if (!cookie->data && !XGetEventData(state->display, cookie)) return GDK_FILTER_REMOVE;
     const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
-    if (raw->detail >= 0 && raw->detail < 256 && !(raw->flags & XIKeyRepeat)) {
-        state->pressed.set(static_cast<size_t>(raw->detail));
+    if (raw->detail < 0 || raw->detail >= 256) return GDK_FILTER_REMOVE;
+    const auto code = static_cast<size_t>(raw->detail);
+    if (cookie->evtype == XI_RawKeyRelease) {
+        state->held.reset(code);
+    } else if (!(raw->flags & XIKeyRepeat) && !state->held.test(code)) {
+        // Auto-repeat is flagged by the server, or shows as a press of a key that is held.
+        state->held.set(code);
+        state->pressed.set(code);
         state->owner->wakeUp = true;
     }
     return GDK_FILTER_REMOVE;
 }
 
-// Selects raw key presses of every master keyboard on the root window. False when the server
-// has no XInput2.
+// Selects raw key presses and releases of every master keyboard on the root window. False when the
+// server has no XInput2.
 bool StartRawKeys(InputData* state) {
     GdkDisplay* gdkDisplay = gdk_display_get_default();
     if (!gdkDisplay || !GDK_IS_X11_DISPLAY(gdkDisplay)) return false;
@@ -159,6 +167,7 @@ bool StartRawKeys(InputData* state) {
     if (ok) {
         unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
         XISetMask(bits, XI_RawKeyPress);
+        XISetMask(bits, XI_RawKeyRelease);
         XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
         XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
     }

@@ -1,0 +1,277 @@
+// Canvas input: the events a gesture gives, the data they carry, and the click decision.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "toolkit/backend.h"
+#include "toolkit/controls.h"
+#include "toolkit/core_internal.h"
+#include "toolkit/headless/headless_backend.h"
+#include "toolkit/window.h"
+
+namespace tk {
+namespace {
+
+constexpr int Canvas = 0;
+constexpr int Other = 1;
+using notify::Mouse;
+
+struct Seen {
+    int32_t subKind;
+    int64_t x, y, buttons, wheel, key, character;
+    bool operator==(const Seen&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Seen& s) {
+    return out << "{0x" << std::hex << s.subKind << std::dec << " x" << s.x << " y" << s.y << " b"
+               << s.buttons << " w" << s.wheel << " k" << s.key << " c" << s.character << "}";
+}
+
+class CanvasInputTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(InitToolkit(&backend), 1);
+        ASSERT_NE(CreateMainWindow(0, 0, 0, 660, 610, "canvas", 0xCA0001), 0);
+        ASSERT_NE(AddCanvas(Canvas, 0, 0, 641, 481), 0);
+    }
+    void TearDown() override { ReleaseToolkit(); }
+
+    // One native message carrying one canvas message.
+    void Send(Mouse message, int32_t x, int32_t y, uint32_t buttons, int32_t value = 0,
+              int control = Canvas) {
+        backend.Script([=] { notify::CanvasInput(control, message, x, y, buttons, 0, value); });
+    }
+
+    // The canvas events the loop receives, read through the attributes while each is current.
+    std::vector<Seen> Drain(int control = Canvas) {
+        std::vector<Seen> seen;
+        for (int guard = 0; guard < 1000; ++guard) {
+            int32_t kind = WaitForEvent();
+            if (kind == HeadlessIdle) break;
+            if (kind != ControlEvent || EventControl() != control) continue;
+            seen.push_back(
+                {EventKind(), GetControlAttribute(control, MouseX),
+                 GetControlAttribute(control, MouseY), GetControlAttribute(control, Buttons),
+                 GetControlAttribute(control, WheelDelta), GetControlAttribute(control, KeyCode),
+                 GetControlAttribute(control, InputCharacter)});
+        }
+        WaitForEvent(); // releases the last event's data
+        return seen;
+    }
+
+    static Seen E(int32_t subKind, int64_t x, int64_t y, int64_t buttons) {
+        return {subKind, x, y, buttons, 0, 0, 0};
+    }
+
+    HeadlessBackend backend;
+};
+
+TEST_F(CanvasInputTest, PressMoveReleaseGivesEnterDownMoveUpClick) {
+    Send(Mouse::Move, 10, 20, 0);
+    Send(Mouse::LeftDown, 10, 20, 1);
+    Send(Mouse::Move, 20, 30, 1);
+    Send(Mouse::Move, 30, 40, 1);
+    Send(Mouse::LeftUp, 30, 40, 0);
+    const std::vector<Seen> expected = {E(MouseEnter, 10, 20, 0),   E(LeftButtonDown, 10, 20, 1),
+                                        E(MouseMove, 20, 30, 1),    E(MouseMove, 30, 40, 1),
+                                        E(LeftButtonUp, 30, 40, 0), E(LeftClick, 30, 40, 0)};
+    EXPECT_EQ(Drain(), expected);
+    EXPECT_EQ(core::CanvasEventDataInUse(), 0);
+
+    // The backend's own gesture gives the same, the pointer already inside.
+    backend.ScriptCanvasDrag(Canvas, 10, 20, {{20, 30}, {30, 40}});
+    std::vector<Seen> again = Drain();
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(again.front(), E(MouseMove, 10, 20, 0));
+    again.erase(again.begin());
+    EXPECT_EQ(again, std::vector<Seen>(expected.begin() + 1, expected.end()));
+}
+
+TEST_F(CanvasInputTest, ReleaseOutsideGivesNoClickAndMovesCarryOutsideCoordinates) {
+    Send(Mouse::Move, 5, 5, 0);
+    Send(Mouse::LeftDown, 5, 5, 1);
+    Send(Mouse::Move, -12, 700, 1);
+    Send(Mouse::LeftUp, -12, 700, 0);
+    // On the right and bottom edges the release is outside too.
+    Send(Mouse::LeftDown, 5, 5, 1);
+    Send(Mouse::LeftUp, 641, 5, 0);
+    Send(Mouse::LeftDown, 5, 5, 1);
+    Send(Mouse::LeftUp, 5, 481, 0);
+    const std::vector<Seen> expected = {E(MouseEnter, 5, 5, 0),     E(LeftButtonDown, 5, 5, 1),
+                                        E(MouseMove, -12, 700, 1),  E(LeftButtonUp, -12, 700, 0),
+                                        E(LeftButtonDown, 5, 5, 1), E(LeftButtonUp, 641, 5, 0),
+                                        E(LeftButtonDown, 5, 5, 1), E(LeftButtonUp, 5, 481, 0)};
+    EXPECT_EQ(Drain(), expected);
+}
+
+TEST_F(CanvasInputTest, ClickNeedsThePressOnTheCanvas) {
+    // Pressed elsewhere, released over the canvas: no capture, so no click.
+    Send(Mouse::Move, 50, 50, 1);
+    Send(Mouse::LeftUp, 50, 50, 0);
+    // A second button held while the first is released keeps the capture for its own release.
+    Send(Mouse::LeftDown, 60, 60, 1);
+    Send(Mouse::RightDown, 60, 60, 3);
+    Send(Mouse::LeftUp, 61, 61, 2);
+    Send(Mouse::RightUp, 62, 62, 0);
+    // The capture went with the last button: a release without a press gives no click.
+    Send(Mouse::LeftUp, 63, 63, 0);
+    const std::vector<Seen> expected = {
+        E(MouseEnter, 50, 50, 1),      E(LeftButtonUp, 50, 50, 0), E(LeftButtonDown, 60, 60, 1),
+        E(RightButtonDown, 60, 60, 3), E(LeftButtonUp, 61, 61, 2), E(LeftClick, 61, 61, 2),
+        E(RightButtonUp, 62, 62, 0),   E(RightClick, 62, 62, 0),   E(LeftButtonUp, 63, 63, 0)};
+    EXPECT_EQ(Drain(), expected);
+}
+
+TEST_F(CanvasInputTest, RightClickReportsReleasePointAndMiddleNeverClicks) {
+    Send(Mouse::RightDown, 100, 200, 2);
+    Send(Mouse::RightUp, 104, 203, 0);
+    Send(Mouse::MiddleDown, 7, 8, 4);
+    Send(Mouse::MiddleUp, 7, 8, 0);
+    Send(Mouse::MiddleDouble, 7, 8, 4);
+    Send(Mouse::MiddleUp, 7, 8, 0);
+    const std::vector<Seen> expected = {
+        E(RightButtonDown, 100, 200, 2), E(RightButtonUp, 104, 203, 0),
+        E(RightClick, 104, 203, 0),      E(MiddleButtonDown, 7, 8, 4),
+        E(MiddleButtonUp, 7, 8, 0),      E(MiddleButtonDown, 7, 8, 4),
+        E(MiddleButtonUp, 7, 8, 0)};
+    EXPECT_EQ(Drain(), expected);
+}
+
+TEST_F(CanvasInputTest, DoubleClickSequences) {
+    Send(Mouse::LeftDown, 3, 4, 1);
+    Send(Mouse::LeftUp, 3, 4, 0);
+    Send(Mouse::LeftDouble, 3, 4, 1);
+    Send(Mouse::LeftUp, 3, 4, 0);
+    Send(Mouse::RightDouble, 3, 4, 2);
+    Send(Mouse::RightUp, 3, 4, 0);
+    const std::vector<Seen> expected = {
+        E(LeftButtonDown, 3, 4, 1), E(LeftButtonUp, 3, 4, 0),    E(LeftClick, 3, 4, 0),
+        E(LeftButtonDown, 3, 4, 1), E(LeftDoubleClick, 3, 4, 1), E(LeftButtonUp, 3, 4, 0),
+        E(LeftClick, 3, 4, 0),      E(RightButtonDown, 3, 4, 2), E(RightDoubleClick, 3, 4, 2),
+        E(RightButtonUp, 3, 4, 0),  E(RightClick, 3, 4, 0)};
+    EXPECT_EQ(Drain(), expected);
+}
+
+TEST_F(CanvasInputTest, LeaveMakesTheNextMoveAnEnterAgain) {
+    Send(Mouse::Move, 1, 1, 0);
+    Send(Mouse::Move, 2, 2, 0);
+    Send(Mouse::Leave, 2, 2, 0);
+    Send(Mouse::Move, 3, 3, 0);
+    std::vector<int32_t> kinds;
+    for (const Seen& s : Drain()) kinds.push_back(s.subKind);
+    EXPECT_EQ(kinds, (std::vector<int32_t>{MouseEnter, MouseMove, MouseLeave, MouseEnter}));
+}
+
+TEST_F(CanvasInputTest, WheelAccumulatesAcrossCanvasesAndKeepsRemainder) {
+    ASSERT_NE(AddCanvas(Other, 0, 0, 100, 100), 0);
+    Send(Mouse::Wheel, 0, 0, 0, 60);
+    Send(Mouse::Wheel, 0, 0, 0, 60, Other); // the second half of a step, on the other canvas
+    Send(Mouse::Wheel, 0, 0, 0, -240);
+    Send(Mouse::Wheel, 0, 0, 0, 100);
+    Send(Mouse::Wheel, 0, 0, 0, -350); // -250: two steps down, -10 kept
+    Send(Mouse::Wheel, 0, 0, 0, 125);  // 115: still no step
+    std::vector<int64_t> canvasSteps, otherSteps;
+    for (int guard = 0; guard < 100; ++guard) {
+        int32_t kind = WaitForEvent();
+        if (kind == HeadlessIdle) break;
+        if (kind != ControlEvent) continue;
+        ASSERT_EQ(EventKind(), MouseWheel);
+        int control = EventControl();
+        (control == Canvas ? canvasSteps : otherSteps)
+            .push_back(GetControlAttribute(control, WheelDelta));
+    }
+    EXPECT_EQ(otherSteps, (std::vector<int64_t>{1}));
+    EXPECT_EQ(canvasSteps, (std::vector<int64_t>{-2, -2}));
+}
+
+int64_t readInOtherProcedure = -1;
+int64_t readInOwnProcedure = -1;
+void ReadCanvasFromOther() {
+    readInOtherProcedure = GetControlAttribute(Canvas, MouseX);
+}
+void ReadCanvasFromOwn() {
+    readInOwnProcedure = GetControlAttribute(Canvas, MouseX);
+}
+
+TEST_F(CanvasInputTest, AttributesReadZeroOutsideTheCanvasOwnEvents) {
+    ASSERT_NE(AddButton(Other, 0, 500, 50, 20, "b"), 0);
+    BindControlCallback(Other, &ReadCanvasFromOther);
+    BindControlCallback(Canvas, &ReadCanvasFromOwn);
+    backend.Script([] {
+        notify::CanvasInput(Canvas, Mouse::Move, 77, 88, 0, 0, 0);
+        notify::ButtonClicked(Other);
+    });
+    ASSERT_EQ(WaitForEvent(), HeadlessMessage);
+    EXPECT_EQ(readInOwnProcedure, 77);
+    EXPECT_EQ(readInOtherProcedure, 0);
+    EXPECT_EQ(GetControlAttribute(Canvas, MouseX), 0); // no event is current
+    ASSERT_EQ(WaitForEvent(), ControlEvent);
+    EXPECT_EQ(GetControlAttribute(Canvas, MouseY), 88);
+    ASSERT_EQ(WaitForEvent(), ControlEvent); // the button's click
+    EXPECT_EQ(GetControlAttribute(Canvas, MouseY), 0);
+    EXPECT_EQ(WaitForEvent(), HeadlessIdle);
+    EXPECT_EQ(core::CanvasEventDataInUse(), 0);
+}
+
+TEST_F(CanvasInputTest, KeysOnlyForKeyboardCanvasAndControlCharactersIgnored) {
+    Send(Mouse::KeyDown, 0, 0, 0, VkLeft);
+    Send(Mouse::Char, 0, 0, 0, 'a');
+    EXPECT_TRUE(Drain().empty());
+
+    ASSERT_NE(AddCanvas(Other, 0, 0, 100, 100, CanvasKeyboard), 0);
+    Send(Mouse::KeyDown, 0, 0, 0, VkLeft, Other);
+    Send(Mouse::Char, 0, 0, 0, 9, Other);
+    Send(Mouse::Char, 0, 0, 0, 'a', Other);
+    Send(Mouse::KeyUp, 0, 0, 0, VkLeft, Other);
+    const std::vector<Seen> expected = {{KeyDown, 0, 0, 0, 0, VkLeft, 0},
+                                        {TextInput, 0, 0, 0, 0, 0, 'a'},
+                                        {KeyUp, 0, 0, 0, 0, VkLeft, 0}};
+    EXPECT_EQ(Drain(Other), expected);
+}
+
+TEST_F(CanvasInputTest, CoalescedMovesAndReleasedToolkitReturnEveryDataBlock) {
+    backend.Script([] {
+        for (int i = 0; i < 500; ++i) notify::CanvasInput(Canvas, Mouse::Move, i, i, 0, 0, 0);
+    });
+    ASSERT_EQ(WaitForEvent(), HeadlessMessage);
+    EXPECT_EQ(QueuedEventCount(), 2); // MouseEnter, then one coalesced MouseMove
+    EXPECT_EQ(core::CanvasEventDataInUse(), 2);
+    ASSERT_EQ(WaitForEvent(), ControlEvent);
+    ASSERT_EQ(WaitForEvent(), ControlEvent);
+    EXPECT_EQ(GetControlAttribute(Canvas, MouseX), 1); // the waiting entry kept its own data
+    EXPECT_EQ(core::CanvasEventDataInUse(), 1);
+    ReleaseToolkit();
+    EXPECT_EQ(core::CanvasEventDataInUse(), 0);
+}
+
+TEST_F(CanvasInputTest, BackingPictureIsWhiteAndSizedToTheInnerArea) {
+    ASSERT_NE(AddCanvas(Other, 0, 0, 100, 60, CanvasSunken), 0);
+    const Picture* plain = PictureFromHandle(GetControlAttribute(Canvas, CanvasImage));
+    const Picture* sunken = PictureFromHandle(GetControlAttribute(Other, CanvasImage));
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(sunken, nullptr);
+    EXPECT_EQ(plain->pixels().width, 641);
+    EXPECT_EQ(plain->pixels().height, 481);
+    EXPECT_EQ(plain->pixels().bitsPerPixel, 24);
+    EXPECT_EQ(sunken->pixels().width, 96);
+    EXPECT_EQ(sunken->pixels().height, 56);
+    const PixelBuffer& p = plain->pixels();
+    EXPECT_EQ(p.bits[0], 0xFF);
+    EXPECT_EQ(p.bits[(p.height - 1) * p.stride + (p.width - 1) * 3 + 2], 0xFF);
+
+    // A sunken canvas clicks only inside its smaller inner area.
+    Send(Mouse::LeftDown, 5, 5, 1, 0, Other);
+    Send(Mouse::LeftUp, 97, 5, 0, 0, Other);
+    std::vector<int32_t> kinds;
+    for (const Seen& s : Drain(Other)) kinds.push_back(s.subKind);
+    EXPECT_EQ(kinds, (std::vector<int32_t>{LeftButtonDown, LeftButtonUp}));
+
+    ASSERT_NE(AddCanvas(Other, 0, 0, 2, 0, CanvasSunken), 0); // smaller than the border
+    const Picture* tiny = PictureFromHandle(GetControlAttribute(Other, CanvasImage));
+    ASSERT_NE(tiny, nullptr);
+    EXPECT_EQ(tiny->pixels().width, 1);
+    EXPECT_EQ(tiny->pixels().height, 1);
+}
+
+} // namespace
+} // namespace tk

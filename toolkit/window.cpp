@@ -326,10 +326,13 @@ void ReleaseToolkit() {
             s.backend->EnableFileDrop(window->handle, 0);
         }
     }
-    // Event data may come from the control layer's pools: give it back before that goes.
+    // Event data may come from the control layer's pools: give it back before that goes, and
+    // post nothing while everything is torn down.
     ClearQueue();
+    SuspendEvents();
     core::ReleaseControls();
     for (int n = 0; n < s.windows.Size(); ++n) CloseWindow(n);
+    ClearQueue();
     ReleaseAllImages();
     s.backend->Shutdown();
     s.backend = nullptr;
@@ -382,6 +385,8 @@ void PostEvent(int32_t kind, int32_t source, int32_t window, int32_t subKind, vo
     RunBindings({kind, window, AnyValue, AnyValue});
     RunBindings({kind, AnyValue, AnyValue, AnyValue});
     RunBindings({kind, AnyValue, source, subKind});
+    // A procedure that waited for an event itself owns what it took; nothing else will free it.
+    if (!s.current.borrowed) ReleaseEventData(s.current);
     s.current = saved;
 
     // Released only now: the procedures above may still read it.
@@ -506,6 +511,10 @@ intptr_t CreateMainWindow(int number, int x, int y, int innerWidth, int innerHei
     ToolkitState& s = S();
     if (!s.backend || number < 0) return 0;
     CloseWindow(number);
+    // A window asked for with nothing but placement and visibility bits still gets a title bar.
+    constexpr uint32_t placementBits =
+        WindowCentreOnScreen | WindowCentreOnActive | WindowNoControlParent | WindowHidden;
+    if ((flags & ~placementBits) == 0) flags |= WindowTitleBar;
     intptr_t handle = s.backend->CreateWindow(number, x, y, innerWidth, innerHeight, title, flags);
     if (!handle) return 0;
     auto record = std::make_unique<WindowRecord>();

@@ -230,6 +230,20 @@ TEST_F(EventQueueTest, ABoundProcedureMayCloseTheWindowOfTheEventBeingPosted) {
     EXPECT_EQ(WindowHandle(0), 0);
 }
 
+void WaitInside() {
+    WaitForEvent();
+}
+
+TEST_F(EventQueueTest, AProcedureThatWaitsItselfLeavesNothingBehind) {
+    PostEvent(ControlEvent, 1, 0, 0, NewData(), CountRelease);
+    BindEvent(MenuEvent, AnyValue, AnyValue, AnyValue, WaitInside);
+    PostEvent(MenuEvent, 3, 0, 0, NewData(), CountRelease);
+    EXPECT_EQ(g_releases, 1) << "the entry the procedure took, released when it returned";
+    EXPECT_EQ(QueuedEventCount(), 1);
+    EXPECT_EQ(QueuedEventAt(0).kind, MenuEvent);
+    EXPECT_EQ(EventKind(), -1);
+}
+
 TEST_F(EventQueueTest, ShutDownReleasesWaitingAndCurrentData) {
     PostEvent(ControlEvent, 1, 0, 0, NewData(), CountRelease);
     PostEvent(ControlEvent, 2, 0, 0, NewData(), CountRelease);

@@ -129,113 +129,187 @@ struct SpriteLayout {
     int32_t startPos = 0;
 };
 
-// One drawn column that reaches into the picture.
-struct VisibleColumn {
-    int64_t x = 0;         // left edge in pixels
-    int64_t bytes = 0;     // bytes of a row that start inside the picture
-    uint32_t firstPos = 0; // position of the column's first byte (wrapping as the viewer does)
+// Where the drawn rows lie in the picture and which bytes they show. The drawn columns stand side
+// by side (each is as wide as the step between them), so a drawn row is one line of byte slots:
+// slot j at x = j x 8 x zoom shows byte j mod spriteWidth of column j / spriteWidth. Only slots
+// that start inside the picture are kept, clipped once for all rows.
+struct SpritePlan {
+    uint8_t* bottomRow = nullptr; // the picture's memory, bottom row first
+    int64_t width = 0, height = 0, stride = 0;
+    int64_t zoom = 1, boxSize = 1;
+    int64_t rows = 0;              // drawn rows that start inside the picture
+    uint32_t startPos = 0;         // position of the first byte (wrapping as the viewer does)
+    uint32_t bytesPerRow = 0;      // spriteWidth: how far a row moves the position
+    std::vector<uint32_t> slotPos; // per slot: its position relative to the row's first byte
+    int64_t wholeSlots = 0;        // leading slots whose 8 x zoom pixels all lie inside
+    int64_t cutPixels = 0;         // pixels of the last slot when it is cut at the right edge
+    int64_t coveredWidth = 0;      // the slots cover x = 0 .. coveredWidth - 1
+
+    uint8_t* Row(int64_t y) const { return bottomRow + (height - 1 - y) * stride; }
 };
 
-// Paints every byte box of the layout into pixels (24 bits per pixel), in the positions, colours
-// and sizes of the one-box-per-bit loops: column k starts at x = k x zoom x spriteWidth x 8, row r
-// at y = r x zoom, byte b (from 0) of a row at x + b x 8 x zoom, bit i at + i x zoom; each box is
-// zoom pixels square, 7 at zoom 8 (the one-pixel gap keeps what lies beneath). Boxes never overlap,
-// so the order of painting is free: rows top to bottom, each across every column. Columns and
-// rows beyond the picture are skipped; their bytes still count towards the positions of the
-// ones that follow.
-void PaintSprites(const tk::PixelBuffer& pixels, const SpriteLayout& layout,
-                  const ByteSource& source) {
+// Lays out the sprite boxes of the one-box-per-bit loops: column k (counting from 0) starts at
+// x = k x zoom x spriteWidth x 8 and takes rows x spriteWidth bytes, row r at y = r x zoom, byte
+// b (from 0) of a row at x + b x 8 x zoom, bit i at + i x zoom; each box is zoom pixels square,
+// 7 at zoom 8. Boxes never overlap, so the order of painting is free. Columns and rows beyond the
+// picture are left out; their bytes still count towards the positions of the ones that follow.
+// Returns false when no box reaches into the picture.
+bool PlanSprites(const tk::PixelBuffer& pixels, const SpriteLayout& layout, SpritePlan& plan) {
     const int64_t zoom = layout.zoom, spriteWidth = layout.spriteWidth;
     // The loops would not end for a zoom below 1; only 1, 2 and 8 are ever set.
-    if (zoom < 1 || spriteWidth < 1 || layout.columnLimit < 1 || layout.lastY < 0) return;
+    if (zoom < 1 || spriteWidth < 1 || layout.columnLimit < 1 || layout.lastY < 0) return false;
     const int64_t width = pixels.width, height = pixels.height;
-    if (width <= 0 || height <= 0 || pixels.bits == nullptr) return;
+    if (width <= 0 || height <= 0 || pixels.bits == nullptr) return false;
 
     const int64_t columns = (static_cast<int64_t>(layout.columnLimit) - 1) / zoom + 1;
-    const int64_t rows = layout.lastY / zoom + 1;
+    const int64_t rowsPerColumn = layout.lastY / zoom + 1;
     const int64_t byteSpan = 8 * zoom; // pixels per byte
-    const int64_t columnSpan = spriteWidth * byteSpan;
-    const int64_t boxSize = zoom == 8 ? 7 : zoom;
+    const int64_t slots = std::min(columns * spriteWidth, (width + byteSpan - 1) / byteSpan);
 
-    std::vector<VisibleColumn> visible;
-    for (int64_t k = 0; k < columns && k * columnSpan < width; ++k) {
-        VisibleColumn column;
-        column.x = k * columnSpan;
-        column.bytes = std::min(spriteWidth, (width - column.x + byteSpan - 1) / byteSpan);
-        column.firstPos = static_cast<uint32_t>(layout.startPos) +
-                          static_cast<uint32_t>(k) * static_cast<uint32_t>(rows) *
-                              static_cast<uint32_t>(spriteWidth);
-        visible.push_back(column);
+    plan.bottomRow = pixels.bits;
+    plan.width = width;
+    plan.height = height;
+    plan.stride = pixels.stride;
+    plan.zoom = zoom;
+    plan.boxSize = zoom == 8 ? 7 : zoom;
+    plan.rows = std::min(rowsPerColumn, (height - 1) / zoom + 1);
+    plan.startPos = static_cast<uint32_t>(layout.startPos);
+    plan.bytesPerRow = static_cast<uint32_t>(spriteWidth);
+    const uint32_t columnBytes =
+        static_cast<uint32_t>(rowsPerColumn) * static_cast<uint32_t>(spriteWidth);
+    plan.slotPos.resize(static_cast<size_t>(slots));
+    for (int64_t j = 0; j < slots; ++j) {
+        plan.slotPos[static_cast<size_t>(j)] =
+            static_cast<uint32_t>(j / spriteWidth) * columnBytes +
+            static_cast<uint32_t>(j % spriteWidth);
     }
-    if (visible.empty()) return;
-    const VisibleColumn& lastColumn = visible.back();
-    // Without gaps the boxes of a row cover [0, rowEnd) completely.
-    const int64_t rowEnd = std::min(width, lastColumn.x + columnSpan);
+    plan.wholeSlots = std::min(slots, width / byteSpan);
+    plan.cutPixels = slots > plan.wholeSlots ? width - plan.wholeSlots * byteSpan : 0;
+    plan.coveredWidth = std::min(width, slots * byteSpan);
+    return slots > 0;
+}
 
-    const int64_t visibleRows = std::min(rows, (height - 1) / zoom + 1);
-    const int64_t stride = pixels.stride;
-    const uint32_t rowBytes = static_cast<uint32_t>(spriteWidth);
+// Zoom 1 and 2: each byte's 8 x zoom pixels are one copy from its run; the rows below a zoom 2
+// row repeat it.
+template <int Zoom> void PaintByteRuns(const SpritePlan& plan, const ByteSource& source) {
+    constexpr int64_t RunBytes = 8 * Zoom * 3;
+    const uint8_t* runs = ByteRuns<Zoom>();
+    // Local copies: the picture is written through uint8_t pointers, which may alias anything,
+    // so fields read through references would be loaded again after every copy.
+    const ByteSource from = source;
+    const int64_t rows = plan.rows, height = plan.height, coveredWidth = plan.coveredWidth;
+    const int64_t wholeSlots = plan.wholeSlots, cutPixels = plan.cutPixels;
+    const uint32_t* const slotPos = plan.slotPos.data();
+    for (int64_t r = 0; r < rows; ++r) {
+        const int32_t y = static_cast<int32_t>(r * Zoom);
+        uint8_t* row = plan.Row(y);
+        const uint32_t rowPos = plan.startPos + static_cast<uint32_t>(r) * plan.bytesPerRow;
+        uint8_t* out = row;
+        for (int64_t j = 0; j < wholeSlots; ++j, out += RunBytes) {
+            const int entry = RunIndex(from, rowPos + slotPos[j], y);
+            std::memcpy(out, runs + entry * RunBytes, RunBytes);
+        }
+        if (cutPixels > 0) {
+            const int entry = RunIndex(from, rowPos + slotPos[wholeSlots], y);
+            std::memcpy(out, runs + entry * RunBytes, static_cast<size_t>(cutPixels * 3));
+        }
+        for (int64_t dy = 1; dy < Zoom && y + dy < height; ++dy)
+            std::memcpy(plan.Row(y + dy), row, static_cast<size_t>(coveredWidth * 3));
+    }
+}
 
-    // Zooms 1 and 2 copy a whole byte's pixels at once; the others are painted bit by bit from
-    // a run of one box width in each colour.
-    const uint8_t* byteRuns = zoom == 1 ? ByteRuns<1>() : zoom == 2 ? ByteRuns<2>() : nullptr;
-    const int64_t runBytes = byteSpan * 3;
-    std::vector<uint8_t> whiteRun, blackRun, blueRun;
-    if (byteRuns == nullptr) {
-        const int64_t runPixels = std::min(boxSize, width);
-        for (int64_t k = 0; k < runPixels; ++k) {
-            whiteRun.insert(whiteRun.end(), WhitePixel, WhitePixel + 3);
-            blackRun.insert(blackRun.end(), BlackPixel, BlackPixel + 3);
-            blueRun.insert(blueRun.end(), BluePixel, BluePixel + 3);
+// Pixel rows of one box width in white, black and blue.
+struct BoxRuns {
+    std::vector<uint8_t> white, black, blue;
+    explicit BoxRuns(int64_t pixels) {
+        for (int64_t k = 0; k < pixels; ++k) {
+            white.insert(white.end(), WhitePixel, WhitePixel + 3);
+            black.insert(black.end(), BlackPixel, BlackPixel + 3);
+            blue.insert(blue.end(), BluePixel, BluePixel + 3);
         }
     }
+    const uint8_t* For(int entry, int bit) const {
+        return entry == BlueEntry             ? blue.data()
+               : (entry & (0x80 >> bit)) != 0 ? white.data()
+                                              : black.data();
+    }
+};
 
-    for (int64_t r = 0; r < visibleRows; ++r) {
+// Other zooms, zoom 8 among them: box by box, each box boxSize pixels square (7 at zoom 8, so
+// that the gap to the next box keeps what lies beneath).
+void PaintBoxes(const SpritePlan& plan, const ByteSource& source) {
+    const int64_t zoom = plan.zoom, boxSize = plan.boxSize, width = plan.width;
+    const BoxRuns runs(std::min(boxSize, width));
+    const int64_t slots = static_cast<int64_t>(plan.slotPos.size());
+    for (int64_t r = 0; r < plan.rows; ++r) {
         const int32_t y = static_cast<int32_t>(r * zoom);
-        const int64_t boxRows = std::min(boxSize, height - y);
-        uint8_t* row = pixels.bits + (height - 1 - y) * stride;
-        const uint32_t rowOffset = static_cast<uint32_t>(r) * rowBytes;
-
-        for (const VisibleColumn& column : visible) {
-            const uint32_t pos = column.firstPos + rowOffset;
-            uint8_t* out = row + column.x * 3;
-            const int64_t room = width - column.x; // pixels left in the picture
-            if (byteRuns != nullptr) {
-                // Whole bytes first, then a byte cut at the right edge.
-                const int64_t whole = std::min(column.bytes, room / byteSpan);
-                for (int64_t b = 0; b < whole; ++b) {
-                    const int entry = RunIndex(source, pos + static_cast<uint32_t>(b), y);
-                    std::memcpy(out + b * runBytes, byteRuns + entry * runBytes,
-                                static_cast<size_t>(runBytes));
-                }
-                if (whole < column.bytes) {
-                    const int entry = RunIndex(source, pos + static_cast<uint32_t>(whole), y);
-                    std::memcpy(out + whole * runBytes, byteRuns + entry * runBytes,
-                                static_cast<size_t>((room - whole * byteSpan) * 3));
-                }
-                continue;
-            }
-            for (int64_t b = 0; b < column.bytes; ++b) {
-                const int entry = RunIndex(source, pos + static_cast<uint32_t>(b), y);
-                for (int64_t i = 0; i < 8; ++i) {
-                    const int64_t x = column.x + b * byteSpan + i * zoom;
-                    if (x >= width) break;
-                    const std::vector<uint8_t>& run = entry == BlueEntry           ? blueRun
-                                                      : (entry & (0x80 >> i)) != 0 ? whiteRun
-                                                                                   : blackRun;
-                    const size_t bytes = static_cast<size_t>(std::min(boxSize, width - x) * 3);
-                    uint8_t* box = row + x * 3;
+        uint8_t* row = plan.Row(y);
+        const int64_t boxRows = std::min(boxSize, plan.height - y);
+        const uint32_t rowPos = plan.startPos + static_cast<uint32_t>(r) * plan.bytesPerRow;
+        for (int64_t j = 0; j < slots; ++j) {
+            const int entry = RunIndex(source, rowPos + plan.slotPos[j], y);
+            for (int bit = 0; bit < 8; ++bit) {
+                const int64_t x = (j * 8 + bit) * zoom;
+                if (x >= width) break;
+                const uint8_t* run = runs.For(entry, bit);
+                uint8_t* box = row + x * 3;
+                if (boxSize == 7 && x + 7 <= width) {
                     for (int64_t dy = 0; dy < boxRows; ++dy)
-                        std::memcpy(box - dy * stride, run.data(), bytes);
+                        std::memcpy(box - dy * plan.stride, run, 7 * 3);
+                    continue;
                 }
+                const size_t bytes = static_cast<size_t>(std::min(boxSize, width - x) * 3);
+                for (int64_t dy = 0; dy < boxRows; ++dy)
+                    std::memcpy(box - dy * plan.stride, run, bytes);
             }
-        }
-        // Gapless boxes taller than one pixel: the rows below repeat the first.
-        if (byteRuns != nullptr) {
-            for (int64_t dy = 1; dy < boxRows; ++dy)
-                std::memcpy(row - dy * stride, row, static_cast<size_t>(rowEnd * 3));
         }
     }
+}
+
+void PaintSprites(const SpritePlan& plan, const ByteSource& source) {
+    if (plan.zoom == 1)
+        PaintByteRuns<1>(plan, source);
+    else if (plan.zoom == 2)
+        PaintByteRuns<2>(plan, source);
+    else
+        PaintBoxes(plan, source);
+}
+
+// The part of the picture that the sprite boxes paint over completely (gapless zooms only):
+// x 0 .. width - 1, y 0 .. height - 1; what is drawn there before them never shows.
+struct CoveredArea {
+    int64_t width = 0, height = 0;
+};
+
+CoveredArea CoveredBy(const SpritePlan& plan) {
+    if (plan.boxSize != plan.zoom || plan.slotPos.empty()) return {};
+    return {plan.coveredWidth, std::min(plan.height, plan.rows * plan.zoom)};
+}
+
+// FillBox(x, y, width, height, colour) for everything outside the covered area: the box is
+// flipped as FillBox flips it, cut to the picture and split into the part right of the covered
+// area and the part below it.
+void FillBoxAround(int32_t x, int32_t y, int32_t width, int32_t height, tk::Colour colour,
+                   const CoveredArea& covered, const tk::PixelBuffer* pixels) {
+    if (pixels == nullptr || covered.width <= 0 || covered.height <= 0) {
+        tk::FillBox(x, y, width, height, colour);
+        return;
+    }
+    int64_t x0 = x, y0 = y, x1 = int64_t{x} + width, y1 = int64_t{y} + height;
+    if (x1 < x0) std::swap(x0, x1);
+    if (y1 < y0) std::swap(y0, y1);
+    x0 = std::clamp<int64_t>(x0, 0, pixels->width);
+    x1 = std::clamp<int64_t>(x1, 0, pixels->width);
+    y0 = std::clamp<int64_t>(y0, 0, pixels->height);
+    y1 = std::clamp<int64_t>(y1, 0, pixels->height);
+    auto fill = [colour](int64_t left, int64_t top, int64_t right, int64_t bottom) {
+        if (left < right && top < bottom)
+            tk::FillBox(static_cast<int32_t>(left), static_cast<int32_t>(top),
+                        static_cast<int32_t>(right - left), static_cast<int32_t>(bottom - top),
+                        colour);
+    };
+    fill(std::max(x0, covered.width), y0, x1, std::min(y1, covered.height)); // right
+    fill(x0, std::max(y0, covered.height), x1, y1);                          // below
 }
 
 // ---- Grid -----------------------------------------------------------------------------------
@@ -267,17 +341,18 @@ void RedrawView() {
 
     // Drawing may fail to begin; the drawing calls then do nothing and the texts still change.
     tk::BeginDrawing(tk::CanvasSurface(CanvasView));
-    tk::FillBox(0, 0, 641, 481, Black);
+    tk::PixelBuffer* pixels = tk::CurrentDrawingPixels();
+    assert((pixels == nullptr || pixels->bitsPerPixel == 24) &&
+           "the canvas picture is 24 bits per pixel");
+    if (pixels != nullptr && pixels->bitsPerPixel != 24) pixels = nullptr;
 
-    // The selection, snapped to the zoom, lies under the sprite pixels.
+    // The selection box, snapped to the zoom, and the status text that describes it.
     const int32_t zoom = state.zoom;
     const SelectionRect& selection = state.selection;
     const int32_t sx = Mul32(zoom, Quotient(selection.x1, zoom));
     const int32_t sy = Mul32(zoom, Quotient(selection.y1, zoom));
     const int32_t sw = Mul32(zoom, Quotient(Sub32(selection.x2, selection.x1), zoom));
     const int32_t sh = Mul32(zoom, Quotient(Sub32(selection.y2, selection.y1), zoom));
-    tk::FillBox(sx, sy, sw, sh, SelectionColour);
-
     if (sw < 1 || sh < 1) {
         tk::SetStatusText(MainStatusBar, 0,
                           "Invalid Selection,w:" + IntegerToText(sw) + ",h:" + IntegerToText(sh));
@@ -313,11 +388,15 @@ void RedrawView() {
     layout.startPos = Add32(Mul32(tk::GetControlState(RowScroller), state.spriteWidth),
                             tk::GetControlState(OffsetSpin));
 
-    if (tk::PixelBuffer* pixels = tk::CurrentDrawingPixels()) {
-        assert(pixels->bitsPerPixel == 24 && "the canvas picture is 24 bits per pixel");
-        if (pixels->bitsPerPixel == 24)
-            PaintSprites(*pixels, layout, CurrentByteSource(invertMask));
-    }
+    // The black background, then the selection, then the sprite boxes over both (the selection
+    // shows only beside the columns and in the gaps of zoom 8). Where gapless boxes will paint
+    // every pixel, the background and the selection are not written first.
+    SpritePlan plan;
+    const bool sprites = pixels != nullptr && PlanSprites(*pixels, layout, plan);
+    const CoveredArea covered = sprites ? CoveredBy(plan) : CoveredArea{};
+    FillBoxAround(0, 0, 641, 481, Black, covered, pixels);
+    FillBoxAround(sx, sy, sw, sh, SelectionColour, covered, pixels);
+    if (sprites) PaintSprites(plan, CurrentByteSource(invertMask));
 
     Text title = Text(ProgramTitle) + ", sprsize:" + IntegerToText(state.spriteWidth);
     if (grid) {

@@ -19,11 +19,7 @@ constexpr int64_t LoadLimit = int64_t{1} << 31;
 constexpr int32_t ViewRows = 481;
 
 int startupExitCode = 0;
-
-// loadedPath as it was when the bytes now in fileBuffer were loaded. A refused file does not
-// replace the shown one, so loadedPath goes back to this: the numbered names of "Save selected"
-// keep landing beside the file on display.
-Text shownPath;
+bool lastLoadRefused = false;
 
 // Relative paths are taken against the directory current at the call, before the change of
 // directory below, so "data/game.bin" names the same file before and after it.
@@ -55,14 +51,14 @@ void Inform(const Text& text) {
     tk::ShowMessage("Information", text, tk::MessageOk);
 }
 
-// The file was not taken: the view, the directory and the file name stay as they were.
-bool Refuse(const Text& path, const Text& message, bool endProgram) {
+// The file was not taken: the view and the directory stay as they were.
+bool Refuse(const Text& message, bool endProgram) {
+    lastLoadRefused = true;
     Inform(message);
     if (endProgram) {
         startupExitCode = 1;
         return false;
     }
-    if (state.loadedPath == path) state.loadedPath = shownPath;
     return true;
 }
 
@@ -72,30 +68,34 @@ int StartupExitCode() {
     return startupExitCode;
 }
 
+bool LastLoadRefused() {
+    return lastLoadRefused;
+}
+
 void LoadStartupFile() {
     Text parameter = tk::CommandLineParameter(0);
     // The whole 64-bit size: a file of 4 GiB + 1 byte holds bytes even though its low word is 1.
     if (tk::QueryFileSize(parameter) > 0) {
         // Kept absolute so that names derived from it stay beside the file after the load makes
         // its directory current.
+        Text previous = state.loadedPath;
         state.loadedPath = AbsolutePath(parameter);
-        LoadBinaryFile(state.loadedPath, true);
+        if (LoadBinaryFile(state.loadedPath, true) && lastLoadRefused) state.loadedPath = previous;
     }
 }
 
 bool LoadBinaryFile(const Text& requested, bool atStartup) {
-    const Text original = requested; // the caller may pass state.loadedPath itself
-    const Text path = AbsolutePath(original);
+    const Text path = AbsolutePath(requested); // a copy: the caller may pass state.loadedPath
     const int64_t size = tk::QueryFileSize(path);
+    lastLoadRefused = false;
 
     if (size != -1) {
         // Only regular files: a FIFO or a device would block the read or never end.
         if (!tk::IsRegularFile(path) || tk::OpenInputFile(InputSlot, path) == 0)
-            return Refuse(original, "Couldn't open the file!", atStartup);
+            return Refuse("Couldn't open the file!", atStartup);
         if (size >= LoadLimit) {
             tk::CloseFileSlot(InputSlot);
-            return Refuse(original,
-                          "This file is too large: " + tk::IntegerToText(size) +
+            return Refuse("This file is too large: " + tk::IntegerToText(size) +
                               " bytes. Pixmole loads files smaller than 2 GiB (2147483648 bytes).",
                           false);
         }
@@ -103,7 +103,6 @@ bool LoadBinaryFile(const Text& requested, bool atStartup) {
 
     tk::ChangeDirectory(DirectoryOf(path));
     ReleaseFile();
-    shownPath = state.loadedPath;
 
     if (size > 0) {
         state.fileBuffer = tk::AllocateBlock(size);

@@ -55,13 +55,13 @@ int32_t Quotient(double numerator, double denominator) {
 
 const tk::Colour Black = tk::MakeColour(0, 0, 0);
 const tk::Colour SelectionColour = tk::MakeColour(127, 0, 255);
-const tk::Colour GridColour = tk::MakeColour(255, 0, 0);
-const tk::Colour MajorGridColour = tk::MakeColour(0, 255, 0);
 
 // Pixel bytes in picture order: blue, green, red.
 constexpr uint8_t WhitePixel[3] = {0xFF, 0xFF, 0xFF};
 constexpr uint8_t BlackPixel[3] = {0x00, 0x00, 0x00};
 constexpr uint8_t BluePixel[3] = {0xFF, 0x00, 0x00};
+constexpr uint8_t GridPixel[3] = {0x00, 0x00, 0xFF};      // red
+constexpr uint8_t MajorGridPixel[3] = {0x00, 0xFF, 0x00}; // green
 
 // ---- What a byte position shows -------------------------------------------------------------
 //
@@ -313,23 +313,71 @@ void FillBoxAround(int32_t x, int32_t y, int32_t width, int32_t height, tk::Colo
 }
 
 // ---- Grid -----------------------------------------------------------------------------------
+//
+// Vertical lines at x = gridX, 2 gridX, .. until past 641, each DrawLine(x, 0, x, 481); then
+// horizontal lines at y = gridY, 2 gridY, .. until past 481, each DrawLine(0, y, 641, y). A line
+// is green when its coordinate is a multiple of the grid size squared, red otherwise; the last
+// line written wins where they cross. They are written straight into the picture, clipped as
+// DrawLine clips them. A grid size below 1 would never get past the end: that direction gets no
+// lines (the grid spin boxes keep their states within 1..25, so it does not happen in use).
 
-// Lines every `step` pixels from `step` until past `end`, green on multiples of step x step,
-// red otherwise. A step below 1 would never reach the end: that direction gets no lines (the
-// grid spin boxes keep their states within 1..25, so it does not happen in use).
-void DrawGridLines(int32_t step, int32_t end, bool vertical) {
-    if (step < 1) return;
-    const int64_t major = static_cast<int64_t>(step) * step;
-    int64_t line = step;
+struct GridLine {
+    int64_t at = 0;     // x of a vertical line, y of a horizontal one
+    bool major = false; // a multiple of the grid size squared: green
+};
+
+// The lines from step until past end, keeping those that lie inside the picture (at < limit).
+std::vector<GridLine> GridLines(int32_t step, int64_t end, int64_t limit) {
+    std::vector<GridLine> lines;
+    if (step < 1) return lines;
+    const int64_t major = int64_t{step} * step;
+    int64_t at = step;
     do {
-        const tk::Colour colour = line % major == 0 ? MajorGridColour : GridColour;
-        const int32_t at = static_cast<int32_t>(line);
-        if (vertical)
-            tk::DrawLine(at, 0, at, 481, colour);
-        else
-            tk::DrawLine(0, at, 641, at, colour);
-        line += step;
-    } while (line <= end);
+        if (at < limit) lines.push_back({at, at % major == 0});
+        at += step;
+    } while (at <= end);
+    return lines;
+}
+
+void DrawGrid(const tk::PixelBuffer& pixels, int32_t gridX, int32_t gridY) {
+    const int64_t width = pixels.width, height = pixels.height;
+    if (width <= 0 || height <= 0 || pixels.bits == nullptr) return;
+    auto row = [&](int64_t y) { return pixels.bits + (height - 1 - y) * pixels.stride; };
+
+    // Vertical lines, row by row. Byte offsets and green bytes sit in local arrays so that the
+    // writes into the picture (through uint8_t pointers, which may alias anything) force no
+    // reloads.
+    std::vector<int64_t> offsets;
+    std::vector<uint8_t> greens;
+    for (const GridLine& line : GridLines(gridX, 641, width)) {
+        offsets.push_back(line.at * 3);
+        greens.push_back(line.major ? MajorGridPixel[1] : GridPixel[1]);
+    }
+    const int64_t* const offset = offsets.data();
+    const uint8_t* const green = greens.data();
+    const size_t count = offsets.size();
+    const int64_t verticalRows = count == 0 ? 0 : std::min<int64_t>(481 + 1, height);
+    for (int64_t y = 0; y < verticalRows; ++y) {
+        uint8_t* out = row(y);
+        for (size_t k = 0; k < count; ++k) {
+            uint8_t* pixel = out + offset[k];
+            const uint8_t g = green[k]; // red is 255 where green is 0, and the other way round
+            pixel[0] = 0x00;
+            pixel[1] = g;
+            pixel[2] = static_cast<uint8_t>(~g);
+        }
+    }
+
+    // Horizontal lines, each one copy of a prepared row.
+    const int64_t lineWidth = std::min<int64_t>(641 + 1, width);
+    std::vector<uint8_t> runs[2];
+    for (const GridLine& line : GridLines(gridY, 481, height)) {
+        std::vector<uint8_t>& run = runs[line.major ? 1 : 0];
+        const uint8_t* pixel = line.major ? MajorGridPixel : GridPixel;
+        if (run.empty())
+            for (int64_t x = 0; x < lineWidth; ++x) run.insert(run.end(), pixel, pixel + 3);
+        std::memcpy(row(line.at), run.data(), run.size());
+    }
 }
 
 } // namespace
@@ -401,8 +449,7 @@ void RedrawView() {
     Text title = Text(ProgramTitle) + ", sprsize:" + IntegerToText(state.spriteWidth);
     if (grid) {
         title += ", grid:" + IntegerToText(gridX) + "x" + IntegerToText(gridY);
-        DrawGridLines(gridX, 641, true);
-        DrawGridLines(gridY, 481, false);
+        if (pixels != nullptr) DrawGrid(*pixels, gridX, gridY);
     }
     tk::SetControlText(DispField, IntegerToText(layout.startPos));
     title += " disp:" + IntegerToText(layout.startPos) + " zoom:" + IntegerToText(zoom);

@@ -93,8 +93,6 @@ window.pm-window label.pm-label {
     padding: 0 1px;
 }
 window.pm-window scrollbar.pm-scroll {
-    -GtkScrollbar-has-backward-stepper: true;
-    -GtkScrollbar-has-forward-stepper: true;
     padding: 0;
     margin: 0;
     border-width: 1px;
@@ -111,14 +109,6 @@ window.pm-window scrollbar.pm-scroll slider {
     margin: 1px;
     border-width: 1px;
     border-radius: 2px;
-}
-window.pm-window scrollbar.pm-scroll button {
-    min-width: 13px;
-    min-height: 13px;
-    padding: 0;
-    margin: 0;
-    border-width: 0;
-    -gtk-icon-transform: scale(0.75);
 }
 window.pm-window .pm-status {
     min-height: 0;
@@ -156,6 +146,7 @@ struct ControlRec {
     SurfacePtr surface;
     bool scrollPressed = false; // a mouse button went down on the scroll bar
     bool scrollDragged = false; // ... and moved the thumb since
+    guint repeatTimer = 0;      // an arrow held down steps again and again
 };
 
 struct StatusRec {
@@ -340,6 +331,7 @@ struct BackendState {
         auto it = controls.find(handle);
         if (it == controls.end()) return;
         ControlRec* rec = it->second.get();
+        if (rec->repeatTimer != 0) g_source_remove(rec->repeatTimer);
         for (auto w = byWidget.begin(); w != byWidget.end();) {
             w = w->second == rec ? byWidget.erase(w) : std::next(w);
         }
@@ -586,8 +578,10 @@ intptr_t GtkBackend::CreateWindow(int number, int x, int y, int innerWidth, int 
     if (flags & WindowToolWindow)
         gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_UTILITY);
     if (flags & WindowNoActivate) gtk_window_set_focus_on_map(GTK_WINDOW(window), FALSE);
-    gtk_widget_add_events(window, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
-                                      GDK_FOCUS_CHANGE_MASK | GDK_STRUCTURE_MASK);
+    // Pointer motion anywhere over the window is a native message too: the loop wakes for it.
+    gtk_widget_add_events(window, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
+                                      GDK_BUTTON_RELEASE_MASK | GDK_FOCUS_CHANGE_MASK |
+                                      GDK_STRUCTURE_MASK);
 
     rec->box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     rec->fixed = gtk_fixed_new();
@@ -933,6 +927,8 @@ void ReportScrollRelease(State* s, GtkWidget* widget) {
     ControlRec* rec = Live(s, widget);
     if (rec == nullptr || rec->kind != KindScrollBar || !rec->scrollPressed) return;
     rec->scrollPressed = false;
+    if (rec->repeatTimer != 0) g_source_remove(rec->repeatTimer);
+    rec->repeatTimer = 0;
     const int number = rec->number;
     if (rec->scrollDragged) {
         rec->scrollDragged = false;
@@ -941,6 +937,56 @@ void ReportScrollRelease(State* s, GtkWidget* widget) {
     rec = Live(s, widget);
     if (rec == nullptr) return;
     notify::ScrollAction(number, notify::Scroll::EndScroll, rec->view.state);
+}
+
+// The scroll bar's arrows are buttons of its own: GTK's steppers move the adjustment by small
+// jumps rather than by whole lines. A press steps one line, and steps again while held.
+constexpr guint kRepeatDelayMs = 400;
+constexpr guint kRepeatIntervalMs = 50;
+
+gboolean RepeatScrollStep(gpointer data);
+
+void StepScrollBar(ControlRec* rec, int direction) {
+    notify::ScrollAction(rec->number,
+                         direction < 0 ? notify::Scroll::LineUp : notify::Scroll::LineDown, 0);
+}
+
+gboolean OnScrollArrowPress(GtkWidget* button, GdkEventButton* event, gpointer data) {
+    auto* s = static_cast<State*>(data);
+    ControlRec* rec = Live(s, button);
+    if (rec == nullptr || event->type != GDK_BUTTON_PRESS || event->button != 1) return FALSE;
+    int direction = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "pm-delta"));
+    if (rec->repeatTimer != 0) g_source_remove(rec->repeatTimer);
+    g_object_set_data(G_OBJECT(rec->handle), "pm-repeat", GINT_TO_POINTER(direction));
+    rec->repeatTimer = g_timeout_add(kRepeatDelayMs, &RepeatScrollStep, rec->handle);
+    StepScrollBar(rec, direction);
+    return FALSE; // the button still shows itself pressed
+}
+
+gboolean RepeatScrollStep(gpointer data) {
+    auto* bar = static_cast<GtkWidget*>(data);
+    auto* s = static_cast<State*>(g_object_get_data(G_OBJECT(bar), "pm-state"));
+    ControlRec* rec = s != nullptr ? Live(s, bar) : nullptr;
+    if (rec == nullptr) return G_SOURCE_REMOVE;
+    int direction = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(bar), "pm-repeat"));
+    rec->repeatTimer = g_timeout_add(kRepeatIntervalMs, &RepeatScrollStep, bar);
+    StepScrollBar(rec, direction);
+    return G_SOURCE_REMOVE;
+}
+
+GtkWidget* MakeScrollArrow(State* s, bool vertical, int direction, int size) {
+    const char* icon = vertical ? (direction < 0 ? "pan-up-symbolic" : "pan-down-symbolic")
+                                : (direction < 0 ? "pan-start-symbolic" : "pan-end-symbolic");
+    GtkWidget* button = gtk_button_new();
+    gtk_style_context_add_class(gtk_widget_get_style_context(button), "pm-arrow");
+    GtkWidget* image = gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_MENU);
+    gtk_image_set_pixel_size(GTK_IMAGE(image), std::max(4, std::min(10, size - 4)));
+    gtk_container_add(GTK_CONTAINER(button), image);
+    gtk_widget_set_can_focus(button, FALSE);
+    gtk_widget_set_size_request(button, size, size);
+    g_object_set_data(G_OBJECT(button), "pm-delta", GINT_TO_POINTER(direction));
+    g_signal_connect(button, "button-press-event", G_CALLBACK(OnScrollArrowPress), s);
+    return button;
 }
 
 // -- check box, button
@@ -1111,8 +1157,10 @@ gboolean OnCanvasLeave(GtkWidget* area, GdkEventCrossing* event, gpointer data) 
     auto* s = static_cast<State*>(data);
     ControlRec* rec = Live(s, area);
     if (rec == nullptr || event->detail == GDK_NOTIFY_INFERIOR) return FALSE;
-    // A grab taken by the press itself is no leaving; its end outside the canvas is.
+    // While a button is held the canvas keeps the pointer (the press's implicit grab), so the
+    // pointer leaves only when the grab ends outside the canvas.
     if (event->mode == GDK_CROSSING_GRAB || event->mode == GDK_CROSSING_GTK_GRAB) return FALSE;
+    if (event->mode == GDK_CROSSING_NORMAL && ButtonsOf(event->state) != 0) return FALSE;
     notify::CanvasInput(rec->number, notify::Mouse::Leave, int32_t(std::floor(event->x)),
                         int32_t(std::floor(event->y)), ButtonsOf(event->state),
                         ModifiersOf(event->state), 0);
@@ -1209,12 +1257,31 @@ intptr_t GtkBackend::CreateControl(intptr_t window, const ControlView& view) {
         rec->adjustment = gtk_adjustment_new(0, 0, 1, 1, 1, 0);
         ConfigureScrollBar(rec.get(), view);
         bool vertical = (view.flags & ScrollVertical) != 0;
-        GtkWidget* bar = gtk_scrollbar_new(
-            vertical ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL, rec->adjustment);
+        const GtkOrientation orientation =
+            vertical ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL;
+        GtkWidget* bar = gtk_scrollbar_new(orientation, rec->adjustment);
         gtk_style_context_add_class(gtk_widget_get_style_context(bar), "pm-scroll");
+        g_object_set_data(G_OBJECT(bar), "pm-state", &s);
         g_signal_connect(bar, "change-value", G_CALLBACK(OnScrollChange), &s);
         g_signal_connect(rec->adjustment, "value-changed", G_CALLBACK(OnScrollValue), rec.get());
-        rec->handle = rec->outer = bar;
+        // Arrows as long as the bar is thick, unless the bar is too short to hold them.
+        const int thickness = vertical ? view.width : view.height;
+        const int length = vertical ? view.height : view.width;
+        const int arrow = std::max(0, std::min(thickness, length / 3));
+        GtkWidget* box = gtk_box_new(orientation, 0);
+        if (arrow > 0) {
+            GtkWidget* back = MakeScrollArrow(&s, vertical, -1, arrow);
+            GtkWidget* forward = MakeScrollArrow(&s, vertical, +1, arrow);
+            gtk_box_pack_start(GTK_BOX(box), back, FALSE, FALSE, 0);
+            gtk_box_pack_end(GTK_BOX(box), forward, FALSE, FALSE, 0);
+            gtk_widget_set_name(back, "pm-scroll-back");
+            gtk_widget_set_name(forward, "pm-scroll-forward");
+            widgets.insert(widgets.end(), {back, forward});
+        }
+        gtk_box_pack_start(GTK_BOX(box), bar, TRUE, TRUE, 0);
+        rec->handle = bar;
+        rec->outer = box;
+        widgets.push_back(box);
         break;
     }
     case KindCheckBox: {

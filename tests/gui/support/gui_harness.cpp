@@ -149,6 +149,12 @@ GtkWidget* Harness::SpinArrowButton(int control, bool up) {
     return FindNamed(gtk_widget_get_parent(entry), up ? "pm-spin-up" : "pm-spin-down");
 }
 
+GtkWidget* Harness::ScrollArrowButton(int control, bool forward) {
+    GtkWidget* bar = ControlWidget(control);
+    if (bar == nullptr) return nullptr;
+    return FindNamed(gtk_widget_get_parent(bar), forward ? "pm-scroll-forward" : "pm-scroll-back");
+}
+
 GtkWidget* Harness::FindMenuItem(int windowNumber, const std::string& label) {
     GtkWidget* bar = MenuBar(windowNumber);
     return bar != nullptr ? FindItemIn(bar, label) : nullptr;

@@ -80,6 +80,8 @@ class Harness {
     static GtkWidget* MenuBar(int windowNumber);
     // The up or down arrow button of a spin box (null when the control is none).
     static GtkWidget* SpinArrowButton(int control, bool up);
+    // The arrow button at the start (false) or end (true) of a scroll bar.
+    static GtkWidget* ScrollArrowButton(int control, bool forward);
     // A menu item on the bar or in a drop-down, by its label text (null when none).
     static GtkWidget* FindMenuItem(int windowNumber, const std::string& label);
     // Root-window position of the point (x, y) of a widget; false when not on screen.

@@ -742,6 +742,21 @@ Text DroppedFiles() {
     return joined;
 }
 
+Text DroppedFile(int index) {
+    const PendingEvent& current = S().current;
+    if (index < 0 || !current.data || current.releaseData != ReleaseDropData) return Text();
+    const auto* drop = static_cast<const DropData*>(current.data);
+    if (drop->format != FileListFormat) return Text();
+    size_t start = 0;
+    for (int n = 0; start < drop->bytes.size(); ++n) {
+        size_t end = drop->bytes.find('\0', start);
+        if (end == Text::npos) end = drop->bytes.size();
+        if (n == index) return drop->bytes.substr(start, end - start);
+        start = end + 1;
+    }
+    return Text();
+}
+
 // ---- What the backend reports ---------------------------------------------------------------
 
 namespace notify {

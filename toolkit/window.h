@@ -87,6 +87,9 @@ int32_t StatusFieldWidth(int number, int field); // laid-out width in pixels
 // ---- File drop ------------------------------------------------------------------------------
 int EnableFileDrop(int windowNumber, int format, int actions);
 Text DroppedFiles();
+// One dropped path, counted from 0, exactly as dropped (a line feed inside a file name stays);
+// empty text outside a file drop or past the last path.
+Text DroppedFile(int index);
 
 struct DropData {
     int32_t format = 0;

@@ -217,7 +217,8 @@ void RunLoopPass() {
         break;
     case tk::DropEvent: {
         Text previous = state.loadedPath;
-        state.loadedPath = tk::FieldOf(tk::DroppedFiles(), 1, "\n");
+        // The first path whole: a file name may itself hold a line feed.
+        state.loadedPath = tk::DroppedFile(0);
         LoadChosenFile(state.loadedPath, previous);
         break;
     }

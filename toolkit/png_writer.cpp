@@ -3,6 +3,7 @@
 // A PNG is never written in place: the bytes go to a temporary file beside the target, which is
 // renamed over the target only once libpng has finished and the data is on disk. A failure at any
 // point removes the temporary file, so a file that existed under the target name survives intact.
+// A FIFO or a device under the target name is the exception: it is written directly.
 #include "toolkit/png_writer.h"
 
 #include <png.h>
@@ -188,6 +189,33 @@ int WritePng(const Text& path, const uint8_t* pixels, int32_t width, int32_t hei
     }
     const bool exists = stat(target.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) return FailErrno(EISDIR);
+    // A FIFO or a device has no contents to keep, and renaming over it would replace the node
+    // itself: such targets are written directly (opened without waiting for a FIFO's reader).
+    if (exists && !S_ISREG(existing.st_mode)) {
+        const int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return FailErrno(errno);
+        const int flags = fcntl(fd, F_GETFL);
+        FILE* file =
+            flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 ? nullptr : fdopen(fd, "wb");
+        if (file == nullptr) {
+            const int error = errno;
+            close(fd);
+            return FailErrno(error);
+        }
+        errno = 0;
+        const bool encoded = EncodePng(file, pixels, width, height, stride, colourType);
+        const int encodeError = errno;
+        const bool flushed = encoded && std::fflush(file) == 0;
+        const int flushError = errno;
+        const bool closed = std::fclose(file) == 0;
+        if (!encoded)
+            return encodeError != 0 ? Fail(Text("PNG library error: ") + std::strerror(encodeError))
+                                    : Fail("PNG library error");
+        if (!flushed) return FailErrno(flushError);
+        if (!closed) return FailErrno(errno);
+        W().lastError.clear();
+        return 1;
+    }
 
     const size_t slash = target.rfind('/');
     const Text folder = slash == Text::npos ? Text(".") : target.substr(0, slash + 1);

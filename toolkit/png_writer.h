@@ -18,9 +18,10 @@ int WriteImageFile(int image, const Text& path, uint32_t tag);
 
 // Writes the bottom-up picture as a PNG, top row first. The file is written under a temporary
 // name in the target's folder and renamed over the target only after libpng finished; on any
-// failure the temporary file is removed and an existing target is left as it was. 1 or 0.
-int WritePng(const Text& path, const uint8_t* pixels, int32_t width, int32_t height,
-             int32_t stride, int colourType);
+// failure the temporary file is removed and an existing target is left as it was. An existing
+// FIFO or device is written directly instead, so the node itself stays. 1 or 0.
+int WritePng(const Text& path, const uint8_t* pixels, int32_t width, int32_t height, int32_t stride,
+             int colourType);
 
 // The reason of the last failed write (empty after a success).
 Text LastImageWriteError();

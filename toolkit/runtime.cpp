@@ -236,7 +236,14 @@ int CreateReplacingFile(int slot, const Text& path) {
         if (S_ISDIR(info.st_mode)) return FailOpen(slot, EISDIR);
         // A FIFO or a device has no contents to keep, and renaming over it would replace the
         // node itself: such targets are written directly.
-        if (!S_ISREG(info.st_mode)) return CreateOutputFile(slot, path);
+        // Opened for writing only: with nobody reading a FIFO this fails at once (ENXIO) instead
+        // of the writes filling the pipe and then waiting for ever.
+        if (!S_ISREG(info.st_mode)) {
+            int fd = OpenNonBlocking(path.c_str(), O_WRONLY, 0);
+            if (fd < 0) return FailOpen(slot, errno);
+            AttachHandle(slots[static_cast<size_t>(slot)], fd);
+            return 1;
+        }
         // Through a symbolic link the file it points to is replaced, not the link.
         if (char* resolved = ::realpath(path.c_str(), nullptr)) {
             target = resolved;

@@ -438,6 +438,42 @@ TEST_F(FaultTest, DeviceThatIsAlwaysFullFailsEveryExportAndStaysADevice) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
 
+// A FIFO under the target name with nobody reading it: writing must not wait for a reader that
+// never comes, and the FIFO stays.
+TEST_F(FaultTest, FifoWithoutAReaderUnderEachTargetNameNeverHangs) {
+    Drop(MakeFile("game.bin", Pattern(200000)));
+    SelectTallSprite();
+    const std::string fifo = dir + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((dir + "/game.bin.000").c_str(), 0644), 0);
+    std::string report = RunInChild(false, [&] {
+        alarm(10);
+        Problems p;
+        SaveSelected();
+        SaveBinary("200000", fifo); // more than a pipe holds
+        SaveImage(fifo);
+        auto shown = Messages();
+        const std::string reason = "No such device or address";
+        p.Check(shown.size() == 5, std::to_string(shown.size()) + " messages");
+        if (shown.size() == 5) {
+            p.Check(shown[0].text ==
+                        "Cannot save selection: " + dir + "/game.bin.000 (" + reason + ")",
+                    shown[0].text);
+            p.Check(shown[2].text == "Cannot save binary: " + fifo + " (" + reason + ")",
+                    shown[2].text);
+            p.Check(shown[4].text == "Cannot save image: " + fifo + " (" + reason + ")",
+                    shown[4].text);
+        }
+        return p.text;
+    });
+    EXPECT_EQ(report, "");
+    struct stat info;
+    for (const std::string& path : {fifo, dir + "/game.bin.000"}) {
+        ASSERT_EQ(lstat(path.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISFIFO(info.st_mode)) << path;
+    }
+}
+
 // ---- Folders that cannot be written, files that cannot be read -------------------------------
 
 TEST_F(FaultTest, ReadOnlyFolderAndUnreadableDropAsAnOrdinaryUser) {

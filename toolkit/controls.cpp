@@ -160,7 +160,8 @@ bool IsTextKind(int kind) {
 // Scroll positions run from minimum to maximum - max(page - 1, 0), never below minimum.
 int32_t ClampScroll(const Control& c, int64_t position) {
     int64_t low = c.minimum;
-    int64_t high = static_cast<int64_t>(c.maximum) - std::max<int64_t>(c.pageLength - 1, 0);
+    int64_t high =
+        static_cast<int64_t>(c.maximum) - std::max<int64_t>(int64_t{c.pageLength} - 1, 0);
     if (high < low) high = low;
     return static_cast<int32_t>(std::clamp(position, low, high));
 }
@@ -414,7 +415,11 @@ int64_t GetControlAttribute(int number, int attribute) {
     switch (c->kind) {
     case KindCanvas: {
         if (attribute == CanvasImage) return HandleOf(c->picture.get());
-        if (!core::CurrentEventIsControlEvent(number)) return 0;
+        // Only data the canvas itself attached is read as canvas data: an event posted by the
+        // program under the canvas's number may carry anything.
+        if (!core::CurrentEventIsControlEvent(number) ||
+            core::CurrentEventRelease() != &core::ReleaseCanvasEventData)
+            return 0;
         auto* data = static_cast<const CanvasEventData*>(core::CurrentEventData());
         if (data == nullptr) return 0;
         switch (attribute) {

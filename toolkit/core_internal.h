@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "toolkit/backend.h"
+#include "toolkit/window.h"
 
 namespace tk::core {
 
@@ -17,6 +18,7 @@ void RemoveQueuedWindowEvents(int window);
 void RemoveBindingsOfWindow(int window);
 bool CurrentEventIsControlEvent(int control); // CurrentEvent is a ControlEvent of control
 void* CurrentEventData();
+ReleaseProc CurrentEventRelease(); // how the current event's data is freed
 
 // controls.cpp
 void InitControls();

@@ -502,6 +502,10 @@ void* CurrentEventData() {
     return S().current.data;
 }
 
+ReleaseProc CurrentEventRelease() {
+    return S().current.releaseData;
+}
+
 } // namespace core
 
 // ---- Windows --------------------------------------------------------------------------------

@@ -76,6 +76,12 @@ TEST_F(ScrollBarTest, RangeChangesReclampThePosition) {
     EXPECT_EQ(SetControlAttribute(Rows, 9, 5), 0); // no such attribute
     EXPECT_EQ(GetControlAttribute(Rows, 9), 0);
     EXPECT_EQ(QueuedEventCount(), 0); // none of this is an event
+
+    // The most negative page counts as no page, without overflowing the subtraction.
+    SetControlAttribute(Rows, Minimum, 0);
+    SetControlAttribute(Rows, PageLength, INT32_MIN);
+    SetControlState(Rows, 100);
+    EXPECT_EQ(GetControlState(Rows), 100);
 }
 
 TEST_F(ScrollBarTest, UserActionsMoveClampAndPostEvenWhenNothingMoves) {

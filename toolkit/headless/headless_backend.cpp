@@ -88,7 +88,9 @@ void HeadlessBackend::ScriptCanvasDrag(int control, int32_t x1, int32_t y1,
     Script([=] { notify::CanvasInput(control, down, x1, y1, held, 0, 0); });
     int32_t x = x1;
     int32_t y = y1;
-    for (const auto& [mx, my] : moves) {
+    for (const auto& move : moves) {
+        const int32_t mx = move.first;
+        const int32_t my = move.second;
         Script([=] { notify::CanvasInput(control, Mouse::Move, mx, my, held, 0, 0); });
         x = mx;
         y = my;

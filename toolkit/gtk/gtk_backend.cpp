@@ -43,8 +43,9 @@ constexpr int32_t kWakeUpMessage = kNativeBase + 0xFFFF;
 // dialogs keep the theme's look.
 constexpr const char* kStyleSheet = R"css(
 window.pm-window {
-    font-family: "DejaVu Sans Condensed", "DejaVu Sans", sans-serif;
-    font-size: 11px;
+    font-family: "DejaVu Sans", sans-serif;
+    font-stretch: condensed;
+    font-size: 10px;
 }
 window.pm-window menubar {
     padding: 0;
@@ -86,8 +87,12 @@ window.pm-window checkbutton {
 window.pm-window checkbutton check {
     min-width: 11px;
     min-height: 11px;
-    margin: 0 3px 0 1px;
+    margin: 0 1px 0 0;
     padding: 0;
+}
+window.pm-window checkbutton label {
+    padding: 0;
+    margin: 0;
 }
 window.pm-window label.pm-label {
     padding: 0 1px;

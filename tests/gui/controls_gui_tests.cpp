@@ -117,6 +117,22 @@ TEST_F(ControlsGui, ScrollBarArrowsStepATroughClickPagesAndTheEndHolds) {
     EXPECT_EQ(tk::GetControlState(viewer::RowScroller), 449);
 }
 
+TEST_F(ControlsGui, AnAdjustmentMovedFromOutsideReachesTheCoreClamped) {
+    // What an accessibility tool does: set the adjustment without a scroll gesture.
+    GtkAdjustment* adjustment =
+        gtk_range_get_adjustment(GTK_RANGE(Harness::ControlWidget(viewer::WidthScroller)));
+    gtk_adjustment_set_value(adjustment, 100);
+    h.Settle();
+    EXPECT_EQ(tk::GetControlState(viewer::WidthScroller), 100);
+    EXPECT_EQ(h.Count(tk::ControlEvent, viewer::WidthScroller), 1u);
+    // The program's own change moves the widget and posts nothing.
+    h.seen.clear();
+    tk::SetControlState(viewer::WidthScroller, 300);
+    h.Settle();
+    EXPECT_EQ(gtk_adjustment_get_value(adjustment), 256);
+    EXPECT_FALSE(h.Saw(tk::ControlEvent));
+}
+
 TEST_F(ControlsGui, AHeldScrollArrowRepeats) {
     int sx = 0, sy = 0;
     ASSERT_TRUE(Harness::ScreenPoint(Harness::ScrollArrowButton(viewer::WidthScroller, true), 8, 8,

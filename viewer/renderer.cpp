@@ -1,12 +1,13 @@
 // Bytes to pixels: the canvas picture, grid, selection, title and status texts.
 //
-// Sections: 32-bit arithmetic; what a byte position shows; pixel runs; painting the sprite
-// pixels; RedrawView.
+// Sections: 32-bit arithmetic; colours; what a byte position shows; pixel runs; painting the
+// sprite pixels; grid; RedrawView.
 //
-// RedrawView describes the picture as one box per bit, but paints the sprite pixels straight into
-// the picture's memory: row by row, a byte's pixels copied from a prepared run, clipped once per
-// column and row. Every pixel comes out as the one-box-per-bit loops would leave it (the tests
-// compare the two over thousands of random views).
+// The picture is defined as one box per bit (FillBox at the positions of three nested loops), but
+// RedrawView writes the sprite pixels and the grid straight into the picture's memory: row by
+// row, each byte's pixels copied from a prepared run, clipped once per row. Every pixel comes out
+// as the one-box-per-bit loops would leave it; the tests compare the two over thousands of random
+// views.
 #include "viewer/renderer.h"
 
 #include <algorithm>
@@ -153,7 +154,9 @@ struct SpritePlan {
 // b (from 0) of a row at x + b x 8 x zoom, bit i at + i x zoom; each box is zoom pixels square,
 // 7 at zoom 8. Boxes never overlap, so the order of painting is free. Columns and rows beyond the
 // picture are left out; their bytes still count towards the positions of the ones that follow.
-// Returns false when no box reaches into the picture.
+// Pixel coordinates are computed in 64 bits; WidthScroller keeps spriteWidth within 1..256, far
+// from widths where 32-bit coordinates would wrap. Returns false when no box reaches into the
+// picture.
 bool PlanSprites(const tk::PixelBuffer& pixels, const SpriteLayout& layout, SpritePlan& plan) {
     const int64_t zoom = layout.zoom, spriteWidth = layout.spriteWidth;
     // The loops would not end for a zoom below 1; only 1, 2 and 8 are ever set.

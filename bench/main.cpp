@@ -28,6 +28,8 @@ std::vector<std::pair<std::string, double>>& Figures() {
 // Keeps the console output and remembers the time per iteration of every run.
 class CollectingReporter : public benchmark::ConsoleReporter {
   public:
+    // No colour codes: the ratio lines that follow must start at the beginning of a line.
+    CollectingReporter() : ConsoleReporter(OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {

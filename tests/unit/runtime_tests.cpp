@@ -14,6 +14,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -589,6 +590,78 @@ TEST(RuntimeMemory, BlocksAreZeroFilledOrEmpty) {
     FreeBlock(block);
     EXPECT_TRUE(block.empty());
     EXPECT_EQ(block.size, 0);
+}
+
+// True when any byte of [address, address + length) is mapped in this process.
+bool AnyPageMapped(const uint8_t* address, size_t length) {
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t first = reinterpret_cast<uintptr_t>(address) / page * page;
+    unsigned char resident = 0;
+    for (uintptr_t at = first; at < reinterpret_cast<uintptr_t>(address) + length; at += page) {
+        // mincore fails with ENOMEM exactly for addresses no mapping covers.
+        if (::mincore(reinterpret_cast<void*>(at), page, &resident) == 0) return true;
+    }
+    return false;
+}
+
+TEST(RuntimeMemory, LargeBlocksAreZeroFilledWritableAndAligned) {
+    // Sizes around the point where blocks stop coming from the heap, and odd ones whose last page
+    // and last huge page are partly used.
+    for (int64_t size : {int64_t{4} << 20, (int64_t{4} << 20) - 1, (int64_t{6} << 20) + 12345,
+                         (int64_t{16} << 20) + 1}) {
+        SCOPED_TRACE(size);
+        MemoryBlock block = AllocateBlock(size);
+        ASSERT_FALSE(block.empty());
+        EXPECT_EQ(block.size, size);
+        uint8_t* bytes = block.get();
+        if (size >= (int64_t{4} << 20)) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(bytes) % (uintptr_t{2} << 20), 0u)
+                << "large blocks start on a huge page boundary";
+        }
+        EXPECT_EQ(std::count(bytes, bytes + size, uint8_t{0}), size);
+        // Every byte, the last one included, can be written and read back.
+        for (int64_t i = 0; i < size; i += 4093) bytes[i] = static_cast<uint8_t>(i | 1);
+        bytes[size - 1] = 0xA5;
+        for (int64_t i = 0; i < size; i += 4093) ASSERT_EQ(bytes[i], static_cast<uint8_t>(i | 1));
+        EXPECT_EQ(bytes[size - 1], 0xA5);
+        FreeBlock(block);
+        EXPECT_TRUE(block.empty());
+        EXPECT_EQ(block.size, 0);
+    }
+}
+
+TEST(RuntimeMemory, FreeingALargeBlockReturnsItsMemory) {
+    const int64_t size = (int64_t{8} << 20) + 100;
+    MemoryBlock block = AllocateBlock(size);
+    ASSERT_FALSE(block.empty());
+    const uint8_t* bytes = block.get();
+    std::memset(block.get(), 0x5A, static_cast<size_t>(size));
+    ASSERT_TRUE(AnyPageMapped(bytes, static_cast<size_t>(size)));
+    FreeBlock(block);
+    EXPECT_FALSE(AnyPageMapped(bytes, static_cast<size_t>(size)));
+}
+
+TEST(RuntimeMemory, MovedLargeBlockKeepsOwnershipAndFreesOnce) {
+    const int64_t size = int64_t{5} << 20;
+    MemoryBlock first = AllocateBlock(size);
+    ASSERT_FALSE(first.empty());
+    const uint8_t* bytes = first.get();
+    first.get()[size - 1] = 7;
+    MemoryBlock second;
+    second = std::move(first); // as a load hands its block to the viewer state
+    EXPECT_EQ(second.get(), bytes);
+    EXPECT_EQ(second.get()[size - 1], 7);
+    FreeBlock(first); // empty after the move: frees nothing
+    EXPECT_TRUE(AnyPageMapped(bytes, static_cast<size_t>(size)));
+    {
+        MemoryBlock scoped = std::move(second);
+        EXPECT_EQ(scoped.get()[size - 1], 7);
+    } // the destructor frees it
+    EXPECT_FALSE(AnyPageMapped(bytes, static_cast<size_t>(size)));
+    // A small block after a large one comes from the heap and frees there.
+    MemoryBlock small = AllocateBlock(100);
+    ASSERT_FALSE(small.empty());
+    EXPECT_EQ(std::count(small.get(), small.get() + 100, uint8_t{0}), 100);
 }
 
 TEST(RuntimeMemory, ReadMemoryByteIsSigned) {

@@ -417,7 +417,7 @@ class Monkey {
     // One random action; its name is counted.
     void Step() {
         Origin();
-        const int roll = Pick(0, 139);
+        const int roll = Pick(0, 141);
         if (roll < 12) {
             Note("canvas click");
             ClickIn(map_.canvas, 1);
@@ -502,6 +502,13 @@ class Monkey {
             Note("middle click");
             MoveInto(Pick(0, 1) ? map_.canvas : map_.entries[static_cast<size_t>(Pick(0, 3))]);
             Click(2, Pick(0, 30));
+        } else if (roll < 137) {
+            Note("burst");
+            Burst();
+        } else if (roll < 139) {
+            Note("long arrow hold");
+            static const KeySym arrows[] = {XK_Left, XK_Right, XK_Up, XK_Down};
+            Key(arrows[Pick(0, 3)], false, Pick(400, 1500));
         } else {
             Note("drag on a control");
             const Box* from[] = {&map_.checks[0], &map_.go,           &map_.entries[3],
@@ -531,6 +538,24 @@ class Monkey {
             Pause(Pick(0, 20));
         }
         Button(1, false);
+    }
+
+    // Many presses, moves and releases with no pause, faster than the program paints.
+    void Burst() {
+        const Box* targets[] = {&map_.canvas,    &map_.canvas,       &map_.widthBar,
+                                &map_.rowBar,    &map_.widthForward, &map_.rowForward,
+                                &map_.spinUp[0], &map_.spinDown[1],  &map_.checks[1],
+                                &map_.go};
+        for (int n = Pick(10, 60); n > 0; --n) {
+            MoveInto(*targets[Pick(0, 9)]);
+            int r = Pick(0, 9);
+            if (r < 6)
+                Click(1, 0);
+            else if (r < 7)
+                Click(3, 0);
+            else if (r < 8)
+                Click(Pick(4, 5), 0);
+        }
     }
 
     void ThumbDrag() {
@@ -563,7 +588,7 @@ class Monkey {
         XSetInputFocus(d_, w_, RevertToParent, CurrentTime);
         static const char alphabet[] = "0123456789-abcxyzQ ";
         for (int n = Pick(1, 14); n > 0; --n) {
-            int r = Pick(0, 29);
+            int r = Pick(0, 31);
             if (r < 19) {
                 char ch = alphabet[r];
                 KeySym sym = ch == ' ' ? XK_space : ch == '-' ? XK_minus : static_cast<KeySym>(ch);
@@ -580,8 +605,17 @@ class Monkey {
                 Key(XK_Return);
             } else if (r < 29) {
                 Key(XK_Tab);
-            } else {
+            } else if (r < 30) {
                 for (int k = 0; k < 9; ++k) Key(XK_9); // a long number
+            } else {
+                // A whole number at an edge: select what is there, type over it.
+                static const char* const edges[] = {
+                    "-2147483648", "2147483647", "4294967296", "-99999999999", "99999999999", "-1",
+                    "0",           "-257",       "257",        "25",           "26",          "-0"};
+                Key(XK_End);
+                for (int k = 0; k < 12; ++k) Key(XK_BackSpace);
+                for (const char* c = edges[Pick(0, 11)]; *c != '\0'; ++c)
+                    Key(*c == '-' ? XK_minus : static_cast<KeySym>(*c));
             }
             Pause(Pick(0, 8));
         }

@@ -234,6 +234,14 @@ class Child {
 
 // ---- X side ---------------------------------------------------------------------------------
 
+// The program's window may vanish between two requests (when it ends); an X error then must
+// not end this process, the checks around report what happened.
+int xErrors = 0;
+int CountXError(Display*, XErrorEvent*) {
+    ++xErrors;
+    return 0;
+}
+
 std::string WindowTitle(Display* d, Window w) {
     Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
     for (Atom name : {XInternAtom(d, "_NET_WM_NAME", False), XA_WM_NAME}) {
@@ -384,9 +392,14 @@ class Monkey {
     // that differ from the trough. False when none is found.
     bool FindThumb(const Box& bar, bool vertical, int* at) {
         int length = vertical ? bar.h : bar.w;
-        XImage* img =
-            vertical ? XGetImage(d_, w_, bar.x + bar.w / 2, bar.y, 1, bar.h, AllPlanes, ZPixmap)
-                     : XGetImage(d_, w_, bar.x, bar.y + bar.h / 2, bar.w, 1, AllPlanes, ZPixmap);
+        // Read from the root window: a rectangle of the screen never fails to read.
+        int x = ox_ + bar.x + (vertical ? bar.w / 2 : 0),
+            y = oy_ + bar.y + (vertical ? 0 : bar.h / 2);
+        if (x < 0 || y < 0 || x + (vertical ? 1 : length) > DisplayWidth(d_, DefaultScreen(d_)) ||
+            y + (vertical ? length : 1) > DisplayHeight(d_, DefaultScreen(d_)))
+            return false;
+        XImage* img = XGetImage(d_, DefaultRootWindow(d_), x, y, vertical ? 1 : length,
+                                vertical ? length : 1, AllPlanes, ZPixmap);
         if (img == nullptr) return false;
         std::vector<unsigned long> px(length);
         std::map<unsigned long, int> count;
@@ -562,7 +575,10 @@ class Monkey {
         bool vertical = Pick(0, 1) == 1;
         const Box& bar = vertical ? map_.rowBar : map_.widthBar;
         int at = 0;
-        if (!FindThumb(bar, vertical, &at)) at = Pick(0, (vertical ? bar.h : bar.w) - 1);
+        if (FindThumb(bar, vertical, &at))
+            Note("thumb drag (thumb seen)");
+        else
+            at = Pick(0, (vertical ? bar.h : bar.w) - 1);
         int across = vertical ? bar.w / 2 : bar.h / 2;
         if (vertical)
             MoveIn(bar, across, at);
@@ -723,6 +739,7 @@ TEST(MonkeyGui, RealProgramSurvivesRandomInputAndEndsCleanly) {
 
     Display* d = XOpenDisplay(nullptr);
     ASSERT_NE(d, nullptr);
+    XSetErrorHandler(CountXError);
     int ev = 0, er = 0, major = 0, minor = 0;
     ASSERT_TRUE(XTestQueryExtension(d, &ev, &er, &major, &minor));
 
@@ -764,6 +781,23 @@ TEST(MonkeyGui, RealProgramSurvivesRandomInputAndEndsCleanly) {
     monkey.Click(1, 20);
     ASSERT_TRUE(titleHas("sprsize:" + std::to_string(width + 2) + " "))
         << "the width scroll bar's forward arrow gave \"" << title << "\"";
+    // The thumb is found where it shows and follows a drag to the bar's end.
+    int thumb = 0;
+    monkey.Origin();
+    ASSERT_TRUE(monkey.FindThumb(map.widthBar, false, &thumb));
+    ASSERT_LT(thumb, map.widthBar.w / 4) << "the thumb of a width of 3 lies at the bar's start";
+    monkey.MoveIn(map.widthBar, thumb, map.widthBar.h / 2);
+    monkey.Button(1, true);
+    for (int x = thumb; x <= map.widthBar.w + 40; x += 40) {
+        monkey.MoveIn(map.widthBar, x, map.widthBar.h / 2);
+        Monkey::Pause(10);
+    }
+    monkey.Button(1, false);
+    ASSERT_TRUE(titleHas("sprsize:256 "))
+        << "dragging the thumb to the end gave \"" << title << "\"";
+    monkey.Origin();
+    ASSERT_TRUE(monkey.FindThumb(map.widthBar, false, &thumb));
+    ASSERT_GT(thumb, map.widthBar.w * 3 / 4) << "the thumb of a width of 256 lies at the end";
 
     std::set<std::string> titles;
     long checks = 0;
@@ -800,8 +834,8 @@ TEST(MonkeyGui, RealProgramSurvivesRandomInputAndEndsCleanly) {
     for (int b = 1; b <= 7; ++b)
         XTestFakeButtonEvent(d, static_cast<unsigned>(b), False, CurrentTime);
     XFlush(d);
-    std::printf("monkey: %ld events in %.1f s, %ld checks, %zu distinct titles\n", monkey.events(),
-                ran, checks, titles.size());
+    std::printf("monkey: %ld events in %.1f s, %ld checks, %zu distinct titles, %d X errors\n",
+                monkey.events(), ran, checks, titles.size(), xErrors);
     for (auto& [what, n] : monkey.actions()) std::printf("monkey:   %6ld %s\n", n, what.c_str());
 
     if (ok) {

@@ -156,6 +156,96 @@ TEST_F(RuntimeFiles, ShortFileDeliversWhatItHas) {
     EXPECT_EQ(CloseFileSlot(0), 1);
 }
 
+// Large reads are split between threads; the bytes must still arrive whole, in order, and the
+// file position must end after them.
+TEST_F(RuntimeFiles, LargeReadDeliversTheFileInOrderAfterABufferedStart) {
+    const size_t size = (size_t{40} << 20) + 12345;
+    const std::string bytes = Pattern(size);
+    WriteWholeFile(Path("large"), bytes);
+    ASSERT_NE(OpenInputFile(0, Path("large")), 0);
+    std::vector<uint8_t> head(10);
+    ASSERT_EQ(ReadBytes(0, head.data(), 10), 10);
+    std::vector<uint8_t> rest(size + 100, 0xEE);
+    EXPECT_EQ(ReadBytes(0, rest.data(), static_cast<int64_t>(rest.size())),
+              static_cast<int64_t>(size - 10));
+    // Compared as one truth value: a failure would otherwise print 40 MiB.
+    EXPECT_TRUE(
+        std::string(head.begin(), head.end()) +
+            std::string(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(size - 10)) ==
+        bytes);
+    EXPECT_EQ(rest[size - 10], 0xEE) << "nothing is written past the end of the file";
+    EXPECT_EQ(ReadBytes(0, rest.data(), 1), 0) << "the position is at the end";
+    EXPECT_EQ(CloseFileSlot(0), 1);
+}
+
+TEST_F(RuntimeFiles, LargeReadLeavesThePositionAfterItsBytes) {
+    const size_t size = size_t{70} << 20;
+    const std::string bytes = Pattern(size);
+    WriteWholeFile(Path("large"), bytes);
+    ASSERT_NE(OpenInputFile(0, Path("large")), 0);
+    const size_t first = (size_t{40} << 20) + 3;
+    std::vector<uint8_t> part(first);
+    ASSERT_EQ(ReadBytes(0, part.data(), static_cast<int64_t>(first)), static_cast<int64_t>(first));
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), bytes.begin(),
+                           [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }));
+    std::vector<uint8_t> next(100);
+    ASSERT_EQ(ReadBytes(0, next.data(), 100), 100);
+    EXPECT_EQ(std::string(next.begin(), next.end()), bytes.substr(first, 100));
+    EXPECT_EQ(CloseFileSlot(0), 1);
+}
+
+TEST_F(RuntimeFiles, LargeReadOfAShorterFileDeliversOnlyItsBytes) {
+    // The file ends in the second half of the request, then inside the first half.
+    for (size_t size : {(size_t{40} << 20) + 7, size_t{10} << 20}) {
+        SCOPED_TRACE(size);
+        const std::string bytes = Pattern(size);
+        WriteWholeFile(Path("shorter"), bytes);
+        ASSERT_NE(OpenInputFile(0, Path("shorter")), 0);
+        std::vector<uint8_t> buffer(size_t{80} << 20, 0xEE);
+        EXPECT_EQ(ReadBytes(0, buffer.data(), static_cast<int64_t>(buffer.size())),
+                  static_cast<int64_t>(size));
+        EXPECT_TRUE(std::string(buffer.begin(),
+                                buffer.begin() + static_cast<std::ptrdiff_t>(size)) == bytes);
+        EXPECT_EQ(std::count(buffer.begin() + static_cast<std::ptrdiff_t>(size), buffer.end(),
+                             uint8_t{0xEE}),
+                  static_cast<std::ptrdiff_t>(buffer.size() - size));
+        EXPECT_EQ(ReadBytes(0, buffer.data(), 1), 0);
+        EXPECT_EQ(CloseFileSlot(0), 1);
+    }
+}
+
+TEST_F(RuntimeFiles, LargeReadFromAPipeTakesEverything) {
+    // A pipe cannot seek: the bytes come in order from one reader.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const std::string bytes = Pattern(size_t{33} << 20);
+    const std::string path = "/proc/self/fd/" + std::to_string(ends[0]);
+    ASSERT_NE(OpenInputFile(0, path), 0);
+    ::close(ends[0]);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        const char* at = bytes.data();
+        size_t left = bytes.size();
+        while (left > 0) {
+            const ssize_t put = ::write(ends[1], at, left);
+            if (put <= 0) ::_exit(1);
+            at += put;
+            left -= static_cast<size_t>(put);
+        }
+        ::_exit(0);
+    }
+    ::close(ends[1]);
+    std::vector<uint8_t> buffer(bytes.size());
+    EXPECT_EQ(ReadBytes(0, buffer.data(), static_cast<int64_t>(buffer.size())),
+              static_cast<int64_t>(bytes.size()));
+    EXPECT_TRUE(std::string(buffer.begin(), buffer.end()) == bytes);
+    EXPECT_EQ(CloseFileSlot(0), 1);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST_F(RuntimeFiles, MixedReadSizesDeliverTheFileInOrder) {
     std::string bytes = Pattern(30000);
     WriteWholeFile(Path("data"), bytes);

@@ -11,8 +11,6 @@
 #include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace tk {
@@ -99,60 +97,6 @@ int64_t ReadFull(int fd, uint8_t* data, size_t n, int& error) {
         total += static_cast<size_t>(got);
     }
     return static_cast<int64_t>(total);
-}
-
-// Like ReadFull, but from a position, leaving the file position alone.
-int64_t PreadFull(int fd, uint8_t* data, size_t n, off_t offset, int& error) {
-    error = 0;
-    size_t total = 0;
-    while (total < n) {
-        ssize_t got = ::pread(fd, data + total, n - total, offset + static_cast<off_t>(total));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        if (got == 0) break;
-        total += static_cast<size_t>(got);
-    }
-    return static_cast<int64_t>(total);
-}
-
-// From this many bytes on, a read of a seekable file is split between two threads.
-constexpr size_t kSplitReadMinimum = size_t{32} << 20;
-
-// ReadFull for large reads: on a seekable file the second half is read by a helper thread while
-// this one reads the first, so that both clear and fill fresh pages at once (reading into memory
-// never touched before costs more than copying the bytes). Afterwards the file position stands
-// after the bytes delivered, as if one read had taken them. Falls back to ReadFull when the file
-// cannot seek or no thread can be started.
-int64_t ReadLarge(int fd, uint8_t* data, size_t n, int& error) {
-    const off_t start = n >= kSplitReadMinimum ? ::lseek(fd, 0, SEEK_CUR) : -1;
-    if (start < 0) return ReadFull(fd, data, n, error);
-    // The split falls on a 2 MiB boundary of the destination, so no huge page is shared.
-    const size_t half = n / 2 / (size_t{2} << 20) * (size_t{2} << 20);
-    int secondError = 0;
-    int64_t second = 0;
-    std::thread helper;
-    try {
-        helper = std::thread([&] {
-            second =
-                PreadFull(fd, data + half, n - half, start + static_cast<off_t>(half), secondError);
-        });
-    } catch (const std::system_error&) {
-        return ReadFull(fd, data, n, error);
-    }
-    const int64_t first = PreadFull(fd, data, half, start, error);
-    helper.join();
-    // Bytes after a gap do not count: a file that ended inside the first half (it shrank since
-    // its size was taken) gives only what the first half got.
-    int64_t total = first;
-    if (error == 0 && first == static_cast<int64_t>(half)) {
-        total += second;
-        error = secondError;
-    }
-    if (::lseek(fd, start + static_cast<off_t>(total), SEEK_SET) < 0 && error == 0) error = errno;
-    return total;
 }
 
 // Opens without blocking on a FIFO that has no partner yet, then makes the descriptor blocking.
@@ -337,7 +281,7 @@ int64_t ReadBytes(int slot, uint8_t* destination, int64_t count) {
     if (!s || !destination || count <= 0) return 0;
     int error = 0;
     if (!s->buffer) {
-        int64_t got = ReadLarge(s->handle, destination, static_cast<size_t>(count), error);
+        int64_t got = ReadFull(s->handle, destination, static_cast<size_t>(count), error);
         if (error) NoteFailure(*s, error);
         return got;
     }
@@ -358,7 +302,7 @@ int64_t ReadBytes(int slot, uint8_t* destination, int64_t count) {
     int64_t remaining = count - copied;
     if (remaining >= s->bufferSize) {
         int64_t got =
-            ReadLarge(s->handle, destination + copied, static_cast<size_t>(remaining), error);
+            ReadFull(s->handle, destination + copied, static_cast<size_t>(remaining), error);
         if (error) NoteFailure(*s, error);
         return copied + got;
     }

@@ -31,11 +31,9 @@ int CreateOutputFile(int slot, const Text& path); // creates or empties; nonzero
 // target keeps its permission bits; through a symbolic link the file it points to is replaced. A
 // target that is a FIFO or a device has nothing to keep and is written directly.
 int CreateReplacingFile(int slot, const Text& path);
-// Bytes delivered. A large read of a seekable file is shared with a helper thread that has
-// finished when the call returns.
-int64_t ReadBytes(int slot, uint8_t* destination, int64_t count);
-int WriteByteTo(int slot, int value); // low 8 bits; result 1
-int CloseFileSlot(int slot);          // flushes and closes; 1 when all went well, else 0
+int64_t ReadBytes(int slot, uint8_t* destination, int64_t count); // bytes delivered
+int WriteByteTo(int slot, int value);                             // low 8 bits; result 1
+int CloseFileSlot(int slot); // flushes and closes; 1 when all went well, else 0
 void CloseAllFiles();
 // The first failure seen on the slot since it was opened (create, write, flush, close, rename),
 // as the system's reason ("No space left on device"), or the empty text when none. Kept after

@@ -248,6 +248,17 @@ TEST_F(InputTest, OpenMenuLoadsTheChosenFileAndCancelEmptiesThePath) {
     EXPECT_EQ(state.fileSize, 3);
 }
 
+TEST_F(InputTest, CanvasAttributesIgnoreDataTheCanvasDidNotAttach) {
+    // An event posted by the program under the canvas's number may carry any record; reading it
+    // as pointer data would run past its end.
+    auto* small = new int32_t(77);
+    tk::PostEvent(tk::ControlEvent, CanvasView, MainWindow, tk::MouseMove, small,
+                  [](void* p) { delete static_cast<int32_t*>(p); });
+    ASSERT_EQ(tk::WaitForEvent(), tk::ControlEvent);
+    EXPECT_EQ(tk::GetControlAttribute(CanvasView, tk::MouseX), 0);
+    EXPECT_EQ(tk::GetControlAttribute(CanvasView, tk::Buttons), 0);
+}
+
 TEST_F(InputTest, CloseBoxEndsTheLoop) {
     backend.ScriptClose(MainWindow);
     RunEventLoop();

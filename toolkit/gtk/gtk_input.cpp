@@ -139,7 +139,10 @@ GdkFilterReturn RawKeyFilter(GdkXEvent* native, GdkEvent*, gpointer data) {
     if (raw->detail < 0 || raw->detail >= 256) return GDK_FILTER_REMOVE;
     const auto code = static_cast<size_t>(raw->detail);
     if (cookie->evtype == XI_RawKeyRelease) {
+        // A release is a message too: the loop that polled Escape at the press waits for one
+        // more message before it ends, and the release is that message.
         state->held.reset(code);
+        state->owner->wakeUp = true;
     } else if (!(raw->flags & XIKeyRepeat) && !state->held.test(code)) {
         // Auto-repeat is flagged by the server, or shows as a press of a key that is held.
         state->held.set(code);

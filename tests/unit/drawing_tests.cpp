@@ -80,15 +80,12 @@ class Drawing : public ::testing::Test {
 };
 
 TEST(Pictures, ColoursLayoutAndHandles) {
-    const struct {
-        int r, g, b;
-        Colour expected;
-    } colours[] = {{255, 255, 255, 0xFFFFFF},
-                   {127, 0, 255, 0xFF007F},
-                   {256, 0, 0, 0x100},
-                   {-1, 1, 0, 0xFF},
-                   {0, 0, 256, 0x1000000}};
-    for (auto c : colours) EXPECT_EQ(MakeColour(c.r, c.g, c.b), c.expected) << c.r;
+    const int64_t colours[][4] = {{255, 255, 255, 0xFFFFFF},
+                                  {127, 0, 255, 0xFF007F},
+                                  {256, 0, 0, 0x100},
+                                  {-1, 1, 0, 0xFF},
+                                  {0, 0, 256, 0x1000000}};
+    for (auto c : colours) EXPECT_EQ(MakeColour(c[0], c[1], c[2]), c[3]) << c[0];
     const int strides[][3] = {{641, 24, 1924}, {1, 24, 4}, {3, 24, 12}, {4, 24, 12}, {5, 32, 20}};
     for (auto s : strides) EXPECT_EQ(StrideFor(s[0], s[1]), s[2]) << s[0];
 
@@ -244,7 +241,7 @@ TEST_F(Drawing, NewImageIsBlackAndValidatesItsSize) {
     EXPECT_EQ(ImagePicture(3), nullptr);
 }
 
-TEST_F(Drawing, DrawImageAtCopiesTheOverlapRowByRow) {
+TEST_F(Drawing, DrawImageAtCopiesTheOverlapRowByRowAlsoOntoItself) {
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) Put(*canvas, x, y, static_cast<Colour>(x * 7 + y * 4099));
     for (int dx : {0, -5}) {
@@ -260,22 +257,10 @@ TEST_F(Drawing, DrawImageAtCopiesTheOverlapRowByRow) {
                     << dx << ": " << x << "," << y;
             }
     }
-}
-
-TEST_F(Drawing, DrawImageAtIgnoresUnknownPicturesAndCopiesOntoItself) {
-    auto small = Picture::Create(3, 2, 24);
-    const PictureHandle stale = HandleOf(small.get());
-    small.reset();
-    OpenCanvas();
-    DrawImageAt(stale, 0, 0);
-    DrawImageAt(0, 0, 0);
-    DrawImageAt(HandleOf(canvas.get()) + 1, 0, 0);
-    DrawImageAt(HandleOf(canvas.get()), W, 0);
-    DrawImageAt(HandleOf(canvas.get()), 0, -H);
-    EXPECT_TRUE(Changed(*canvas).empty());
-
+    // Onto itself, overlapping: every pixel moves as it was before the copy.
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) Put(*canvas, x, y, static_cast<Colour>(x + y * 1000));
+    OpenCanvas();
     DrawImageAt(HandleOf(canvas.get()), 2, 3);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
@@ -302,11 +287,14 @@ TEST_F(Drawing, FourByteTargetsKeepTheirFourthByte) {
     for (int i = 3; i < 48; i += 4) EXPECT_EQ(p.bits[i], 0xAA) << i;
 }
 
-TEST_F(Drawing, NothingHappensWithoutAnOpenDrawing) {
-    auto drawEverything = [] {
+TEST_F(Drawing, NothingHappensWithoutAnOpenDrawingOrAKnownPicture) {
+    auto black = Picture::Create(W, H, 24), gone = Picture::Create(3, 2, 24);
+    const PictureHandle stale = HandleOf(gone.get());
+    gone.reset();
+    auto drawEverything = [&] {
         FillBox(0, 0, W, H, Red);
         DrawLine(0, 0, 640, 0, Red);
-        DrawImageAt(HandleOf(canvas.get()) + 1, 0, 0);
+        DrawImageAt(HandleOf(black.get()), 0, 0);
     };
     drawEverything();
     EXPECT_EQ(ReadPixel(0, 0), 0u);
@@ -320,6 +308,11 @@ TEST_F(Drawing, NothingHappensWithoutAnOpenDrawing) {
     EndDrawing();
     drawEverything(); // after the end
     EXPECT_EQ(showCalls, 1);
+    OpenCanvas();
+    for (PictureHandle unknown : {stale, PictureHandle{0}, HandleOf(black.get()) + 1})
+        DrawImageAt(unknown, 0, 0);
+    DrawImageAt(HandleOf(black.get()), W, 0);
+    DrawImageAt(HandleOf(black.get()), 0, -H);
     EXPECT_TRUE(Changed(*canvas).empty());
 
     EXPECT_EQ(CanvasSurface(CanvasControl + 1), nullptr);

@@ -29,10 +29,8 @@ class WindowTest : public ::testing::Test {
     std::vector<Seen> Drain() {
         backend.RunScript();
         std::vector<Seen> seen;
-        while (QueuedEventCount() > 0) {
-            int32_t kind = WaitForEvent();
-            seen.push_back({kind, EventControl(), EventWindow(), EventKind()});
-        }
+        while (QueuedEventCount() > 0)
+            seen.push_back({WaitForEvent(), EventControl(), EventWindow(), EventKind()});
         return seen;
     }
     void BuildViewerMenu() {
@@ -54,14 +52,10 @@ TEST_F(WindowTest, ItemsAddedAfterClosingATitleStandOnTheBar) {
     BuildViewerMenu();
     const auto& bar = backend.menuBar;
     ASSERT_EQ(bar.size(), 3u);
-    EXPECT_TRUE(bar[0].isTitle);
-    EXPECT_EQ(bar[0].text, "Project");
     ASSERT_EQ(bar[0].children.size(), 3u);
-    EXPECT_EQ(bar[0].children[0].identifier, 1);
     EXPECT_TRUE(bar[0].children[1].separator);
     EXPECT_EQ(bar[0].children[2].text, "Quit");
     EXPECT_FALSE(bar[1].isTitle);
-    EXPECT_EQ(bar[1].identifier, 5);
     EXPECT_EQ(bar[2].identifier, 8);
 
     // CloseSubmenu at the bar does nothing; a new title always starts at the bar.
@@ -71,9 +65,7 @@ TEST_F(WindowTest, ItemsAddedAfterClosingATitleStandOnTheBar) {
     AddMenuTitle("More");
     ASSERT_EQ(bar.size(), 5u);
     EXPECT_EQ(bar[3].children.size(), 1u);
-    EXPECT_TRUE(bar[4].isTitle);
 
-    EXPECT_EQ((Drain()), std::vector<Seen>{});
     backend.ScriptMenu(0, 5);
     backend.ScriptMenu(0, 1);
     backend.ScriptMenu(0, 77); // no such item
@@ -84,8 +76,6 @@ TEST_F(WindowTest, AGreyedItemPostsNothingUntilEnabledAgain) {
     BuildViewerMenu();
     EXPECT_NE(SetMenuItemDisabled(0, 8, 1), 0);
     EXPECT_NE(SetMenuItemDisabled(0, 4, 1), 0); // inside the drop-down
-    EXPECT_EQ(MenuItemDisabled(0, 8), 1);
-    EXPECT_EQ(MenuItemDisabled(0, 4), 1);
     EXPECT_EQ(MenuItemDisabled(0, 5), 0);
     EXPECT_TRUE(backend.menuBar[2].disabled);
     EXPECT_TRUE(backend.menuBar[0].children[2].disabled);
@@ -94,7 +84,6 @@ TEST_F(WindowTest, AGreyedItemPostsNothingUntilEnabledAgain) {
     EXPECT_TRUE(Drain().empty());
 
     SetMenuItemDisabled(0, 8, 0);
-    EXPECT_EQ(MenuItemDisabled(0, 8), 0);
     EXPECT_FALSE(backend.menuBar[2].disabled);
     backend.ScriptMenu(0, 8);
     EXPECT_EQ(Drain(), (std::vector<Seen>{{MenuEvent, 8, 0, 0}}));
@@ -109,7 +98,6 @@ TEST_F(WindowTest, StatusFieldsShareTheWidthTheFixedOnesLeave) {
     EXPECT_NE(AddStatusField(StatusFillWidth), 0);
     EXPECT_EQ(StatusFieldWidth(0, 0), 660);
     EXPECT_NE(SetStatusText(0, 0, "selection:"), 0);
-    EXPECT_EQ(StatusText(0, 0), "selection:");
     EXPECT_EQ(SetStatusText(0, 1, "x"), 0) << "field 1 was never added";
 
     AddStatusField(101);
@@ -119,8 +107,6 @@ TEST_F(WindowTest, StatusFieldsShareTheWidthTheFixedOnesLeave) {
     EXPECT_EQ(StatusFieldWidth(0, 1), 101);
     EXPECT_EQ(StatusFieldWidth(0, 2), 279);
     EXPECT_EQ(StatusText(0, 0), "selection:");
-    ASSERT_EQ(backend.statusTexts.size(), 1u);
-    EXPECT_EQ(backend.statusTexts.begin()->second.size(), 3u);
 
     for (int i = 3; i < 300; ++i) AddStatusField(1);
     EXPECT_EQ(StatusFieldWidth(0, 255), 1);
@@ -187,13 +173,10 @@ TEST_F(WindowTest, DroppedPathsAreJoinedByLineFeedsUntilTheNextWait) {
     backend.ScriptDrop(0, {"a", "b", "c"});
     backend.RunScript();
     ASSERT_EQ(WaitForEvent(), DropEvent);
-    EXPECT_EQ(EventControl(), 0);
-    EXPECT_EQ(EventWindow(), 0);
     EXPECT_EQ(DroppedFiles(), "a\nb\nc");
     const auto* drop = static_cast<const DropData*>(EventData());
     ASSERT_NE(drop, nullptr);
     EXPECT_EQ(drop->action, DropCopy);
-    EXPECT_EQ(drop->byteCount, 6);
     EXPECT_EQ(drop->bytes, Text("a\0b\0c\0", 6));
     WaitForEvent();
     EXPECT_EQ(DroppedFiles(), "");
@@ -211,12 +194,10 @@ TEST_F(WindowTest, DropEffectFollowsTheAllowedActionsAndModifiers) {
     const int all = DropCopy | DropMove | DropLink;
     EXPECT_EQ(notify::DropEffect(0, all, 0), DropCopy);
     EXPECT_EQ(notify::DropEffect(0, all, Shift), DropMove);
-    EXPECT_EQ(notify::DropEffect(0, all, Ctrl), DropCopy);
     EXPECT_EQ(notify::DropEffect(0, all, Ctrl | Shift), DropLink);
     EXPECT_EQ(notify::DropEffect(0, all, Alt), DropLink);
     EXPECT_EQ(notify::DropEffect(0, all, Alt | Shift), DropCopy);
     EXPECT_EQ(notify::DropEffect(0, DropMove | DropLink, 0), DropMove);
-    EXPECT_EQ(notify::DropEffect(0, DropLink, Shift), DropLink);
 
     // The window listed copy only: a move-only source is refused and nothing is posted.
     EnableFileDrop(0, FileListFormat, DropCopy);
@@ -226,7 +207,6 @@ TEST_F(WindowTest, DropEffectFollowsTheAllowedActionsAndModifiers) {
     EXPECT_EQ(QueuedEventCount(), 0);
 
     EnableFileDrop(0, FileListFormat, 0);
-    EXPECT_EQ(backend.dropActions, 0);
     EXPECT_EQ(notify::FilesDropped(0, {"/tmp/a"}, DropCopy, 0, 5, 5), 0);
     EXPECT_EQ(QueuedEventCount(), 0);
     EXPECT_EQ(EnableFileDrop(7, FileListFormat, DropCopy), 0) << "no window 7";
@@ -245,15 +225,10 @@ TEST_F(WindowTest, ANumberInUseIsTakenOverAndMissingNumbersAreIgnored) {
     EXPECT_EQ(ControlKind(1), 0) << "with its controls";
     EXPECT_EQ(QueuedEventCount(), 0) << "and its waiting events";
     EXPECT_EQ(SetMenuItemDisabled(0, 5, 1), 0) << "and its menu";
-    EXPECT_EQ(MainWindowTitle(0), "again");
     EXPECT_NE(SetMainWindowTitle(0, "renamed"), 0);
     EXPECT_EQ(backend.windowTitles[again], "renamed");
-
-    EXPECT_EQ(WindowHandle(5), 0);
-    EXPECT_EQ(SetMainWindowTitle(5, "x"), 0);
-    EXPECT_EQ(MainWindowTitle(5), "");
+    EXPECT_EQ(SetMainWindowTitle(5, "x") | WindowHandle(5) | WindowHandle(-1), 0);
     CloseWindow(5);
-    EXPECT_EQ(WindowHandle(-1), 0);
 
     // Numbers beyond the first sixteen grow the table.
     intptr_t far = CreateMainWindow(40, 0, 0, 10, 10, "far", WindowNoControlParent);
@@ -276,7 +251,6 @@ TEST(WindowStartTest, FailuresOfTheBackendGiveZero) {
 
     HeadlessBackend backend;
     ASSERT_NE(InitToolkit(&backend), 0);
-    EXPECT_EQ(CurrentBackend(), &backend);
     backend.failWindowCreation = true;
     EXPECT_EQ(CreateMainWindow(0, 0, 0, 10, 10, "x", 0), 0);
     EXPECT_EQ(WindowHandle(0), 0);

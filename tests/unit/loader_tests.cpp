@@ -127,10 +127,6 @@ TEST_F(LoaderTest, MissingFileAfterAGoodOneEmptiesTheViewSilently) {
     ASSERT_NE(tk::BeginDrawing(tk::CanvasSurface(CanvasView)), 0);
     EXPECT_EQ(tk::ReadPixel(0, 0), tk::MakeColour(0, 0, 255));
     tk::EndDrawing();
-
-    ASSERT_TRUE(Drop(MakeFile("empty.bin", ""))); // holds nothing either
-    EXPECT_EQ(state.fileSize, 0);
-    EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(LoaderTest, RefusedDropKeepsTheFileTheViewAndTheDirectory) {
@@ -188,34 +184,6 @@ TEST_F(LoaderTest, StartUpLoadsTheFirstParameterOrEndsWithCodeOne) {
     tk::SetCommandLineText("pixmole");
     LoadStartupFile();
     EXPECT_EQ(Held(), bytes);
-}
-
-TEST_F(LoaderTest, FilesOfTwoGibibytesAndMoreAreRefusedWithTheLimit) {
-    std::string good = MakeFile("good.bin", Pattern(100));
-    ASSERT_TRUE(Drop(good));
-    std::string huge = MakeSparseFile("huge.bin", int64_t{1} << 31);
-    ASSERT_TRUE(Drop(huge));
-    ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Messages()[0].text, "This file is too large: 2147483648 bytes. Pixmole loads files "
-                                  "smaller than 2 GiB (2147483648 bytes).");
-    EXPECT_EQ(Held(), Pattern(100));
-    EXPECT_TRUE(LastLoadRefused());
-
-    // At start-up: 4 GiB + 1 byte is not taken for a 1-byte file; the message, then the empty
-    // view, and the program goes on.
-    ShutDownViewer();
-    backend.dialogs.clear();
-    ASSERT_NE(tk::InitToolkit(&backend), 0);
-    ASSERT_TRUE(CreateMainWindowAndControls());
-    int before = StartupExitCode();
-    std::string bigger = MakeSparseFile("bigger.bin", (int64_t{1} << 32) + 1);
-    tk::SetCommandLineText("pixmole " + bigger);
-    LoadStartupFile();
-    ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_NE(Messages()[0].text.find("4294967297 bytes"), std::string::npos);
-    EXPECT_EQ(state.fileSize, 0);
-    EXPECT_EQ(StartupExitCode(), before);
-    EXPECT_EQ(state.loadedPath, ""); // nothing was loaded: exports do not name the refused file
 }
 
 TEST_F(LoaderTest, NoMemoryForTheFileIsReportedAndNothingIsHeld) {

@@ -165,12 +165,5 @@ TEST_F(ControlsTest, MissingNumbersDoNothing) {
     EXPECT_EQ(QueuedEventCount(), 0);
 }
 
-TEST_F(ControlsTest, AsyncKeyStateReportsDownAndPressedSinceLastQuery) {
-    EXPECT_EQ(AsyncKeyState(VkLeft), 0);
-    backend.PressKey(VkLeft);
-    EXPECT_EQ(static_cast<uint32_t>(AsyncKeyState(VkLeft)), 0xFFFF8001u);
-    EXPECT_EQ(static_cast<uint32_t>(AsyncKeyState(VkLeft)), 0xFFFF8000u); // mark consumed
-}
-
 } // namespace
 } // namespace tk

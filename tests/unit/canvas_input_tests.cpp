@@ -127,10 +127,6 @@ TEST_F(CanvasInputTest, GesturesGiveTheirEventSequences) {
         Drain();
     }
     EXPECT_EQ(core::CanvasEventDataInUse(), 0);
-
-    // The backend's own gesture gives the same.
-    backend.ScriptCanvasDrag(Canvas, 10, 20, {{20, 30}});
-    EXPECT_EQ(Drain(), gestures[0].expected);
 }
 
 TEST_F(CanvasInputTest, WheelAccumulatesAcrossCanvasesAndKeepsRemainder) {

@@ -249,24 +249,6 @@ TEST_F(ControlsGui, CanvasDragEndingOutsideReportsOutsidePointsAndNoClick) {
     EXPECT_EQ(h.SubKindsOf(viewer::CanvasView), expected);
 }
 
-TEST_F(ControlsGui, CanvasDoubleClickReplacesTheSecondPress) {
-    MoveInner(200, 200);
-    h.Settle();
-    h.seen.clear();
-    h.Press(1);
-    h.Release(1);
-    h.Press(1);
-    h.Release(1);
-    h.Settle();
-    std::vector<int32_t> kinds;
-    for (int32_t kind : h.SubKindsOf(viewer::CanvasView)) {
-        if (kind != tk::MouseMove && kind != tk::MouseEnter) kinds.push_back(kind);
-    }
-    EXPECT_EQ(kinds, (std::vector<int32_t>{tk::LeftButtonDown, tk::LeftButtonUp, tk::LeftClick,
-                                           tk::LeftButtonDown, tk::LeftDoubleClick,
-                                           tk::LeftButtonUp, tk::LeftClick}));
-}
-
 TEST_F(ControlsGui, OneQuickClickChoosesACommandOnTheBar) {
     GtkWidget* item = Harness::FindMenuItem(viewer::MainWindow, "x2");
     ASSERT_NE(item, nullptr);

@@ -83,40 +83,6 @@ TEST_F(ControlsGui, ThumbDragRunsTheBoundProcedurePerNotificationThenOneEventRea
     EXPECT_EQ(h.Count(tk::ControlEvent, viewer::WidthScroller, 0), 1u);
 }
 
-TEST_F(ControlsGui, ScrollBarArrowsStepATroughClickPagesAndOutsideChangesReachTheCore) {
-    GtkWidget* down = Harness::ScrollArrowButton(viewer::RowScroller, true);
-    GtkWidget* up = Harness::ScrollArrowButton(viewer::RowScroller, false);
-    ASSERT_NE(down, nullptr);
-    ASSERT_TRUE(h.ClickWidget(down, 7, 7));
-    h.Settle();
-    EXPECT_EQ(tk::GetControlState(viewer::RowScroller), 1);
-    EXPECT_EQ(h.Count(tk::ControlEvent, viewer::RowScroller), 1u);
-
-    // A click in the trough below the thumb pages by the page length (32).
-    GtkWidget* bar = Harness::ControlWidget(viewer::RowScroller);
-    GtkAllocation box;
-    gtk_widget_get_allocation(bar, &box);
-    ASSERT_TRUE(h.ClickWidget(bar, box.width / 2, box.height - 20));
-    h.Settle();
-    EXPECT_EQ(tk::GetControlState(viewer::RowScroller), 33);
-    ASSERT_TRUE(h.ClickWidget(up, 7, 7));
-    h.Settle();
-    EXPECT_EQ(tk::GetControlState(viewer::RowScroller), 32);
-
-    // The adjustment set from outside (as an accessibility tool does) reaches the core; the
-    // program's own change moves the widget, clamped, and posts nothing.
-    GtkAdjustment* adjustment =
-        gtk_range_get_adjustment(GTK_RANGE(Harness::ControlWidget(viewer::WidthScroller)));
-    gtk_adjustment_set_value(adjustment, 100);
-    h.Settle();
-    EXPECT_EQ(tk::GetControlState(viewer::WidthScroller), 100);
-    h.seen.clear();
-    tk::SetControlState(viewer::WidthScroller, 300);
-    h.Settle();
-    EXPECT_EQ(gtk_adjustment_get_value(adjustment), 256);
-    EXPECT_FALSE(h.Saw(tk::ControlEvent));
-}
-
 TEST_F(ControlsGui, SpinArrowsRewriteANumericBoxThenPostChangeAndDirection) {
     ASSERT_EQ(tk::GetControlState(viewer::GridXSpin), 8);
     ASSERT_TRUE(h.ClickWidget(Harness::SpinArrowButton(viewer::GridXSpin, true), 6, 4));

@@ -123,7 +123,7 @@ TEST_F(WindowTest, CloseRequestPostsTheWindowNumberAndLeavesTheWindowOpen) {
     EXPECT_EQ(backend.windowTitles.count(second), 1u);
 }
 
-TEST_F(WindowTest, SizeChangesPostTheirSequences) {
+TEST_F(WindowTest, SizeChangesAndOtherNotificationsPostTheirKinds) {
     using notify::SizeChange;
     auto after = [&](SizeChange change) {
         backend.Script([change] { notify::SizeChanged(0, change); });
@@ -138,9 +138,7 @@ TEST_F(WindowTest, SizeChangesPostTheirSequences) {
     EXPECT_EQ(after(SizeChange::Maximized), (std::vector<int32_t>{MaximizeEvent, SizeEvent}));
     EXPECT_EQ(after(SizeChange::Resized), (std::vector<int32_t>{RestoreEvent, SizeEvent}));
     EXPECT_EQ(after(SizeChange::Resized), std::vector<int32_t>{SizeEvent});
-}
 
-TEST_F(WindowTest, WindowNotificationsPostTheirKinds) {
     backend.Script([] {
         notify::Moved(0);
         notify::BackgroundErased(0);

@@ -220,14 +220,6 @@ std::string MenuLabel(const Text& text) {
     return label;
 }
 
-uint32_t ModifiersOf(guint state) {
-    uint32_t modifiers = 0;
-    if (state & GDK_SHIFT_MASK) modifiers |= 1;
-    if (state & GDK_MOD1_MASK) modifiers |= 2;
-    if (state & GDK_CONTROL_MASK) modifiers |= 4;
-    return modifiers;
-}
-
 uint32_t ButtonsOf(guint state) {
     uint32_t buttons = 0;
     if (state & GDK_BUTTON1_MASK) buttons |= 1;

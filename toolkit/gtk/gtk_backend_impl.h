@@ -14,8 +14,21 @@
 namespace tk::gtk {
 
 // Handles given to the core are the GtkWidget* of the native object.
-inline GtkWidget* W(intptr_t handle) { return reinterpret_cast<GtkWidget*>(handle); }
-inline intptr_t H(GtkWidget* widget) { return reinterpret_cast<intptr_t>(widget); }
+inline GtkWidget* W(intptr_t handle) {
+    return reinterpret_cast<GtkWidget*>(handle);
+}
+inline intptr_t H(GtkWidget* widget) {
+    return reinterpret_cast<intptr_t>(widget);
+}
+
+// Shift, Alt and Ctrl of a GDK modifier state as bits 0, 1 and 2.
+inline uint32_t ModifiersOf(guint state) {
+    uint32_t modifiers = 0;
+    if (state & GDK_SHIFT_MASK) modifiers |= 1;
+    if (state & GDK_MOD1_MASK) modifiers |= 2;
+    if (state & GDK_CONTROL_MASK) modifiers |= 4;
+    return modifiers;
+}
 
 class GtkBackend : public Backend {
   public:

@@ -266,11 +266,7 @@ uint32_t Modifiers(GtkWidget* widget, GdkDragContext* context) {
     if (!window || !device) return 0;
     GdkModifierType mask = GdkModifierType(0);
     gdk_window_get_device_position(window, device, nullptr, nullptr, &mask);
-    uint32_t modifiers = 0;
-    if (mask & GDK_SHIFT_MASK) modifiers |= 1;
-    if (mask & GDK_MOD1_MASK) modifiers |= 2;
-    if (mask & GDK_CONTROL_MASK) modifiers |= 4;
-    return modifiers;
+    return ModifiersOf(mask);
 }
 
 GtkWidget* FindMenuBar(GtkWidget* widget) {

@@ -157,7 +157,6 @@ ToolkitState& S() {
     return state;
 }
 
-constexpr size_t MaxMenuDepth = 64;
 constexpr size_t MaxStatusFields = 256;
 
 void ReleaseEventData(PendingEvent& event) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_backend.h"
+#include "tests/fuzz/fuzz_check.h"
 #include "toolkit/backend.h"
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
@@ -27,14 +28,6 @@
 namespace {
 
 using namespace tk;
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 // The controls of the test window, by number.
 enum : int {

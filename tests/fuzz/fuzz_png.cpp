@@ -15,18 +15,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/fuzz/fuzz_check.h"
 #include "toolkit/drawing.h"
 #include "toolkit/png_writer.h"
 
 namespace {
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 // A private folder, on a memory file system when there is one: the writer syncs every file.
 // Kept in static storage so that the clean-up at exit can still read it.

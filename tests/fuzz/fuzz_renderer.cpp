@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_backend.h"
+#include "tests/fuzz/fuzz_check.h"
 #include "tests/support/literal_renderer.h"
 #include "toolkit/controls.h"
 #include "toolkit/drawing.h"
@@ -26,14 +27,6 @@
 namespace {
 
 using namespace viewer;
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 constexpr int32_t Width = 641, Height = 481;
 

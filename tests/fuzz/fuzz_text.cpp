@@ -10,19 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/fuzz_check.h"
 #include "toolkit/runtime.h"
 
 namespace {
 
 using tk::Text;
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_data.h"
 #include "bench/bench_ratios.h"
 #include "toolkit/controls.h"
 #include "toolkit/drawing.h"
@@ -31,19 +32,6 @@
 #include "viewer/state.h"
 
 namespace {
-
-// The same pseudo-random megabyte the headless renderer benchmarks draw.
-std::vector<uint8_t> SampleFile() {
-    std::vector<uint8_t> bytes(1 << 20);
-    uint32_t x = 2463534242u;
-    for (uint8_t& byte : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        byte = static_cast<uint8_t>(x);
-    }
-    return bytes;
-}
 
 void HandlePending() {
     while (g_main_context_iteration(nullptr, FALSE)) {
@@ -85,7 +73,7 @@ class GtkViewer {
             failure_ = "cannot build the main window";
             return;
         }
-        const std::vector<uint8_t> bytes = SampleFile();
+        const std::vector<uint8_t> bytes = bench::SampleFile();
         viewer::state.fileBuffer = tk::AllocateBlock(static_cast<int64_t>(bytes.size()));
         if (viewer::state.fileBuffer.empty()) {
             failure_ = "no memory for the file";

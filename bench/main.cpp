@@ -47,7 +47,9 @@ Ratio::Ratio(const std::string& name, const std::string& numerator,
     Ratios().push_back({name, numerator, denominator});
 }
 
-void ReportFigure(const std::string& name, double value) { Figures().push_back({name, value}); }
+void ReportFigure(const std::string& name, double value) {
+    Figures().push_back({name, value});
+}
 
 } // namespace bench
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_data.h"
 #include "bench/bench_ratios.h"
 #include "tests/support/literal_renderer.h"
 #include "tests/support/viewer_session.h"
@@ -25,26 +26,13 @@ struct View {
     bool grid = false;
 };
 
-// A pseudo-random file long enough that every position of the view lies inside it.
-std::vector<uint8_t> SampleFile() {
-    std::vector<uint8_t> bytes(1 << 20);
-    uint32_t x = 2463534242u;
-    for (uint8_t& byte : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        byte = static_cast<uint8_t>(x);
-    }
-    return bytes;
-}
-
 void RunRedraw(benchmark::State& benchState, const View& view, void (*redraw)()) {
     pmtest::ViewerSession session;
     if (!session.ok()) {
         benchState.SkipWithError("cannot build the viewer on the headless backend");
         return;
     }
-    session.LoadBytes(SampleFile());
+    session.LoadBytes(bench::SampleFile());
     tk::SetControlState(viewer::WidthScroller, view.spriteWidth);
     tk::SetControlState(viewer::MultiColumnsCheck, 1);
     tk::SetControlState(viewer::GridCheck, view.grid ? 1 : 0);

@@ -147,6 +147,22 @@ class DropKeysTest : public ::testing::Test {
         h.Release(1);
     }
 
+    // Drags from a source offering these URIs with this action onto the window's middle and
+    // expects neither an event nor a drop record.
+    void ExpectRefused(const char* action, const std::vector<std::string>& uris) {
+        h.seen.clear();
+        drops.clear();
+        SourceClient source(h, kSourceX, kSourceY, action, uris);
+        ASSERT_TRUE(source.ready());
+        int sx = 0, sy = 0;
+        ASSERT_TRUE(guitest::Harness::InnerToScreen(0, 250, 200, &sx, &sy));
+        DragFromSource(sx, sy);
+        EXPECT_TRUE(h.PumpUntil([&] { return source.DragsEnded() == 1; }, 3000));
+        h.Settle(300);
+        EXPECT_EQ(h.Count(tk::DropEvent), 0u);
+        EXPECT_TRUE(drops.empty());
+    }
+
     // Gives the keyboard focus to another client's window.
     bool FocusOtherClient(Window other) {
         XSetInputFocus(h.xtest(), other, RevertToParent, CurrentTime);
@@ -210,47 +226,17 @@ TEST_F(DropKeysTest, FilesDroppedAnywhereOnTheWindowArriveAsItsDrop) {
 TEST_F(DropKeysTest, RefusedDropsPostNothing) {
     {
         SCOPED_TRACE("a source that only moves, over a window that copies");
-        h.seen.clear();
-        drops.clear();
-        SourceClient source(h, kSourceX, kSourceY, "move", {Uri("/tmp/a.bin")});
-        ASSERT_TRUE(source.ready());
-        int sx = 0, sy = 0;
-        ASSERT_TRUE(guitest::Harness::InnerToScreen(0, 250, 200, &sx, &sy));
-        DragFromSource(sx, sy);
-        EXPECT_TRUE(h.PumpUntil([&] { return source.DragsEnded() == 1; }, 3000));
-        h.Settle(300);
-        EXPECT_EQ(h.Count(tk::DropEvent), 0u);
-        EXPECT_TRUE(drops.empty());
+        ExpectRefused("move", {Uri("/tmp/a.bin")});
     }
     {
         SCOPED_TRACE("a window that no longer accepts files");
-        h.seen.clear();
-        drops.clear();
         tk::EnableFileDrop(0, tk::FileListFormat, 0);
-        SourceClient source(h, kSourceX, kSourceY, "copy", {Uri("/tmp/a.bin")});
-        ASSERT_TRUE(source.ready());
-        int sx = 0, sy = 0;
-        ASSERT_TRUE(guitest::Harness::InnerToScreen(0, 250, 200, &sx, &sy));
-        DragFromSource(sx, sy);
-        EXPECT_TRUE(h.PumpUntil([&] { return source.DragsEnded() == 1; }, 3000));
-        h.Settle(300);
-        EXPECT_EQ(h.Count(tk::DropEvent), 0u);
-        EXPECT_TRUE(drops.empty());
+        ExpectRefused("copy", {Uri("/tmp/a.bin")});
     }
     {
         SCOPED_TRACE("URIs that name no local file");
-        h.seen.clear();
-        drops.clear();
         tk::EnableFileDrop(0, tk::FileListFormat, tk::DropCopy);
-        SourceClient source(h, kSourceX, kSourceY, "copy", {"http://example.org/a.bin"});
-        ASSERT_TRUE(source.ready());
-        int sx = 0, sy = 0;
-        ASSERT_TRUE(guitest::Harness::InnerToScreen(0, 250, 200, &sx, &sy));
-        DragFromSource(sx, sy);
-        EXPECT_TRUE(h.PumpUntil([&] { return source.DragsEnded() == 1; }, 3000));
-        h.Settle(300);
-        EXPECT_EQ(h.Count(tk::DropEvent), 0u);
-        EXPECT_TRUE(drops.empty());
+        ExpectRefused("copy", {"http://example.org/a.bin"});
     }
 }
 

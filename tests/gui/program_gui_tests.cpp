@@ -246,16 +246,7 @@ TEST_F(ProgramTest, FailingExportShowsAMessageAndTheProgramGoesOn) {
     EXPECT_TRUE(fs::exists(inside));
 
     // The program still answers: a close request ends it normally.
-    Display* d = program.display();
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = main;
-    event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(d, main, False, NoEventMask, &event);
-    XFlush(d);
+    EXPECT_TRUE(guitest::Harness::SendDeleteWindow(program.display(), main));
     EXPECT_EQ(program.WaitExit(10000), 0);
 }
 

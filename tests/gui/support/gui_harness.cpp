@@ -253,16 +253,19 @@ void Harness::TypeText(const std::string& text) {
 bool Harness::SendCloseRequest(int windowNumber) {
     GtkWidget* window = WindowWidget(windowNumber);
     if (window == nullptr || gtk_widget_get_window(window) == nullptr) return false;
-    Window xid = gdk_x11_window_get_xid(gtk_widget_get_window(window));
+    return SendDeleteWindow(display_, gdk_x11_window_get_xid(gtk_widget_get_window(window)));
+}
+
+bool Harness::SendDeleteWindow(Display* display, Window window) {
     XEvent event{};
     event.xclient.type = ClientMessage;
-    event.xclient.window = xid;
-    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
     event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
-    Status sent = XSendEvent(display_, xid, False, NoEventMask, &event);
-    XFlush(display_);
+    Status sent = XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
     return sent != 0;
 }
 

@@ -104,6 +104,8 @@ class Harness {
     void TypeText(const std::string& text); // printable ASCII
     // The window manager's close request (WM_DELETE_WINDOW), as a close box would send it.
     bool SendCloseRequest(int windowNumber);
+    // The same request to any top-level X window, through the given connection.
+    static bool SendDeleteWindow(Display* display, Window window);
 
     // ---- Pumping ----
     // Handles native messages for ms milliseconds; toolkit events stay queued.

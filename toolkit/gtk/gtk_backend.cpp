@@ -1522,6 +1522,7 @@ void GtkBackend::ShowCanvas(intptr_t control, const Picture& picture) {
 int32_t GtkBackend::WaitNative() {
     State& s = *state_;
     const uint64_t start = s.handled;
+    KeymapMayHaveChanged();
     while (s.handled == start && !wakeUp && QueuedEventCount() == 0) {
         g_main_context_iteration(nullptr, TRUE);
     }

@@ -57,6 +57,9 @@ Text AskFile(bool save, const Text& title, const Text& defaultFile, const Text& 
     Backend* backend = core::backend();
     if (!backend) return Text();
     FileDialogRequest request = MakeFileDialogRequest(save, title, defaultFile, patterns, index);
+    // Without a folder of its own the dialog starts where the program is: loading a file makes
+    // its folder current, so the next dialog opens beside it.
+    if (request.initialFolder.empty()) request.initialFolder = CurrentDirectory();
     ModalDialog modal;
     FileDialogAnswer answer = backend->RunFileDialog(request);
     if (answer.path.empty()) return Text();

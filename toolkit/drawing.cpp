@@ -12,7 +12,7 @@
 #include <cstring>
 #include <map>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace tk {
@@ -41,7 +41,8 @@ struct ImageEntry {
 };
 
 struct DrawingState {
-    std::unordered_set<const Picture*> livePictures;
+    std::unordered_map<PictureHandle, const Picture*> livePictures;
+    PictureHandle lastHandle = 0; // handles are never given twice
     std::unique_ptr<DrawingSurface> current;
     std::map<int, ImageEntry> images;
     CanvasHooks hooks;
@@ -254,7 +255,8 @@ std::unique_ptr<Picture> Picture::Create(int32_t width, int32_t height, int32_t 
     picture->memory_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
     if (!picture->memory_) return nullptr;
     picture->buffer_ = {width, height, bitsPerPixel, stride, picture->memory_.get()};
-    S().livePictures.insert(picture.get());
+    picture->handle_ = ++S().lastHandle;
+    S().livePictures.emplace(picture->handle_, picture.get());
     return picture;
 }
 
@@ -262,7 +264,7 @@ std::unique_ptr<Picture> Picture::Create(int32_t width, int32_t height, int32_t 
 // so no later operation can write into freed memory.
 Picture::~Picture() {
     DrawingState& state = S();
-    state.livePictures.erase(this);
+    state.livePictures.erase(handle_);
     if (state.current && state.current->target == this) state.current.reset();
 }
 
@@ -273,13 +275,12 @@ void Picture::FillWhite() {
 }
 
 PictureHandle HandleOf(const Picture* picture) {
-    return reinterpret_cast<PictureHandle>(picture);
+    return picture != nullptr ? picture->handle() : 0;
 }
 
 const Picture* PictureFromHandle(PictureHandle handle) {
-    if (handle == 0) return nullptr;
-    const auto* picture = reinterpret_cast<const Picture*>(handle);
-    return S().livePictures.count(picture) != 0 ? picture : nullptr;
+    auto found = S().livePictures.find(handle);
+    return found != S().livePictures.end() ? found->second : nullptr;
 }
 
 // ---- Colours --------------------------------------------------------------------------------

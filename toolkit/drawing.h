@@ -19,14 +19,17 @@ struct PixelBuffer {
     int32_t width = 0;
     int32_t height = 0;
     int32_t bitsPerPixel = 24;
-    int32_t stride = 0;     // bytes per row, a multiple of 4
+    int32_t stride = 0;      // bytes per row, a multiple of 4
     uint8_t* bits = nullptr; // first byte of the bottom row
 };
 
 int32_t StrideFor(int32_t width, int32_t bitsPerPixel);
 
-// An owned picture. Its address is its handle (PictureHandle); the table of live pictures lets
-// DrawImageAt refuse a handle that names no picture.
+using PictureHandle = intptr_t;
+
+// An owned picture. Its handle is a number given to no other picture in the life of the program,
+// so a handle kept after its picture died never names a newer one; the table of live pictures
+// lets DrawImageAt refuse a handle that names no picture.
 class Picture {
   public:
     // Zero-filled (black); returns null when the size is not positive or memory runs out.
@@ -38,15 +41,16 @@ class Picture {
     const PixelBuffer& pixels() const { return buffer_; }
     PixelBuffer& pixels() { return buffer_; }
     void FillWhite();
+    PictureHandle handle() const { return handle_; }
 
   private:
     Picture() = default;
     PixelBuffer buffer_;
     std::unique_ptr<uint8_t[]> memory_;
+    PictureHandle handle_ = 0;
 };
 
-using PictureHandle = intptr_t;
-PictureHandle HandleOf(const Picture* picture);
+PictureHandle HandleOf(const Picture* picture);         // 0 for none
 const Picture* PictureFromHandle(PictureHandle handle); // null unless a live picture
 
 struct DrawingSurface;

@@ -260,7 +260,8 @@ void Destroy(int number) {
 
 // ---- Creation -------------------------------------------------------------------------------
 
-struct Spec {
+// What the creating procedures were given: the parameters of a new control.
+struct ControlParameters {
     int kind = 0;
     int x = 0, y = 0, width = 0, height = 0;
     int flags = 0;
@@ -268,7 +269,7 @@ struct Spec {
     int32_t minimum = 0, maximum = 0, pageLength = 0;
 };
 
-intptr_t Create(int number, const Spec& spec) {
+intptr_t Create(int number, const ControlParameters& given) {
     if (number < 0 || number > kLargestNumber) return 0;
     Backend* backend = core::backend();
     if (backend == nullptr) return 0;
@@ -279,23 +280,23 @@ intptr_t Create(int number, const Spec& spec) {
 
     auto c = std::make_unique<Control>();
     c->number = number;
-    c->kind = spec.kind;
+    c->kind = given.kind;
     c->window = window;
-    c->x = spec.x;
-    c->y = spec.y;
-    c->width = spec.width;
-    c->height = spec.height;
-    c->flags = spec.flags;
-    c->text = spec.text;
-    c->minimum = spec.minimum;
-    c->maximum = spec.maximum;
-    c->pageLength = spec.pageLength;
-    if (spec.kind == KindScrollBar) c->state = ClampScroll(*c, 0);
-    if (spec.kind == KindSpinBox) c->state = ClampSpin(*c, 0);
-    if (spec.kind == KindCanvas) {
-        int border = (spec.flags & CanvasSunken) != 0 ? 4 : 0;
-        int32_t w = std::max<int64_t>(int64_t{spec.width} - border, kCanvasFallbackWidth);
-        int32_t h = std::max<int64_t>(int64_t{spec.height} - border, kCanvasFallbackWidth);
+    c->x = given.x;
+    c->y = given.y;
+    c->width = given.width;
+    c->height = given.height;
+    c->flags = given.flags;
+    c->text = given.text;
+    c->minimum = given.minimum;
+    c->maximum = given.maximum;
+    c->pageLength = given.pageLength;
+    if (given.kind == KindScrollBar) c->state = ClampScroll(*c, 0);
+    if (given.kind == KindSpinBox) c->state = ClampSpin(*c, 0);
+    if (given.kind == KindCanvas) {
+        int border = (given.flags & CanvasSunken) != 0 ? 4 : 0;
+        int32_t w = std::max<int64_t>(int64_t{given.width} - border, kCanvasFallbackWidth);
+        int32_t h = std::max<int64_t>(int64_t{given.height} - border, kCanvasFallbackWidth);
         c->picture = Picture::Create(w, h, 24);
         if (!c->picture) return 0;
         c->picture->FillWhite();

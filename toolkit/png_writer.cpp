@@ -1,9 +1,9 @@
 // Image writers by format tag, and the PNG writer over libpng.
 //
-// A PNG is never written in place: the bytes go to a temporary file beside the target, which is
-// renamed over the target only once libpng has finished and the data is on disk. A failure at any
-// point removes the temporary file, so a file that existed under the target name survives intact.
-// A FIFO or a device under the target name is the exception: it is written directly.
+// A PNG is never written in place: the bytes go to a temporary file beside the target, which takes
+// the target's place only once libpng has finished and the data is on disk. A failure at any point
+// removes the temporary file, so a file that existed under the target name survives intact. A FIFO
+// or a device under the target name is the exception: it is written directly.
 #include "toolkit/png_writer.h"
 
 #include <png.h>
@@ -12,14 +12,10 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "toolkit/drawing.h"
+#include "toolkit/platform.h"
 
 namespace tk {
 namespace {
@@ -51,7 +47,7 @@ int Fail(const Text& reason) {
 }
 
 int FailErrno(int error) {
-    return Fail(std::strerror(error));
+    return Fail(platform::ReasonOf(error));
 }
 
 int WritePngRgb(const Text& path, const uint8_t* pixels, int32_t width, int32_t height,
@@ -96,31 +92,6 @@ int EncodePng(FILE* file, const uint8_t* pixels, int32_t width, int32_t height, 
     png_infop done = info;
     png_destroy_write_struct(&png, &done);
     return 1;
-}
-
-// The temporary file beside the target: closed and removed on destruction unless kept.
-struct TemporaryFile {
-    Text path;
-    FILE* file = nullptr;
-    bool keep = false;
-    ~TemporaryFile() {
-        if (file != nullptr) std::fclose(file);
-        if (!keep && !path.empty()) unlink(path.c_str());
-    }
-};
-
-mode_t NewFileMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-// Makes the rename itself durable; a failure here does not undo a finished write.
-void SyncFolder(const Text& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
 }
 
 } // namespace
@@ -178,91 +149,30 @@ int WritePng(const Text& path, const uint8_t* pixels, int32_t width, int32_t hei
         return FailErrno(EINVAL);
     if (path.empty()) return FailErrno(ENOENT);
 
-    // A link is followed, so that the file it names is replaced and the link itself stays.
-    Text target = path;
-    struct stat existing;
-    if (lstat(path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
-        if (char* resolved = realpath(path.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-    }
-    const bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) return FailErrno(EISDIR);
-    // A FIFO or a device has no contents to keep, and renaming over it would replace the node
-    // itself: such targets are written directly (opened without waiting for a FIFO's reader).
-    if (exists && !S_ISREG(existing.st_mode)) {
-        const int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return FailErrno(errno);
-        const int flags = fcntl(fd, F_GETFL);
-        FILE* file =
-            flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 ? nullptr : fdopen(fd, "wb");
-        if (file == nullptr) {
-            const int error = errno;
-            close(fd);
-            return FailErrno(error);
-        }
-        errno = 0;
-        const bool encoded = EncodePng(file, pixels, width, height, stride, colourType);
-        const int encodeError = errno;
-        const bool flushed = encoded && std::fflush(file) == 0;
-        const int flushError = errno;
-        const bool closed = std::fclose(file) == 0;
-        if (!encoded)
-            return encodeError != 0 ? Fail(Text("PNG library error: ") + std::strerror(encodeError))
-                                    : Fail("PNG library error");
-        if (!flushed) return FailErrno(flushError);
-        if (!closed) return FailErrno(errno);
-        W().lastError.clear();
-        return 1;
-    }
-
-    const size_t slash = target.rfind('/');
-    const Text folder = slash == Text::npos ? Text(".") : target.substr(0, slash + 1);
-    Text name = slash == Text::npos ? target : target.substr(slash + 1);
-    if (name.empty()) return FailErrno(EISDIR);
-    // Leaves room for the dot and the suffix within the usual 255-byte name limit.
-    if (name.size() > 200) name.resize(200);
-
-    TemporaryFile temp;
-    temp.path = (slash == Text::npos ? Text() : folder) + "." + name + ".XXXXXX";
-    std::vector<char> pattern(temp.path.begin(), temp.path.end());
-    pattern.push_back('\0');
-    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        temp.path.clear();
-        return FailErrno(error);
-    }
-    temp.path = pattern.data();
-    const mode_t mode = exists ? (existing.st_mode & 0777) : NewFileMode();
-    if (fchmod(fd, mode) != 0) {
-        const int error = errno;
-        close(fd);
-        return FailErrno(error);
-    }
-    temp.file = fdopen(fd, "wb");
-    if (temp.file == nullptr) {
-        const int error = errno;
-        close(fd);
-        return FailErrno(error);
+    platform::Result<platform::Replacement> begun = platform::BeginReplacing(path);
+    if (!begun.ok()) return Fail(begun.error);
+    const platform::Replacement& replacement = begun.value;
+    FILE* file = platform::StreamOf(replacement.file);
+    if (file == nullptr) {
+        const Text reason = platform::ReasonOf(errno);
+        platform::Close(replacement.file);
+        platform::EndReplacing(replacement, false);
+        return Fail(reason);
     }
 
     errno = 0;
-    if (!EncodePng(temp.file, pixels, width, height, stride, colourType)) {
+    Text error;
+    if (!EncodePng(file, pixels, width, height, stride, colourType)) {
         // libpng reports a failed fwrite as its own error; the stream still knows the cause.
-        const int error = errno;
-        if (std::ferror(temp.file) && error != 0)
-            return Fail(Text("PNG library error: ") + std::strerror(error));
-        return Fail("PNG library error");
+        const int cause = errno;
+        error = std::ferror(file) && cause != 0 ? "PNG library error: " + platform::ReasonOf(cause)
+                                                : Text("PNG library error");
     }
-    if (std::fflush(temp.file) != 0 || fsync(fileno(temp.file)) != 0) return FailErrno(errno);
-    FILE* file = temp.file;
-    temp.file = nullptr;
-    if (std::fclose(file) != 0) return FailErrno(errno);
-    if (std::rename(temp.path.c_str(), target.c_str()) != 0) return FailErrno(errno);
-    temp.keep = true;
-    SyncFolder(folder);
+    if (error.empty()) error = platform::FlushStream(file, !replacement.direct());
+    if (std::fclose(file) != 0 && error.empty()) error = platform::ReasonOf(errno);
+    const Text replaced = platform::EndReplacing(replacement, error.empty());
+    if (error.empty()) error = replaced;
+    if (!error.empty()) return Fail(error);
     W().lastError.clear();
     return 1;
 }

@@ -1,4 +1,5 @@
-// Files, text and number conversions, memory blocks: the POSIX implementation.
+// Files, text and number conversions, memory blocks. What the operating system does lies behind
+// platform.h; everything here is the same on every platform.
 #include "toolkit/runtime.h"
 
 #include <algorithm>
@@ -6,16 +7,16 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <glob.h>
 #include <new>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "toolkit/platform.h"
 
 namespace tk {
 
 namespace {
+
+using platform::FileHandle;
+using platform::NoFile;
 
 constexpr int32_t kSlotBufferSize = 4096;
 constexpr size_t kInitialSlots = 16;
@@ -24,15 +25,14 @@ constexpr size_t kInitialSlots = 16;
 constexpr size_t kTempNamePrefixLimit = 200;
 
 struct FileSlot {
-    int handle = -1; // -1: not open
+    FileHandle handle = NoFile;
     std::unique_ptr<uint8_t[]> buffer;
     int32_t bufferSize = 0;
     int32_t count = 0;  // write mode: free bytes left; read mode: bytes not yet delivered
     int32_t filled = 0; // read mode: bytes the last refill delivered
     bool writeMode = false;
-    Text error;     // first failure since the slot was opened; kept after closing
-    Text target;    // replacing slots: the file the temporary is renamed over
-    Text temporary; // replacing slots: the temporary file being written
+    Text error; // first failure since the slot was opened; kept after closing
+    platform::Replacement replacement; // replacing slots: the temporary file and its target
 };
 
 std::vector<FileSlot> slots(kInitialSlots);
@@ -40,18 +40,14 @@ Text lastOpenError;
 std::vector<Text> commandLine; // [0] is the program path
 int64_t nextParameter = 0;
 
-Text Reason(int error) {
-    return std::strerror(error);
-}
-
-void NoteFailure(FileSlot& slot, int error) {
-    if (slot.error.empty()) slot.error = Reason(error);
+void NoteFailure(FileSlot& slot, const Text& reason) {
+    if (slot.error.empty()) slot.error = reason;
 }
 
 FileSlot* OpenSlot(int slot) {
     if (slot < 0 || static_cast<size_t>(slot) >= slots.size()) return nullptr;
     FileSlot& s = slots[static_cast<size_t>(slot)];
-    return s.handle >= 0 ? &s : nullptr;
+    return s.handle != NoFile ? &s : nullptr;
 }
 
 // Makes room for the slot number; false when the table cannot grow that far.
@@ -66,225 +62,171 @@ bool ReserveSlot(int slot) {
     return true;
 }
 
-// Writes all n bytes, riding out interruptions and short writes. 0 or the errno of the failure.
-int WriteAll(int fd, const uint8_t* data, size_t n) {
-    while (n > 0) {
-        ssize_t done = ::write(fd, data, n);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (done == 0) return EIO;
-        data += done;
-        n -= static_cast<size_t>(done);
-    }
-    return 0;
-}
-
-// Reads until n bytes arrived or the end of the file; the bytes read. error gets the errno of a
-// failure, 0 otherwise.
-int64_t ReadFull(int fd, uint8_t* data, size_t n, int& error) {
-    error = 0;
-    size_t total = 0;
-    while (total < n) {
-        ssize_t got = ::read(fd, data + total, n - total);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        if (got == 0) break;
-        total += static_cast<size_t>(got);
-    }
-    return static_cast<int64_t>(total);
-}
-
-// Opens without blocking on a FIFO that has no partner yet, then makes the descriptor blocking.
-int OpenNonBlocking(const char* path, int flags, mode_t mode) {
-    int fd;
-    do {
-        fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
-    int status = ::fcntl(fd, F_GETFL);
-    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
-}
-
-mode_t CurrentUmask() {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 // Writes out the bytes waiting in a write-mode buffer.
 void FlushPending(FileSlot& s) {
     if (!s.writeMode || !s.buffer) return;
     size_t pending = static_cast<size_t>(s.bufferSize - s.count);
-    if (pending > 0) {
-        if (int error = WriteAll(s.handle, s.buffer.get(), pending)) NoteFailure(s, error);
-    }
+    if (pending > 0) NoteFailure(s, platform::WriteAll(s.handle, s.buffer.get(), pending));
     s.count = s.bufferSize;
 }
 
-// Gives the slot its descriptor and a fresh buffer, in read mode.
-void AttachHandle(FileSlot& s, int fd) {
-    s.handle = fd;
+// Gives the slot its handle and a fresh buffer, in read mode.
+void AttachHandle(FileSlot& s, FileHandle handle) {
+    s.handle = handle;
     s.buffer.reset(new (std::nothrow) uint8_t[kSlotBufferSize]);
     s.bufferSize = s.buffer ? kSlotBufferSize : 0;
     s.count = 0;
     s.filled = 0;
     s.writeMode = false;
     s.error.clear();
-    s.target.clear();
-    s.temporary.clear();
+    s.replacement = {};
 }
 
 // Common start of every open: closes what the slot holds and makes room for it. False (with the
 // reason recorded) when the slot number cannot be used.
 bool PrepareSlot(int slot) {
     if (!ReserveSlot(slot)) {
-        lastOpenError = Reason(slot < 0 ? EBADF : ENOMEM);
+        lastOpenError = platform::ReasonOf(slot < 0 ? EBADF : ENOMEM);
         return false;
     }
     CloseFileSlot(slot);
     return true;
 }
 
-int FailOpen(int slot, int error) {
-    lastOpenError = Reason(error);
-    FileSlot& s = slots[static_cast<size_t>(slot)];
-    s.error = lastOpenError;
+int FailOpen(int slot, const Text& reason) {
+    lastOpenError = reason;
+    slots[static_cast<size_t>(slot)].error = reason;
     return 0;
 }
 
-Text StripTrailingSeparators(const Text& path) {
-    size_t end = path.find_last_not_of('/');
-    if (end == Text::npos) return path.empty() ? Text() : Text("/");
-    return path.substr(0, end + 1);
+// Opens the slot over what `open` gives for the path.
+template <typename Open> int OpenSlotWith(int slot, const Text& path, Open open) {
+    if (!PrepareSlot(slot)) return 0;
+    if (path.empty()) return FailOpen(slot, platform::ReasonOf(ENOENT));
+    platform::Result<FileHandle> opened = open(path);
+    if (!opened.ok()) return FailOpen(slot, opened.error);
+    AttachHandle(slots[static_cast<size_t>(slot)], opened.value);
+    return 1;
 }
 
-int64_t SizeFromStat(const struct stat& info) {
-    if (S_ISDIR(info.st_mode)) return -2;
-    return static_cast<int64_t>(info.st_size);
+Text StripTrailingSeparators(const Text& path) {
+    size_t end = path.size();
+    while (end > 0 && platform::IsSeparator(path[end - 1])) --end;
+    if (end == 0) return path.empty() ? Text() : path.substr(0, 1);
+    return path.substr(0, end);
+}
+
+int64_t SizeOf(const platform::EntryInfo& info) {
+    switch (info.entry) {
+    case platform::Entry::Missing:
+        return -1;
+    case platform::Entry::Directory:
+        return -2;
+    default:
+        return info.size;
+    }
+}
+
+Text AbsolutePath(const Text& path) {
+    return platform::IsAbsolute(path) ? path : platform::CurrentDirectory() + path;
 }
 
 } // namespace
 
+// ---- Replacing writes -----------------------------------------------------------------------
+
+namespace platform {
+
+Result<Replacement> BeginReplacing(const Text& path) {
+    if (path.empty()) return {{}, ReasonOf(ENOENT)};
+    if (IsSeparator(path.back())) return {{}, ReasonOf(EISDIR)};
+    Replacement r;
+    // The target is kept absolute: the current directory may change before the file is closed.
+    r.target = AbsolutePath(path);
+    EntryInfo info = Inspect(path);
+    if (info.entry == Entry::Directory) return {{}, ReasonOf(EISDIR)};
+    // A FIFO or a device has no contents to keep, and putting a file in its place would replace
+    // the node itself: such targets are written directly.
+    if (info.entry == Entry::Other) {
+        Result<FileHandle> opened = OpenNodeForWriting(path);
+        if (!opened.ok()) return {{}, opened.error};
+        r.file = opened.value;
+        return {r, {}};
+    }
+    if (info.entry == Entry::File) {
+        // Through a symbolic link the file it points to is replaced, not the link.
+        Text resolved = ResolvedPath(path);
+        if (!resolved.empty()) r.target = resolved;
+    }
+    size_t cut = r.target.size();
+    while (cut > 0 && !IsSeparator(r.target[cut - 1])) --cut;
+    Text folder = r.target.substr(0, cut);
+    Text stem = "." + r.target.substr(cut, kTempNamePrefixLimit);
+    uint32_t permissions = info.entry == Entry::File ? info.permissions : NewFilePermissions;
+    Result<FileHandle> created = CreateUniqueFile(folder, stem, permissions, r.temporary);
+    if (!created.ok()) return {{}, created.error};
+    r.file = created.value;
+    return {r, {}};
+}
+
+Text EndReplacing(const Replacement& replacement, bool succeeded) {
+    if (replacement.direct()) return Text();
+    if (succeeded) {
+        Text error = Replace(replacement.temporary, replacement.target);
+        if (error.empty()) return error;
+        Remove(replacement.temporary);
+        return error;
+    }
+    Remove(replacement.temporary);
+    return Text();
+}
+
+} // namespace platform
+
 // ---- Files and directories ------------------------------------------------------------------
 
 bool IsRegularFile(const Text& path) {
-    struct stat info;
-    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return platform::Inspect(path).entry == platform::Entry::File;
 }
 
 int64_t QueryFileSize(const Text& path) {
     // No length limit is applied: cutting a long path would name a different file.
     Text name = StripTrailingSeparators(path);
     if (name.empty()) return -1;
-    struct stat info;
-    if (::stat(name.c_str(), &info) == 0) return SizeFromStat(info);
+    platform::EntryInfo info = platform::Inspect(name);
+    if (info.entry != platform::Entry::Missing) return SizeOf(info);
     if (name.find_first_of("*?") == Text::npos) return -1;
-    glob_t found{};
-    int64_t result = -1;
-    if (::glob(name.c_str(), 0, nullptr, &found) == 0 && found.gl_pathc > 0 &&
-        ::stat(found.gl_pathv[0], &info) == 0) {
-        result = SizeFromStat(info);
-    }
-    ::globfree(&found);
-    return result;
+    Text first = platform::FirstMatch(name);
+    return first.empty() ? -1 : SizeOf(platform::Inspect(first));
 }
 
 int OpenInputFile(int slot, const Text& path) {
-    if (!PrepareSlot(slot)) return 0;
-    if (path.empty()) return FailOpen(slot, ENOENT);
-    int fd = OpenNonBlocking(path.c_str(), O_RDONLY, 0);
-    if (fd < 0) return FailOpen(slot, errno);
-    struct stat info;
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return FailOpen(slot, EISDIR);
-    }
-    AttachHandle(slots[static_cast<size_t>(slot)], fd);
-    return 1;
+    return OpenSlotWith(slot, path, platform::OpenForReading);
 }
 
 int CreateOutputFile(int slot, const Text& path) {
-    if (!PrepareSlot(slot)) return 0;
-    if (path.empty()) return FailOpen(slot, ENOENT);
-    int fd = OpenNonBlocking(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) fd = OpenNonBlocking(path.c_str(), O_WRONLY | O_TRUNC, 0);
-    if (fd < 0) return FailOpen(slot, errno);
-    AttachHandle(slots[static_cast<size_t>(slot)], fd);
-    return 1;
+    return OpenSlotWith(slot, path, platform::OpenForWriting);
 }
 
 int CreateReplacingFile(int slot, const Text& path) {
     if (!PrepareSlot(slot)) return 0;
-    if (path.empty()) return FailOpen(slot, ENOENT);
-    if (path.back() == '/') return FailOpen(slot, EISDIR);
-
-    // The target is kept absolute: the current directory may change before the slot is closed.
-    Text target = path[0] == '/' ? path : CurrentDirectory() + path;
-    struct stat info;
-    bool exists = ::stat(path.c_str(), &info) == 0;
-    if (exists) {
-        if (S_ISDIR(info.st_mode)) return FailOpen(slot, EISDIR);
-        // A FIFO or a device has no contents to keep, and renaming over it would replace the
-        // node itself: such targets are written directly.
-        // Opened for writing only: with nobody reading a FIFO this fails at once (ENXIO) instead
-        // of the writes filling the pipe and then waiting for ever.
-        if (!S_ISREG(info.st_mode)) {
-            int fd = OpenNonBlocking(path.c_str(), O_WRONLY, 0);
-            if (fd < 0) return FailOpen(slot, errno);
-            AttachHandle(slots[static_cast<size_t>(slot)], fd);
-            return 1;
-        }
-        // Through a symbolic link the file it points to is replaced, not the link.
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-    }
-
-    size_t cut = target.rfind('/');
-    Text folder = cut == Text::npos ? Text(".") : target.substr(0, cut + 1);
-    Text name = cut == Text::npos ? target : target.substr(cut + 1);
-    Text pattern = folder + (folder.back() == '/' ? "" : "/") + "." +
-                   name.substr(0, kTempNamePrefixLimit) + ".XXXXXX";
-    std::vector<char> temporary(pattern.begin(), pattern.end());
-    temporary.push_back('\0');
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return FailOpen(slot, errno);
-
-    mode_t mode = exists ? (info.st_mode & 0777) : (0666 & ~CurrentUmask());
-    if (::fchmod(fd, mode) != 0) {
-        int error = errno;
-        ::close(fd);
-        ::unlink(temporary.data());
-        return FailOpen(slot, error);
-    }
+    platform::Result<platform::Replacement> begun = platform::BeginReplacing(path);
+    if (!begun.ok()) return FailOpen(slot, begun.error);
     FileSlot& s = slots[static_cast<size_t>(slot)];
-    AttachHandle(s, fd);
-    s.target = target;
-    s.temporary = temporary.data();
+    AttachHandle(s, begun.value.file);
+    s.replacement = begun.value;
     return 1;
 }
 
 int64_t ReadBytes(int slot, uint8_t* destination, int64_t count) {
     FileSlot* s = OpenSlot(slot);
     if (!s || !destination || count <= 0) return 0;
-    int error = 0;
-    if (!s->buffer) {
-        int64_t got = ReadFull(s->handle, destination, static_cast<size_t>(count), error);
-        if (error) NoteFailure(*s, error);
-        return got;
-    }
+    auto read = [s](uint8_t* to, int64_t n) {
+        platform::Result<int64_t> got = platform::Read(s->handle, to, static_cast<size_t>(n));
+        NoteFailure(*s, got.error);
+        return got.value;
+    };
+    if (!s->buffer) return read(destination, count);
     if (s->writeMode) {
         FlushPending(*s);
         s->writeMode = false;
@@ -300,14 +242,8 @@ int64_t ReadBytes(int slot, uint8_t* destination, int64_t count) {
     std::memcpy(destination, s->buffer.get() + (s->filled - s->count), static_cast<size_t>(copied));
     s->count = 0;
     int64_t remaining = count - copied;
-    if (remaining >= s->bufferSize) {
-        int64_t got =
-            ReadFull(s->handle, destination + copied, static_cast<size_t>(remaining), error);
-        if (error) NoteFailure(*s, error);
-        return copied + got;
-    }
-    int64_t got = ReadFull(s->handle, s->buffer.get(), static_cast<size_t>(s->bufferSize), error);
-    if (error) NoteFailure(*s, error);
+    if (remaining >= s->bufferSize) return copied + read(destination + copied, remaining);
+    int64_t got = read(s->buffer.get(), s->bufferSize);
     s->filled = static_cast<int32_t>(got);
     int64_t take = std::min(remaining, got);
     std::memcpy(destination + copied, s->buffer.get(), static_cast<size_t>(take));
@@ -320,15 +256,13 @@ int WriteByteTo(int slot, int value) {
     if (!s) return 0;
     uint8_t byte = static_cast<uint8_t>(value & 0xFF);
     if (!s->buffer) {
-        if (int error = WriteAll(s->handle, &byte, 1)) NoteFailure(*s, error);
+        NoteFailure(*s, platform::WriteAll(s->handle, &byte, 1));
         return 1;
     }
     if (!s->writeMode) {
         // Bytes read ahead but not delivered are given back so writing continues where reading
         // stopped.
-        if (s->count > 0 && ::lseek(s->handle, -static_cast<off_t>(s->count), SEEK_CUR) < 0) {
-            NoteFailure(*s, errno);
-        }
+        if (s->count > 0) NoteFailure(*s, platform::MoveBack(s->handle, s->count));
         s->writeMode = true;
         s->count = s->bufferSize;
     }
@@ -342,16 +276,11 @@ int CloseFileSlot(int slot) {
     FileSlot* s = OpenSlot(slot);
     if (!s) return 0;
     FlushPending(*s);
-    bool replacing = !s->temporary.empty();
-    if (replacing && ::fsync(s->handle) != 0) NoteFailure(*s, errno);
-    // The descriptor is gone after close() whatever it reports, so it is never retried.
-    if (::close(s->handle) != 0) NoteFailure(*s, errno);
-    if (replacing) {
-        if (s->error.empty() && ::rename(s->temporary.c_str(), s->target.c_str()) != 0) {
-            NoteFailure(*s, errno);
-        }
-        if (!s->error.empty()) ::unlink(s->temporary.c_str());
-    }
+    const bool replacing = s->handle != NoFile && !s->replacement.direct();
+    if (replacing) NoteFailure(*s, platform::Flush(s->handle));
+    // The handle is gone after closing whatever that reports, so it is never retried.
+    NoteFailure(*s, platform::Close(s->handle));
+    if (replacing) NoteFailure(*s, platform::EndReplacing(s->replacement, s->error.empty()));
     Text error = std::move(s->error);
     *s = FileSlot{};
     s->error = std::move(error);
@@ -372,17 +301,11 @@ Text LastOpenError() {
 }
 
 Text CurrentDirectory() {
-    char* path = ::getcwd(nullptr, 0); // any length
-    if (!path) return Text();
-    Text result = path;
-    std::free(path);
-    if (!result.empty() && result.back() != '/') result += '/';
-    return result;
+    return platform::CurrentDirectory();
 }
 
 int ChangeDirectory(const Text& path) {
-    if (path.empty()) return 0;
-    return ::chdir(path.c_str()) == 0 ? 1 : 0;
+    return platform::ChangeDirectory(path) ? 1 : 0;
 }
 
 Text FilePartOf(const Text& path) {
@@ -522,44 +445,15 @@ int64_t TruncateToInteger(double value) {
 
 void BlockDeleter::operator()(uint8_t* p) const {
     if (mapped != 0)
-        ::munmap(p, mapped);
+        platform::FreePages(p, mapped);
     else
         std::free(p);
 }
 
 namespace {
 
-constexpr size_t kHugePage = size_t{2} << 20;
-// From this size on a block is mapped for huge pages; smaller ones come from the heap.
+// From this size on a block comes straight from the system; smaller ones from the heap.
 constexpr size_t kMappedBlockMinimum = size_t{4} << 20;
-
-size_t RoundUp(size_t value, size_t unit) {
-    return (value + unit - 1) / unit * unit;
-}
-
-// A fresh private mapping of at least `size` bytes starting on a 2 MiB boundary, so that every
-// 2 MiB of it can be one huge page; its length (a whole number of pages) goes to `length`.
-// Null when no address space is left.
-uint8_t* MapHugeBlock(size_t size, size_t& length) {
-    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-    length = RoundUp(size, page);
-    if (length < size || length > SIZE_MAX - kHugePage) return nullptr;
-    // Over-reserved by one huge page, then trimmed on both sides to the aligned range.
-    const size_t reserved = length + kHugePage;
-    void* area =
-        ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (area == MAP_FAILED) return nullptr;
-    const uintptr_t start = reinterpret_cast<uintptr_t>(area);
-    const uintptr_t aligned = RoundUp(start, kHugePage);
-    const size_t head = aligned - start;
-    const size_t tail = reserved - head - length;
-    if (head != 0) ::munmap(area, head);
-    if (tail != 0) ::munmap(reinterpret_cast<void*>(aligned + length), tail);
-    auto* block = reinterpret_cast<uint8_t*>(aligned);
-    // Only advice: without huge pages the block still works with small ones.
-    ::madvise(block, length, MADV_HUGEPAGE);
-    return block;
-}
 
 } // namespace
 
@@ -572,7 +466,7 @@ MemoryBlock AllocateBlock(int64_t size) {
         // Anonymous memory reads as zero until written. Filled with small pages, a file costs a
         // fault and a page clear every 4 KiB, which takes longer than copying the bytes in.
         size_t length = 0;
-        if (uint8_t* mapped = MapHugeBlock(bytes, length)) {
+        if (uint8_t* mapped = platform::AllocatePages(bytes, length)) {
             block.data = std::unique_ptr<uint8_t[], BlockDeleter>(mapped, BlockDeleter{length});
             block.size = size;
         }

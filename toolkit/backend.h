@@ -29,11 +29,11 @@ struct ControlView {
     int kind = 0;
     int x = 0, y = 0, width = 0, height = 0;
     int flags = 0;
-    Text text;          // label, check box, button, text field, spin box text part
-    int32_t state = 0;  // scroll position, check 1/0/-1, spin position
+    Text text;         // label, check box, button, text field, spin box text part
+    int32_t state = 0; // scroll position, check 1/0/-1, spin position
     int32_t minimum = 0, maximum = 0, pageLength = 0;
     bool enabled = true;
-    int32_t caret = -1; // text caret in characters; -1 = leave it
+    int32_t caret = -1;               // text caret in characters; -1 = leave it
     const Picture* picture = nullptr; // canvas backing picture
 };
 
@@ -105,10 +105,18 @@ class Backend {
 namespace notify {
 
 enum class Scroll {
-    LineUp, LineDown, PageUp, PageDown, ThumbTrack, ThumbPosition, Top, Bottom, EndScroll
+    LineUp,
+    LineDown,
+    PageUp,
+    PageDown,
+    ThumbTrack,
+    ThumbPosition,
+    Top,
+    Bottom,
+    EndScroll
 };
 void ScrollAction(int control, Scroll action, int32_t trackPosition);
-void SpinArrow(int control, int delta);                // +1 up, -1 down
+void SpinArrow(int control, int delta);                           // +1 up, -1 down
 void TextEdited(int control, const Text& newText, int32_t caret); // typed, pasted, deleted
 // Whether typed text may enter a field (a digits-only field refuses non-digits).
 bool AcceptsTyping(int control, const Text& typed);
@@ -118,8 +126,21 @@ void FocusChanged(int control, bool gained);
 void TabKey(int window, bool backwards);
 
 enum class Mouse {
-    Move, Leave, LeftDown, LeftDouble, LeftUp, RightDown, RightDouble, RightUp, MiddleDown,
-    MiddleDouble, MiddleUp, Wheel, KeyDown, KeyUp, Char
+    Move,
+    Leave,
+    LeftDown,
+    LeftDouble,
+    LeftUp,
+    RightDown,
+    RightDouble,
+    RightUp,
+    MiddleDown,
+    MiddleDouble,
+    MiddleUp,
+    Wheel,
+    KeyDown,
+    KeyUp,
+    Char
 };
 // x, y: canvas pixels (outside the canvas while a button is held); buttons: held after the
 // message (bit 0 left, bit 1 right, bit 2 middle); value: wheel delta (120 a step), key code or
@@ -128,6 +149,9 @@ void CanvasInput(int control, Mouse message, int32_t x, int32_t y, uint32_t butt
                  uint32_t modifiers, int32_t value);
 
 void MenuChosen(int window, int identifier);
+// One of the window's menus took the input (true) or gave it back (false); key presses meanwhile
+// belong to the menu.
+void MenuTracking(int window, bool tracking);
 void CloseRequested(int window);
 void Activated(int window, bool active);
 enum class SizeChange { Minimized, Maximized, Restored, Resized };
@@ -140,8 +164,8 @@ void WindowClick(int window, int32_t kind); // WindowLeftClick, WindowRightClick
 // modifier keys (bit 0 Shift, bit 1 Alt, bit 2 Ctrl).
 int DropEffect(int window, int allowedActions, uint32_t modifiers);
 // The drop itself; returns the effect taken (0: refused, nothing posted).
-int FilesDropped(int window, const std::vector<Text>& paths, int allowedActions,
-                 uint32_t modifiers, int32_t x, int32_t y);
+int FilesDropped(int window, const std::vector<Text>& paths, int allowedActions, uint32_t modifiers,
+                 int32_t x, int32_t y);
 
 } // namespace notify
 

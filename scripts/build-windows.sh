@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds pixmole.exe and pixmole-batch.exe for 64-bit Windows with Debian's mingw-w64,
-# each one statically linked file. Usage: scripts/build-windows.sh [BUILD_DIR]
-# (default build-windows/). The programs land in BUILD_DIR/app/app and BUILD_DIR/app/tools.
+# each one statically linked file. Usage: scripts/build-windows.sh [--tests] [BUILD_DIR]
+# (default build-windows/). The programs land in BUILD_DIR/app/app and BUILD_DIR/app/tools;
+# --tests also builds the unit tests that run on Windows (scripts/test-windows.sh runs them).
 #
 # libpng comes from Debian's source package, fetched with a private apt state under BUILD_DIR so
 # that the machine's apt configuration stays as it is; it and GoogleTest are built for the target
@@ -11,6 +12,11 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 . "$here/scripts/deps.sh"
 ensure_packages "${WINDOWS_PACKAGES[@]}"
 
+targets=(pixmole pixmole-batch)
+if [ "${1:-}" = --tests ]; then
+    targets=(all)
+    shift
+fi
 build="$(realpath -m "${1:-$here/build-windows}")"
 deps="$build/deps"
 toolchain="$here/cmake/mingw-w64-x86_64.cmake"
@@ -51,8 +57,8 @@ if [ ! -f "$MINGW_DEPS_PREFIX/lib/libgtest.a" ]; then
 fi
 
 cmake -S "$here" -B "$build/app" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DPIXMOLE_TESTS=OFF -DPIXMOLE_BENCH=OFF >/dev/null
-cmake --build "$build/app" --target pixmole pixmole-batch
+    -DCMAKE_BUILD_TYPE=Release -DPIXMOLE_TESTS=ON -DPIXMOLE_BENCH=OFF >/dev/null
+cmake --build "$build/app" --target "${targets[@]}"
 
 # Each program must be one file for a bare Windows: it may import the system's DLLs only.
 system_dlls='advapi32|comctl32|comdlg32|gdi32|kernel32|msvcrt|ole32|shell32|user32'

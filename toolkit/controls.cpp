@@ -2,7 +2,7 @@
 // backend reports into ControlEvent postings.
 //
 // Sections: records and the table; the canvas event pool; helpers; creation; reading and
-// changing; focus and keys; backend notifications; start-up and shut-down.
+// changing; focus; backend notifications; start-up and shut-down.
 //
 // Every posting may run bound procedures, and a bound procedure may destroy or re-create the very
 // control that posted. So no code here keeps a Control pointer across a PostEvent: when a second
@@ -517,7 +517,7 @@ int32_t ControlCaret(int number) {
     return c != nullptr && IsTextKind(c->kind) ? c->caret : 0;
 }
 
-// ---- Focus and keys -------------------------------------------------------------------------
+// ---- Focus ------------------------------------------------------------------------------
 
 int FocusedControl() {
     return Find(focusedControl) != nullptr ? focusedControl : -1;
@@ -528,14 +528,6 @@ void MoveFocus(bool backwards) {
     int window = focused != nullptr ? focused->window : core::ControlParentWindow();
     if (window < 0) return;
     MoveFocusIn(window, backwards);
-}
-
-int32_t AsyncKeyState(int keyCode) {
-    Backend* backend = core::backend();
-    if (backend == nullptr) return 0;
-    bool down = backend->KeyDown(keyCode);
-    bool pressed = backend->KeyPressedSinceLastQuery(keyCode); // asked every time: consumes it
-    return (down ? static_cast<int32_t>(0xFFFF8000u) : 0) | (pressed ? 1 : 0);
 }
 
 // ---- Backend notifications ------------------------------------------------------------------

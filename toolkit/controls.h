@@ -106,8 +106,7 @@ intptr_t AddCheckBox(int number, int x, int y, int width, int height, const Text
 intptr_t AddLabel(int number, int x, int y, int width, int height, const Text& text, int flags);
 intptr_t AddSpinBox(int number, int x, int y, int width, int height, int32_t minimum,
                     int32_t maximum, int flags);
-intptr_t AddTextField(int number, int x, int y, int width, int height, const Text& text,
-                      int flags);
+intptr_t AddTextField(int number, int x, int y, int width, int height, const Text& text, int flags);
 intptr_t AddButton(int number, int x, int y, int width, int height, const Text& text);
 void DestroyControl(int number);
 
@@ -133,6 +132,11 @@ void MoveFocus(bool backwards);
 // ---- System-wide key state ------------------------------------------------------------------
 // As the viewer polls it: bit 15 (sign-extended, 0xFFFF8000) while the key is down now, bit 0
 // when it was pressed since the previous query of that key, whichever window has the focus.
+// A press made while one of the program's menus or modal dialogs had the input does not count
+// (key_state.cpp).
+constexpr uint32_t KeyDownState = 0xFFFF8000u;
+constexpr int32_t KeyPressedBit = 1;
+constexpr int32_t KeyDownAndPressed = static_cast<int32_t>(KeyDownState | KeyPressedBit);
 int32_t AsyncKeyState(int keyCode);
 
 } // namespace tk

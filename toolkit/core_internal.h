@@ -28,4 +28,9 @@ int ControlWindow(int control);          // window number holding the control, -
 void ReleaseCanvasEventData(void* data); // returns a CanvasEventData block to its pool
 int CanvasEventDataInUse();              // blocks taken from the pool and not yet returned
 
+// key_state.cpp: a modal dialog has the input between these two calls.
+void ResetKeyState();
+void ModalDialogBegins();
+void ModalDialogEnds();
+
 } // namespace tk::core

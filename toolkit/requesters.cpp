@@ -42,13 +42,26 @@ bool UsableFileName(const Text& name) {
     return true;
 }
 
+// While a dialog runs it has the input: keys pressed then are its own (key_state.cpp).
+class ModalDialog {
+  public:
+    ModalDialog() { core::ModalDialogBegins(); }
+    ~ModalDialog() { core::ModalDialogEnds(); }
+    ModalDialog(const ModalDialog&) = delete;
+    ModalDialog& operator=(const ModalDialog&) = delete;
+};
+
 Text AskFile(bool save, const Text& title, const Text& defaultFile, const Text& patterns,
              int index) {
     g_lastChosenPattern = 0;
     Backend* backend = core::backend();
     if (!backend) return Text();
-    FileDialogAnswer answer =
-        backend->RunFileDialog(MakeFileDialogRequest(save, title, defaultFile, patterns, index));
+    FileDialogRequest request = MakeFileDialogRequest(save, title, defaultFile, patterns, index);
+    // Without a folder of its own the dialog starts where the program is: loading a file makes
+    // its folder current, so the next dialog opens beside it.
+    if (request.initialFolder.empty()) request.initialFolder = CurrentDirectory();
+    ModalDialog modal;
+    FileDialogAnswer answer = backend->RunFileDialog(request);
     if (answer.path.empty()) return Text();
     g_lastChosenPattern = answer.patternIndex >= 0 ? answer.patternIndex + 1 : 0;
     return answer.path;
@@ -97,12 +110,14 @@ int ChosenPatternIndex() {
 int ShowMessage(const Text& title, const Text& text, int flags) {
     Backend* backend = core::backend();
     if (!backend) return 0;
+    ModalDialog modal;
     return backend->RunMessageBox(title, text, flags);
 }
 
 Text AskText(const Text& title, const Text& prompt, const Text& defaultText) {
     Backend* backend = core::backend();
     if (!backend) return Text();
+    ModalDialog modal;
     auto [ok, text] = backend->RunTextDialog(title, prompt, defaultText);
     return ok ? text : Text();
 }

@@ -311,6 +311,7 @@ int InitToolkit(Backend* backend) {
     if (!backend->Init()) return 0;
     S().backend = backend;
     core::InitControls();
+    core::ResetKeyState();
     return 1;
 }
 

@@ -25,7 +25,7 @@ int32_t T32(double numerator, double denominator) {
 
 // A key counts once: down now and pressed since the previous poll.
 bool KeyHit(int keyCode) {
-    return tk::AsyncKeyState(keyCode) == static_cast<int32_t>(0xFFFF8001u);
+    return tk::AsyncKeyState(keyCode) == tk::KeyDownAndPressed;
 }
 
 // The offset spin box's range follows the sprite width; its text is reset to "0" while its

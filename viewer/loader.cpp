@@ -105,12 +105,15 @@ bool LoadBinaryFile(const Text& requested, bool atStartup) {
             Inform("Not enough memory to load " + tk::IntegerToText(size) + " bytes.");
         } else {
             // One read straight into the block. A file that shrank since the size query gives
-            // fewer bytes: only those count, the zero-filled rest was never in the file.
+            // fewer bytes: only those count, the zero-filled rest was never in the file. A read
+            // that fails leaves no file: part of it would pass for the whole.
             int64_t got = tk::ReadBytes(InputSlot, state.fileBuffer.get(), size);
+            const Text readError = tk::FileSlotError(InputSlot);
             tk::CloseFileSlot(InputSlot);
-            if (got <= 0)
-                tk::FreeBlock(state.fileBuffer);
-            else
+            if (got <= 0 || !readError.empty()) tk::FreeBlock(state.fileBuffer);
+            if (!readError.empty())
+                Inform("Couldn't read the file: " + path + " (" + readError + ")");
+            else if (got > 0)
                 state.fileSize = static_cast<int32_t>(got);
         }
     } else if (size == 0) {

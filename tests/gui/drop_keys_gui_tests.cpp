@@ -14,12 +14,14 @@
 
 #include "tests/gui/support/gui_harness.h"
 #include "toolkit/controls.h"
+#include "toolkit/gtk/gtk_backend_impl.h"
 #include "toolkit/window.h"
 
 // After GoogleTest: Xlib defines macros (None, Bool) that clash with it.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <gdk/gdkx.h>
 
 namespace {
 
@@ -289,6 +291,16 @@ TEST_F(DropKeysTest, AHeldKeyCountsOnce) {
     EXPECT_EQ(tk::AsyncKeyState(tk::VkLeft), kDownAndPressed);
     FakeKey(XK_Left, false);
     h.PumpNative(100);
+}
+
+TEST_F(DropKeysTest, TheFiveKeysOfOnePassCostOneServerRoundTrip) {
+    Display* own = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    const int keys[] = {tk::VkEscape, tk::VkLeft, tk::VkRight, tk::VkUp, tk::VkDown};
+    for (int key : keys) tk::AsyncKeyState(key); // keyboard description loaded, presses forgotten
+    h.backend().KeymapMayHaveChanged();          // as at every native message
+    const unsigned long before = XNextRequest(own);
+    for (int key : keys) EXPECT_EQ(tk::AsyncKeyState(key), 0);
+    EXPECT_LE(XNextRequest(own) - before, 1u) << "requests sent to the X server for five keys";
 }
 
 } // namespace

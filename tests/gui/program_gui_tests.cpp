@@ -1,6 +1,6 @@
 // The real program under Xvfb, driven from outside with XTest: Escape pressed while another
-// client has the focus ends it with exit code 0, and a failing export shows a message box and
-// leaves the program running.
+// client has the focus ends it with exit code 0; Escape that closes one of its menus or dialogs
+// does not, and a failing export shows a message box and leaves the program running.
 #include <gtest/gtest.h>
 
 #include <X11/Xatom.h>
@@ -38,6 +38,7 @@ void Sleep(int ms) {
 // same window built in this process with the program's own start-up code.
 struct Layout {
     int saveSelectedX = 0, saveSelectedY = 0;
+    int projectX = 0, projectY = 0;
     int canvasX = 0, canvasY = 0;
 };
 
@@ -55,6 +56,11 @@ Layout MeasureLayout() {
     guitest::Harness::ScreenPoint(item, 10, 8, &sx, &sy);
     layout.saveSelectedX = sx - wx;
     layout.saveSelectedY = sy - wy;
+    item = guitest::Harness::FindMenuItem(viewer::MainWindow, "Project");
+    EXPECT_NE(item, nullptr);
+    guitest::Harness::ScreenPoint(item, 10, 8, &sx, &sy);
+    layout.projectX = sx - wx;
+    layout.projectY = sy - wy;
     guitest::Harness::InnerToScreen(viewer::MainWindow, 0, 0, &sx, &sy);
     layout.canvasX = sx - wx;
     layout.canvasY = sy - wy;
@@ -86,7 +92,7 @@ class Program {
 
     // The first top-level window whose title starts with the prefix (0 when none in time).
     Window FindWindow(const std::string& prefix, int timeoutMs) {
-        for (int waited = 0; waited < timeoutMs; waited += 50) {
+        for (int waited = 0;; waited += 50) {
             Window root = DefaultRootWindow(display_), parent = 0, *children = nullptr;
             unsigned count = 0;
             Window found = 0;
@@ -100,10 +106,9 @@ class Program {
                 }
                 if (children) XFree(children);
             }
-            if (found != 0) return found;
+            if (found != 0 || waited >= timeoutMs) return found;
             Sleep(50);
         }
-        return 0;
     }
 
     std::string Title(Window window) {
@@ -169,6 +174,15 @@ class Program {
     }
 
     bool Running() { return WaitExit(0) == -1; }
+
+    // Waits until no top-level window's title starts with the prefix; false when one stays.
+    bool WaitGone(const std::string& prefix, int timeoutMs) {
+        for (int waited = 0; waited < timeoutMs; waited += 100) {
+            if (FindWindow(prefix, 0) == 0) return true;
+            Sleep(100);
+        }
+        return false;
+    }
 
   private:
     Display* display_ = nullptr;
@@ -239,14 +253,77 @@ TEST_F(ProgramTest, FailingExportShowsAMessageAndTheProgramGoesOn) {
     Window box = program.FindWindow("Save selected", 10000);
     ASSERT_NE(box, 0u) << "no message box about the failed export";
     EXPECT_TRUE(program.Running());
-    program.Key(XK_Return);
+    const std::string title = program.Title(main);
+    // Escape held as a person holds it closes the box, and only the box.
+    program.Key(XK_Escape, 100);
+    EXPECT_TRUE(program.WaitGone("Save selected", 5000));
     Sleep(500);
     EXPECT_TRUE(program.Running());
+    EXPECT_EQ(program.Title(main), title);
     EXPECT_TRUE(fs::is_directory(file + ".000"));
     EXPECT_TRUE(fs::exists(inside));
 
-    // The program still answers: a close request ends it normally.
-    EXPECT_TRUE(guitest::Harness::SendDeleteWindow(program.display(), main));
+    // The program still answers: an arrow that closes nothing acts once, Escape ends it.
+    program.Key(XK_Right, 100);
+    Sleep(500);
+    EXPECT_NE(program.Title(main).find("sprsize:2"), std::string::npos) << program.Title(main);
+    program.Key(XK_Escape, 100);
+    EXPECT_EQ(program.WaitExit(10000), 0);
+}
+
+TEST_F(ProgramTest, EscapeThatClosesAMenuOrADialogKeepsTheProgramAndItsView) {
+    guitest::Watchdog dog(120, "escape in menus and dialogs");
+    Layout layout = MeasureLayout();
+    ASSERT_GT(layout.projectX, 0);
+    Program program(file);
+    Window main = program.FindWindow("Pixmole 0.10.0", 20000);
+    ASSERT_NE(main, 0u);
+    Sleep(300);
+    int wx = 0, wy = 0;
+    program.Origin(main, &wx, &wy);
+    const std::string title = program.Title(main);
+
+    // Opens "Project" and walks down to its n-th item with the keys; Return chooses it. Keys
+    // pressed inside the menu are the menu's own.
+    auto openProject = [&](int downs, bool choose) {
+        program.Click(wx + layout.projectX, wy + layout.projectY);
+        Sleep(400);
+        for (int i = 0; i < downs; ++i) {
+            program.Key(XK_Down, 60);
+            Sleep(100);
+        }
+        if (choose) program.Key(XK_Return, 60);
+    };
+    struct Step {
+        const char* what;
+        int downs;
+        bool choose;
+        const char* dialogTitle; // null: the menu itself is closed
+    } steps[] = {
+        {"the open menu", 0, false, nullptr},
+        {"the menu after moving in it", 2, false, nullptr},
+        {"the text dialog of \"Save binary..\"", 3, true, "Title"},
+        {"the Open chooser", 1, true, "Please choose file to load"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        openProject(step.downs, step.choose);
+        if (step.dialogTitle != nullptr) {
+            ASSERT_NE(program.FindWindow(step.dialogTitle, 10000), 0u);
+        }
+        Sleep(300);
+        program.Key(XK_Escape, 100);
+        if (step.dialogTitle != nullptr) {
+            EXPECT_TRUE(program.WaitGone(step.dialogTitle, 5000));
+        }
+        Sleep(600);
+        ASSERT_TRUE(program.Running());
+        EXPECT_EQ(program.Title(main), title);
+    }
+    program.Key(XK_Right, 100); // the menus gave the keys back
+    Sleep(500);
+    EXPECT_NE(program.Title(main).find("sprsize:2"), std::string::npos) << program.Title(main);
+    program.Key(XK_Escape, 100);
     EXPECT_EQ(program.WaitExit(10000), 0);
 }
 

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -436,6 +437,26 @@ TEST_F(FaultTest, FileChangedBetweenTheSizeQueryAndTheRead) {
         EXPECT_EQ(tk::GetControlAttribute(RowScroller, tk::Maximum), state.fileSize);
     }
     EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(state.quitRequested, 0);
+}
+
+TEST_F(FaultTest, AReadThatFailsIsReportedAndLeavesNoFile) {
+    const std::string good = MakeFile("good.bin", Pattern(5000));
+    const std::string path = MakeFile("refused.bin", Pattern(100000));
+    Drop(good);
+    {
+        // The size query and the open succeed; the read itself is refused.
+        FileGate gate(
+            path, FileGate::At::Read, [](int) {}, true);
+        if (!gate.ok()) GTEST_SKIP() << "fanotify permission events are not available";
+        Drop(path);
+    }
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text,
+              "Couldn't read the file: " + path + " (" + std::strerror(EPERM) + ")");
+    EXPECT_EQ(state.fileSize, 0);
+    EXPECT_TRUE(state.fileBuffer.empty());
+    EXPECT_EQ(tk::GetControlAttribute(RowScroller, tk::Maximum), 0);
     EXPECT_EQ(state.quitRequested, 0);
 }
 

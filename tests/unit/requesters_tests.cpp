@@ -76,6 +76,8 @@ TEST_F(RequesterTest, FileDialogsReportThePathAndTheChosenPair) {
     EXPECT_EQ(AskOpenFile("Open..", "", "Any(*.*)", 0), "");
     EXPECT_EQ(ChosenPatternIndex(), -1);
     EXPECT_EQ(backend.dialogs[1].kind, "open");
+    EXPECT_EQ(backend.dialogs[1].file.initialFolder, CurrentDirectory())
+        << "without a folder of its own a dialog starts in the current directory";
 
     // Long paths come back whole.
     Text deep = "/" + Text(300, 'd') + "/" + Text(200, 'f');

@@ -698,6 +698,16 @@ void OnMenuActivate(GtkMenuItem* item, gpointer data) {
     if (w != nullptr) notify::MenuChosen(w->number, m->identifier);
 }
 
+// A drop-down on screen has the keyboard until the bar lets go of it again; key presses meanwhile
+// are the menu's own.
+void OnMenuShown(GtkWidget*, gpointer data) {
+    notify::MenuTracking(static_cast<WindowRec*>(data)->number, true);
+}
+
+void OnMenuBarDeactivated(GtkMenuShell*, gpointer data) {
+    notify::MenuTracking(static_cast<WindowRec*>(data)->number, false);
+}
+
 void AddMenuItems(WindowRec* w, GtkWidget* shell, const std::vector<MenuItemView>& items,
                   bool onBar) {
     for (const MenuItemView& view : items) {
@@ -708,6 +718,7 @@ void AddMenuItems(WindowRec* w, GtkWidget* shell, const std::vector<MenuItemView
             item = gtk_menu_item_new_with_mnemonic(MenuLabel(view.text).c_str());
             if (view.isTitle) {
                 GtkWidget* menu = gtk_menu_new();
+                g_signal_connect(menu, "show", G_CALLBACK(OnMenuShown), w);
                 AddMenuItems(w, menu, view.children, false);
                 gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), menu);
             } else {
@@ -744,6 +755,7 @@ bool GtkBackend::SetMenuBar(intptr_t window, const std::vector<MenuItemView>& ba
     w->menuItems.clear();
     if (!bar.empty()) {
         w->menuBar = gtk_menu_bar_new();
+        g_signal_connect(w->menuBar, "deactivate", G_CALLBACK(OnMenuBarDeactivated), w);
         AddMenuItems(w, w->menuBar, bar, true);
         gtk_box_pack_start(GTK_BOX(w->box), w->menuBar, FALSE, FALSE, 0);
         gtk_widget_show_all(w->menuBar);
@@ -1510,6 +1522,7 @@ void GtkBackend::ShowCanvas(intptr_t control, const Picture& picture) {
 int32_t GtkBackend::WaitNative() {
     State& s = *state_;
     const uint64_t start = s.handled;
+    KeymapMayHaveChanged();
     while (s.handled == start && !wakeUp && QueuedEventCount() == 0) {
         g_main_context_iteration(nullptr, TRUE);
     }

@@ -58,6 +58,8 @@ class GtkBackend : public Backend {
     void EnableFileDrop(intptr_t window, int actions) override;
     bool KeyDown(int keyCode) override;
     bool KeyPressedSinceLastQuery(int keyCode) override;
+    // The next KeyDown asks the server again (called for every native message).
+    void KeymapMayHaveChanged();
 
     // gtk_dialogs.cpp
     FileDialogAnswer RunFileDialog(const FileDialogRequest& request) override;

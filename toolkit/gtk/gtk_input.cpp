@@ -41,6 +41,10 @@ struct InputData {
     int xiOpcode = 0;
     std::bitset<256> pressed; // keycodes pressed since their key was last queried
     std::bitset<256> held;    // keycodes down, as the raw events told
+    // The server's keymap, asked once per native message: the five keys the event loop polls
+    // after each message share one round trip.
+    char keymap[32] = {};
+    bool keymapFresh = false;
 #endif
     // Fallback without raw events: key values seen by the program's own windows.
     gulong pressHook = 0, releaseHook = 0;
@@ -138,6 +142,7 @@ GdkFilterReturn RawKeyFilter(GdkXEvent* native, GdkEvent*, gpointer data) {
     const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
     if (raw->detail < 0 || raw->detail >= 256) return GDK_FILTER_REMOVE;
     const auto code = static_cast<size_t>(raw->detail);
+    state->keymapFresh = false;
     if (cookie->evtype == XI_RawKeyRelease) {
         // A release is a message too: the loop that polled Escape at the press waits for one
         // more message before it ends, and the release is that message.
@@ -401,16 +406,24 @@ bool GtkBackend::KeyDown(int keyCode) {
     std::vector<guint> values = KeyValuesOf(keyCode);
 #ifdef GDK_WINDOWING_X11
     if (Display* display = input_->display) {
-        char keys[32] = {};
-        XQueryKeymap(display, keys);
+        if (!input_->keymapFresh) {
+            XQueryKeymap(display, input_->keymap);
+            input_->keymapFresh = true;
+        }
         for (int code : KeycodesOf(display, values))
-            if (keys[code / 8] & (1 << (code % 8))) return true;
+            if (input_->keymap[code / 8] & (1 << (code % 8))) return true;
         return false;
     }
 #endif
     for (guint v : values)
         if (input_->windowKeysDown.count(v)) return true;
     return false;
+}
+
+void GtkBackend::KeymapMayHaveChanged() {
+#ifdef GDK_WINDOWING_X11
+    if (input_) input_->keymapFresh = false;
+#endif
 }
 
 bool GtkBackend::KeyPressedSinceLastQuery(int keyCode) {

@@ -775,8 +775,6 @@ void MenuChosen(int window, int identifier) {
     PostEvent(MenuEvent, identifier, window, 0, nullptr, nullptr);
 }
 
-void MenuTracking(int, bool) {} // the key state's gate takes this over
-
 void CloseRequested(int window) {
     if (!S().windows.Find(window)) return;
     PostEvent(CloseEvent, window, window, 0, nullptr, nullptr);

@@ -316,6 +316,16 @@ Text FilePartOf(const Text& path) {
     return path.substr(from, end == Text::npos ? Text::npos : end - from);
 }
 
+bool IsAbsolutePath(const Text& path) {
+    return platform::IsAbsolute(path);
+}
+
+Text FolderPartOf(const Text& path) {
+    size_t end = path.size();
+    while (end > 0 && !platform::IsSeparator(path[end - 1])) --end;
+    return path.substr(0, end);
+}
+
 // ---- Command line ---------------------------------------------------------------------------
 
 void SetCommandLine(int argc, char** argv) {

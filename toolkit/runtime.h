@@ -48,6 +48,11 @@ bool IsRegularFile(const Text& path);
 Text CurrentDirectory(); // always ends in "/" (empty text when the system call fails)
 int ChangeDirectory(const Text& path);
 Text FilePartOf(const Text& path);
+// Whether the path names the same file whatever the current directory ("/data" here, "C:\data"
+// and "\\server\share" on Windows), and its folder part up to and including the last separator of
+// the platform (empty when there is none).
+bool IsAbsolutePath(const Text& path);
+Text FolderPartOf(const Text& path);
 
 // Command-line parameters. On Linux they are argv as the shell split them; the program path
 // counts as index -1 (it is never a parameter), 0 is the first parameter. SetCommandLineText feeds

@@ -24,15 +24,9 @@ bool lastLoadRefused = false;
 // Relative paths are taken against the directory current at the call, before the change of
 // directory below, so "data/game.bin" names the same file before and after it.
 Text AbsolutePath(const Text& path) {
-    if (path.empty() || path.front() == '/') return path;
+    if (path.empty() || tk::IsAbsolutePath(path)) return path;
     Text current = tk::CurrentDirectory();
     return current.empty() ? path : current + path;
-}
-
-// Everything up to and including the last "/"; empty when there is none.
-Text DirectoryOf(const Text& path) {
-    size_t last = path.rfind('/');
-    return last == Text::npos ? Text() : path.substr(0, last + 1);
 }
 
 void ReleaseFile() {
@@ -101,7 +95,7 @@ bool LoadBinaryFile(const Text& requested, bool atStartup) {
         }
     }
 
-    tk::ChangeDirectory(DirectoryOf(path));
+    tk::ChangeDirectory(tk::FolderPartOf(path));
     ReleaseFile();
 
     if (size > 0) {

@@ -58,9 +58,10 @@ class ToolTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    ToolRun Batch(const std::string& arguments) {
+    // `before` runs first in the same shell, for example "cd DIR && ".
+    ToolRun Batch(const std::string& arguments, const std::string& before = "") {
         ToolRun run;
-        std::string command = ToolPath("pixmole-batch").string() + " " + arguments + " >" +
+        std::string command = before + ToolPath("pixmole-batch").string() + " " + arguments + " >" +
                               (dir / "out.txt").string() + " 2>" + (dir / "err.txt").string();
         int status = std::system(command.c_str());
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -93,6 +94,30 @@ TEST_F(ToolTest, SelectionBitsAndTheTwoOutputLines) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("disp:8 "), std::string::npos) << run.out;
     EXPECT_EQ(ReadBytes(dir / "c.bits"), (Bytes{uint8_t(~file[8]), uint8_t(~file[9])}));
+}
+
+// Loading makes the input's folder current; relative output names still mean the folder the
+// command was started in, and an offset below 0 needs no --width.
+TEST_F(ToolTest, RelativeOutputsLandWhereTheCommandStarted) {
+    fs::create_directories(dir / "in");
+    fs::create_directories(dir / "out");
+    fs::rename(dir / "data.bin", dir / "in" / "data.bin");
+    ToolRun run =
+        Batch("--offset -5 --select 0,1,7,1 --png shot.png --bits out/row.bits in/data.bin",
+              "cd " + dir.string() + " && ");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find(" disp:-1 "), std::string::npos) << run.out;
+    EXPECT_EQ(ReadBytes(dir / "out" / "row.bits"), Bytes{file[0]}); // row 1 starts at byte 0
+    EXPECT_TRUE(fs::exists(dir / "shot.png"));
+    EXPECT_FALSE(fs::exists(dir / "in" / "shot.png"));
+
+    // A starting folder that is gone cannot take them: refused, nothing lands beside the input.
+    fs::create_directories(dir / "gone");
+    run = Batch("--bits row.bits " + In("in/data.bin"),
+                "cd " + (dir / "gone").string() + " && rmdir ../gone && ");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("absolute paths"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "in" / "row.bits"));
 }
 
 TEST_F(ToolTest, PngOfTheCanvasAndGridSizesForcedIntoRange) {

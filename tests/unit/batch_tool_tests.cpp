@@ -169,21 +169,26 @@ TEST_F(ToolTest, BadArgumentsMissingFilesAndWriteFailures) {
     EXPECT_NE(unwritable.out.find("title: "), std::string::npos);
 }
 
-TEST_F(ToolTest, CommittedSampleIsWhatTheGeneratorMakesAndShowsTheSmiley) {
+TEST_F(ToolTest, CommittedSampleIsWhatTheGeneratorMakesAndShowsThePageAndTheSmiley) {
     fs::path committed =
         fs::path(__FILE__).parent_path().parent_path().parent_path() / "samples" / "sprites.bin";
     std::string command = ToolPath("make-sample").string() + " " + In("fresh.bin");
     ASSERT_EQ(std::system(command.c_str()), 0);
     Bytes made = ReadBytes(dir / "fresh.bin");
-    ASSERT_EQ(made.size(), 1024u);
+    ASSERT_EQ(made.size(), 0x9A00u);
     EXPECT_EQ(made, ReadBytes(committed)) << "regenerate samples/sprites.bin with make-sample";
 
-    // As the sample's README says: width 2, row 128 shows the smiley at the top left.
-    ToolRun run = Batch("--width 2 --row 128 --select 0,0,15,15 --bits " + In("smiley.bits") + " " +
-                        In("fresh.bin"));
+    // As the sample's README says: MultiColumns at width 1 shows the page, its first letter "P"
+    // in the third column; width 2, row 19456 shows the smiley at the top left.
+    ToolRun run =
+        Batch("--multi --select 16,0,23,7 --bits " + In("p.bits") + " " + In("fresh.bin"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadBytes(dir / "p.bits"), (Bytes{0x00, 0x7C, 0x66, 0x66, 0x7C, 0x60, 0x60, 0x60}));
+    run = Batch("--width 2 --row 19456 --select 0,0,15,15 --bits " + In("smiley.bits") + " " +
+                In("fresh.bin"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     Bytes smiley = ReadBytes(dir / "smiley.bits");
-    EXPECT_EQ(smiley, Bytes(made.begin() + 0x100, made.begin() + 0x120));
+    EXPECT_EQ(smiley, Bytes(made.begin() + 0x9800, made.begin() + 0x9820));
     ASSERT_EQ(smiley.size(), 32u);
     EXPECT_EQ(smiley[0], 0x07); // ".....######....."
     EXPECT_EQ(smiley[1], 0xE0);

@@ -24,5 +24,6 @@ ensure_packages() {
 # What building and running the program needs.
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config libgtk-3-dev libpng-dev zlib1g-dev
               libx11-dev libxi-dev libxtst-dev libgtest-dev libbenchmark-dev)
-# What the tests need besides: a private X server, XTest tools, screenshots.
-TEST_PACKAGES=(xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev valgrind)
+# What the tests need besides: a private X server, XTest tools, screenshots, the desktop entry check.
+TEST_PACKAGES=(xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev valgrind
+               desktop-file-utils)

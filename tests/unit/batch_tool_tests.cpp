@@ -1,8 +1,9 @@
 // The built tools run as a person runs them: pixmole-batch (its output lines, exit codes and
-// written files) and make-sample (the committed sample equals what it generates). Both are found
-// beside this test program's build folder, in tools/.
+// written files), make-sample (the committed sample equals what it generates) and the
+// installation. The tools are found beside this test program's build folder, in tools/.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -58,16 +59,18 @@ class ToolTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    // `before` runs first in the same shell, for example "cd DIR && ".
-    ToolRun Batch(const std::string& arguments, const std::string& before = "") {
+    // A shell command, its output lines kept.
+    ToolRun Run(const std::string& command) {
         ToolRun run;
-        std::string command = before + ToolPath("pixmole-batch").string() + " " + arguments + " >" +
-                              (dir / "out.txt").string() + " 2>" + (dir / "err.txt").string();
-        int status = std::system(command.c_str());
+        int status = std::system((command + " >" + In("out.txt") + " 2>" + In("err.txt")).c_str());
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.out = ReadText(dir / "out.txt");
         run.err = ReadText(dir / "err.txt");
         return run;
+    }
+    // `before` runs first in the same shell, for example "cd DIR && ".
+    ToolRun Batch(const std::string& arguments, const std::string& before = "") {
+        return Run(before + ToolPath("pixmole-batch").string() + " " + arguments);
     }
     std::string In(const std::string& name) const { return (dir / name).string(); }
 
@@ -192,6 +195,69 @@ TEST_F(ToolTest, CommittedSampleIsWhatTheGeneratorMakesAndShowsThePageAndTheSmil
     ASSERT_EQ(smiley.size(), 32u);
     EXPECT_EQ(smiley[0], 0x07); // ".....######....."
     EXPECT_EQ(smiley[1], 0xE0);
+}
+
+// "cmake --install" into a fresh prefix, as a person installs the programs: exactly the programs,
+// their man pages, the desktop entry and the icon; the versions agree with the window title.
+TEST_F(ToolTest, InstallPutsProgramsManPagesDesktopEntryAndIcon) {
+    const fs::path build = ToolPath("pixmole-batch").parent_path().parent_path();
+    const fs::path prefix = dir / "prefix";
+    ToolRun install = Run("cmake --install " + build.string() + " --prefix " + prefix.string());
+    ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
+    const bool viewer = fs::exists(build / "app" / "pixmole"); // built with the GTK backend
+    std::vector<std::string> expected = {"bin/pixmole-batch", "share/man/man1/pixmole-batch.1"};
+    if (viewer) {
+        expected.insert(expected.end(), {"bin/pixmole", "share/applications/pixmole.desktop",
+                                         "share/icons/hicolor/scalable/apps/pixmole.svg",
+                                         "share/man/man1/pixmole.1"});
+    }
+    std::vector<std::string> installed;
+    for (const auto& entry : fs::recursive_directory_iterator(prefix))
+        if (!entry.is_directory()) installed.push_back(entry.path().lexically_relative(prefix));
+    std::sort(expected.begin(), expected.end());
+    std::sort(installed.begin(), installed.end());
+    EXPECT_EQ(installed, expected);
+
+    // The batch tool's man page names every option its --help lists, and the version.
+    ToolRun help = Run((prefix / "bin" / "pixmole-batch").string() + " --help");
+    EXPECT_EQ(help.exitCode, 0);
+    const std::string page = ReadText(prefix / "share/man/man1/pixmole-batch.1");
+    std::istringstream lines(help.out);
+    int options = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  --", 0) != 0) continue;
+        std::string roff; // "--grid-size" is written \-\-grid\-size
+        for (size_t i = 2; i < line.size() && line[i] != ' '; ++i)
+            roff += line[i] == '-' ? std::string("\\-") : std::string(1, line[i]);
+        ++options;
+        EXPECT_NE(page.find(roff), std::string::npos) << roff << " is missing from the man page";
+    }
+    EXPECT_GT(options, 10) << "--help lists no option lines";
+    const std::string title = Batch(In("data.bin")).out; // "title: Pixmole 0.10.0, sprsize:..."
+    const std::string version = title.substr(15, title.find(',') - 15);
+    EXPECT_NE(page.find("\"Pixmole " + version + "\""), std::string::npos) << page.substr(0, 80);
+    if (!viewer) return;
+
+    // --help and --version answer without a display; ./--help is a file to open, which needs one.
+    const std::string noDisplay =
+        "env -u DISPLAY -u WAYLAND_DISPLAY " + (prefix / "bin" / "pixmole").string();
+    ToolRun shown = Run(noDisplay + " --version");
+    EXPECT_EQ(shown.exitCode, 0);
+    EXPECT_EQ(shown.out, "pixmole " + version + "\n");
+    shown = Run(noDisplay + " --help");
+    EXPECT_EQ(shown.exitCode, 0);
+    EXPECT_EQ(shown.out.rfind("usage: pixmole [FILE]", 0), 0u) << shown.out;
+    shown = Run("cd " + dir.string() + " && " + noDisplay + " ./--help");
+    EXPECT_EQ(shown.out, "");
+    EXPECT_NE(shown.err.find("cannot open a display"), std::string::npos) << shown.err;
+
+    const std::string entry = ReadText(prefix / "share/applications/pixmole.desktop");
+    EXPECT_NE(entry.find("\nExec=pixmole %f\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("\nIcon=pixmole\n"), std::string::npos) << entry;
+    ToolRun valid =
+        Run("desktop-file-validate " + (prefix / "share/applications/pixmole.desktop").string());
+    EXPECT_EQ(valid.exitCode, 0) << "desktop-file-validate (package desktop-file-utils): "
+                                 << valid.out << valid.err;
 }
 
 } // namespace

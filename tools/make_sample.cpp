@@ -7,9 +7,9 @@
 // Layout (see samples/README.md):
 //   0x0000  the font: 59 glyphs, " " (0x20) to "Z" (0x5A) in ASCII order, 8 bytes each, one byte
 //           per pixel row; then 9 zero bytes. Together the first 481-byte column.
-//   0x01E1  79 more columns of 481 bytes: a page of 60 lines drawn in the font, character k of
-//           line r in column k (the font's column is 0) at byte 8 r of it; the last byte of
-//           every column is 0
+//   0x01E1  79 more columns of 481 bytes: a page of 60 lines drawn in the font, the glyph of
+//           line r in column k (the font's column is 0) at byte 481 k + 8 r; column 1 is clear,
+//           the text starts in column 2, and the last byte of every column is 0
 //   0x9650  432 bytes of noise
 //   0x9800  three 16x16 sprites, 2 bytes per row, 32 bytes each: smiley, ship, arrow
 //   0x9860  416 bytes of noise (the file is 0x9A00 = 39424 bytes)

@@ -11,12 +11,12 @@
 namespace bench {
 namespace {
 
-struct RatioSpec {
+struct RatioLine {
     std::string name, numerator, denominator;
 };
 
-std::vector<RatioSpec>& Ratios() {
-    static std::vector<RatioSpec> ratios;
+std::vector<RatioLine>& Ratios() {
+    static std::vector<RatioLine> ratios;
     return ratios;
 }
 

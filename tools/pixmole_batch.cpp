@@ -33,9 +33,10 @@ const char* const Usage =
 Loads FILE as the viewer does, sets the view, paints the 641 x 481 canvas once and prints two
 lines: "title: " with the window title and "status: " with the status bar text.
 
-  --width N          sprite width in bytes, 1..256 (the offset range becomes -N..N)
+  --width N          sprite width in bytes, 1..256 (default 1)
   --row N            first displayed sprite row (kept within the scroll range, as in the viewer)
-  --offset N         fine offset in bytes, may be negative; values above the width become the width
+  --offset N         fine offset in bytes, -W..W for the sprite width W (1 without --width);
+                     values beyond either end become that end
   --zoom 1|2|8       magnification
   --multi            several side-by-side columns
   --invert           invert the bits
@@ -48,11 +49,12 @@ lines: "title: " with the window title and "status: " with the status bar text.
   --bits OUT         write the selection packed eight samples to a byte, as "Save selected" does
   --help             this text
 
+Relative OUT names are taken from the directory the command was started in.
+
 Exit codes: 0 done, 1 FILE cannot be loaded or an output cannot be written, 2 bad arguments.
 )";
 
 struct Options {
-    bool hasWidth = false, hasRow = false, hasOffset = false;
     int32_t width = 1, row = 0, offset = 0, zoom = 1;
     bool multi = false, invert = false, align = false, grid = false;
     int32_t gridX = 8, gridY = 8;
@@ -98,15 +100,12 @@ Options ParseArguments(int argc, char** argv) {
             return argv[++i];
         };
         if (arg == "--width") {
-            o.hasWidth = true;
             o.width = ParseInt(value(), arg);
             if (o.width < 1 || o.width > 256) throw BadArgument{"--width must be 1..256"};
         } else if (arg == "--row") {
-            o.hasRow = true;
             o.row = ParseInt(value(), arg);
             if (o.row < 0) throw BadArgument{"--row must not be negative"};
         } else if (arg == "--offset") {
-            o.hasOffset = true;
             o.offset = ParseInt(value(), arg);
         } else if (arg == "--zoom") {
             o.zoom = ParseInt(value(), arg);
@@ -156,21 +155,16 @@ int32_t ClampGrid(int32_t v) {
 }
 
 // The controls are set as the viewer's handlers set them for the same gestures.
+// The offset range is -W..W for every width, as after the person moved the width scroll bar (the
+// viewer starts with 0..1, where no offset could be negative).
 void ApplyView(const Options& o) {
-    if (o.hasWidth) {
-        tk::SetControlState(WidthScroller, o.width);
-        int32_t w = tk::GetControlState(WidthScroller);
-        tk::SetControlAttribute(OffsetSpin, tk::Minimum, -w);
-        tk::SetControlAttribute(OffsetSpin, tk::Maximum, w);
-        tk::SetControlText(OffsetSpin, "0");
-    }
-    if (o.hasRow) tk::SetControlState(RowScroller, o.row);
-    if (o.hasOffset) {
-        int32_t w = tk::GetControlState(WidthScroller);
-        int32_t v = o.offset > w ? w : o.offset;
-        tk::SetControlState(OffsetSpin, v);
-        tk::SetControlText(OffsetSpin, tk::IntegerToText(tk::GetControlState(OffsetSpin)));
-    }
+    tk::SetControlState(WidthScroller, o.width);
+    int32_t w = tk::GetControlState(WidthScroller);
+    tk::SetControlAttribute(OffsetSpin, tk::Minimum, -w);
+    tk::SetControlAttribute(OffsetSpin, tk::Maximum, w);
+    tk::SetControlState(RowScroller, o.row);
+    tk::SetControlState(OffsetSpin, o.offset); // kept within -W..W
+    tk::SetControlText(OffsetSpin, tk::IntegerToText(tk::GetControlState(OffsetSpin)));
     for (auto [spin, size] : {std::pair{GridXSpin, o.gridX}, std::pair{GridYSpin, o.gridY}}) {
         tk::SetControlState(spin, ClampGrid(size));
         tk::SetControlText(spin, tk::IntegerToText(ClampGrid(size)));
@@ -237,6 +231,10 @@ bool WriteBits(const std::string& path) {
     return true;
 }
 
+bool IsRelative(const std::string& path) {
+    return !path.empty() && path.front() != '/';
+}
+
 // Loads the file; a file that is missing or refused ends the run with the reason.
 bool Load(tk::HeadlessBackend& backend, const std::string& file) {
     int64_t size = tk::QueryFileSize(file);
@@ -281,13 +279,22 @@ int main(int argc, char** argv) {
         return ExitFailure;
     }
     int exitCode = 0;
+    // Loading makes the file's folder current; relative output names belong to this one.
+    const tk::Text startDirectory = tk::CurrentDirectory();
     if (!Load(backend, options.file)) {
         exitCode = ExitFailure;
         RedrawView(); // the empty view, so that the two lines still describe what is shown
     } else {
         ApplyView(options);
-        if (!options.png.empty() && !WritePng(options.png)) exitCode = ExitFailure;
-        if (!options.bits.empty() && !WriteBits(options.bits)) exitCode = ExitFailure;
+        if (tk::ChangeDirectory(startDirectory) == 0 &&
+            (IsRelative(options.png) || IsRelative(options.bits))) {
+            std::fprintf(stderr, "pixmole-batch: the starting directory cannot be found again; "
+                                 "give the output names as absolute paths\n");
+            exitCode = ExitFailure;
+        } else {
+            if (!options.png.empty() && !WritePng(options.png)) exitCode = ExitFailure;
+            if (!options.bits.empty() && !WriteBits(options.bits)) exitCode = ExitFailure;
+        }
     }
     std::printf("title: %s\nstatus: %s\n", tk::MainWindowTitle(MainWindow).c_str(),
                 tk::StatusText(MainStatusBar, 0).c_str());

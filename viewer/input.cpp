@@ -167,11 +167,16 @@ void HandleControl(int control, int32_t subKind) {
 // Loads a path chosen by the person. A file that cannot be loaded leaves the previous file,
 // view and path as they were (the loader has told the person why).
 void LoadChosenFile(const Text& path, const Text& previousPath) {
-    if (!LoadBinaryFile(path)) {
+    switch (LoadBinaryFile(path)) {
+    case LoadOutcome::EndProgram:
         state.quitRequested = 1;
         return;
+    case LoadOutcome::Refused:
+        state.loadedPath = previousPath;
+        break;
+    case LoadOutcome::Loaded:
+        break;
     }
-    if (LastLoadRefused()) state.loadedPath = previousPath;
     RedrawView();
 }
 

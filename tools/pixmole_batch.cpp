@@ -179,7 +179,7 @@ void ApplyView(const Options& o) {
 }
 
 bool WritePng(const std::string& path) {
-    bool drawn = tk::NewImage(PngImage, 641, 481, 24) != 0 &&
+    bool drawn = tk::NewImage(PngImage, CanvasWidth, CanvasHeight, 24) != 0 &&
                  tk::BeginDrawing(tk::ImageSurface(PngImage)) != 0;
     if (!drawn) {
         tk::ReleaseImage(PngImage);

@@ -16,7 +16,6 @@ namespace {
 constexpr int InputSlot = 0;
 // fileSize is a signed 32-bit count: files of 2 GiB and more cannot be held.
 constexpr int64_t LoadLimit = int64_t{1} << 31;
-constexpr int32_t ViewRows = 481;
 
 // Relative paths are taken against the directory current at the call, before the change of
 // directory below, so "data/game.bin" names the same file before and after it.
@@ -35,7 +34,7 @@ void ResetRowScroller() {
     tk::SetControlState(RowScroller, 0);
     tk::SetControlAttribute(RowScroller, tk::Maximum, state.fileSize);
     tk::SetControlAttribute(RowScroller, tk::Minimum, 0);
-    tk::SetControlAttribute(RowScroller, tk::PageLength, tk::T(state.fileSize, ViewRows));
+    tk::SetControlAttribute(RowScroller, tk::PageLength, tk::T(state.fileSize, CanvasHeight));
 }
 
 void Inform(const Text& text) {

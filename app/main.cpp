@@ -35,11 +35,11 @@ int main(int argc, char** argv) {
         std::printf("pixmole %s\n", PIXMOLE_VERSION);
         return 0;
     }
-    tk::SetCommandLine(argc, argv);
     auto backend = tk::MakeGtkBackend();
     if (tk::InitToolkit(backend.get()) == 0) {
         std::fprintf(stderr, "pixmole: cannot open a display (is DISPLAY set?)\n");
         return 1;
     }
+    tk::SetCommandLine(argc, argv);
     return app::RunProgram();
 }

@@ -6,8 +6,8 @@
 #include "toolkit/window.h"
 
 int main() {
-    tk::SetCommandLineText(tk::Win32CommandLine());
     auto backend = tk::MakeWin32Backend();
     if (tk::InitToolkit(backend.get()) == 0) return 1;
+    tk::SetCommandLineText(tk::Win32CommandLine());
     return app::RunProgram();
 }

@@ -1,7 +1,7 @@
 // Controls: the control table, the logical state of every kind, and the translation of what the
 // backend reports into ControlEvent postings.
 //
-// Sections: records and the table; the canvas event pool; helpers; creation; reading and
+// Sections: records and the table; canvas event records; helpers; creation; reading and
 // changing; focus; backend notifications; start-up and shut-down.
 //
 // Every posting may run bound procedures, and a bound procedure may destroy or re-create the very
@@ -19,6 +19,7 @@
 
 #include "toolkit/backend.h"
 #include "toolkit/core_internal.h"
+#include "toolkit/state.h"
 #include "toolkit/window.h"
 
 namespace tk {
@@ -58,14 +59,26 @@ struct Control {
     intptr_t handle = 0;
 };
 
-std::vector<std::unique_ptr<Control>> table;
-uint64_t nextSerial = 1;
-int focusedControl = -1;
-int64_t wheelAccumulator = 0; // shared by all canvases
+} // namespace
+
+struct state::Controls {
+    std::vector<std::unique_ptr<Control>> table = std::vector<std::unique_ptr<Control>>(kTableStep);
+    uint64_t nextSerial = 1;
+    int focused = -1;
+    int64_t wheelAccumulator = 0; // shared by all canvases
+    int eventDataOut = 0;         // canvas event records posted and not yet released
+};
+
+namespace {
+
+state::Controls* Part() {
+    return state::Get<state::Controls>();
+}
 
 Control* Find(int number) {
-    if (number < 0 || number >= static_cast<int>(table.size())) return nullptr;
-    return table[number].get();
+    state::Controls* p = Part();
+    if (p == nullptr || number < 0 || number >= static_cast<int>(p->table.size())) return nullptr;
+    return p->table[number].get();
 }
 
 Control* FindKind(int number, int kind) {
@@ -80,63 +93,29 @@ bool StillAlive(int number, uint64_t serial) {
 }
 
 Control* FindByHandle(intptr_t handle) {
-    if (handle == 0) return nullptr;
-    for (auto& c : table) {
+    state::Controls* p = Part();
+    if (handle == 0 || p == nullptr) return nullptr;
+    for (auto& c : p->table) {
         if (c && c->handle == handle) return c.get();
     }
     return nullptr;
 }
 
-// ---- The canvas event pool ------------------------------------------------------------------
+// ---- Canvas event records -------------------------------------------------------------------
 //
-// Every pointer movement over a canvas posts an event with data, so the records come from
-// fixed-size blocks on a free list instead of the general heap. Chunks are only ever added while
-// the toolkit runs; they are given back when no block is out.
-
-struct PoolBlock {
-    CanvasEventData data; // first member: a data pointer is its block's address
-    PoolBlock* next = nullptr;
-    bool taken = false;
-};
-
-constexpr size_t kPoolChunk = 64;
-std::vector<std::unique_ptr<PoolBlock[]>> poolChunks;
-PoolBlock* poolFree = nullptr;
-int poolTaken = 0;
+// Every canvas event carries a record, released by the queue once the event was taken; the
+// count of those out tells tests that none is lost.
 
 CanvasEventData* TakeEventData() {
-    if (poolFree == nullptr) {
-        std::unique_ptr<PoolBlock[]> chunk(new (std::nothrow) PoolBlock[kPoolChunk]);
-        if (!chunk) return nullptr;
-        for (size_t i = 0; i < kPoolChunk; ++i) {
-            chunk[i].next = poolFree;
-            poolFree = &chunk[i];
-        }
-        poolChunks.push_back(std::move(chunk));
-    }
-    PoolBlock* block = poolFree;
-    poolFree = block->next;
-    block->next = nullptr;
-    block->taken = true;
-    block->data = CanvasEventData{};
-    ++poolTaken;
-    return &block->data;
+    auto* data = new (std::nothrow) CanvasEventData{};
+    if (data != nullptr && Part() != nullptr) ++Part()->eventDataOut;
+    return data;
 }
 
 void GiveBackEventData(void* data) {
     if (data == nullptr) return;
-    auto* block = reinterpret_cast<PoolBlock*>(data);
-    if (!block->taken) return; // released twice: ignore rather than corrupt the list
-    block->taken = false;
-    block->next = poolFree;
-    poolFree = block;
-    --poolTaken;
-}
-
-void DropPoolIfIdle() {
-    if (poolTaken != 0) return;
-    poolFree = nullptr;
-    poolChunks.clear();
+    delete static_cast<CanvasEventData*>(data);
+    if (Part() != nullptr) --Part()->eventDataOut;
 }
 
 // ---- Helpers --------------------------------------------------------------------------------
@@ -220,7 +199,7 @@ bool TakesFocus(const Control& c) {
 }
 
 void GiveFocus(Control& c) {
-    focusedControl = c.number;
+    Part()->focused = c.number;
     Backend* backend = core::backend();
     if (backend != nullptr && c.handle != 0) backend->FocusControl(c.handle);
 }
@@ -228,14 +207,15 @@ void GiveFocus(Control& c) {
 // Tab order: the window's focusable controls in creation order, wrapping at both ends.
 void MoveFocusIn(int window, bool backwards) {
     std::vector<Control*> order;
-    for (auto& c : table) {
+    for (auto& c : Part()->table) {
         if (c && c->window == window && TakesFocus(*c)) order.push_back(c.get());
     }
     if (order.empty()) return;
     std::sort(order.begin(), order.end(),
               [](const Control* a, const Control* b) { return a->serial < b->serial; });
+    const int focused = Part()->focused;
     auto current = std::find_if(order.begin(), order.end(),
-                                [](const Control* c) { return c->number == focusedControl; });
+                                [focused](const Control* c) { return c->number == focused; });
     Control* next = nullptr;
     if (current == order.end()) {
         next = backwards ? order.back() : order.front();
@@ -249,10 +229,11 @@ void MoveFocusIn(int window, bool backwards) {
 
 // Removes the record from the table before telling the backend, so that whatever the backend
 // reports while its widget goes (a lost focus, say) finds no control and posts nothing.
-void Destroy(int number) {
+void DestroyNumber(int number) {
     if (Find(number) == nullptr) return;
-    std::unique_ptr<Control> gone = std::move(table[number]);
-    if (focusedControl == number) focusedControl = -1;
+    state::Controls& p = *Part();
+    std::unique_ptr<Control> gone = std::move(p.table[number]);
+    if (p.focused == number) p.focused = -1;
     Backend* backend = core::backend();
     if (backend != nullptr && gone->handle != 0) backend->DestroyControl(gone->handle);
     core::RemoveQueuedControlEvents(number);
@@ -305,11 +286,12 @@ intptr_t Create(int number, const ControlParameters& given) {
     // The old control of this number stays when the new one cannot be made.
     c->handle = backend->CreateControl(nativeWindow, ViewOf(*c, true));
     if (c->handle == 0) return 0;
-    Destroy(number);
-    if (number >= static_cast<int>(table.size())) table.resize(size_t(number) + kTableStep);
-    c->serial = nextSerial++;
-    table[number] = std::move(c);
-    return table[number]->handle;
+    DestroyNumber(number);
+    state::Controls& p = *Part();
+    if (number >= static_cast<int>(p.table.size())) p.table.resize(size_t(number) + kTableStep);
+    c->serial = p.nextSerial++;
+    p.table[number] = std::move(c);
+    return p.table[number]->handle;
 }
 
 } // namespace
@@ -347,7 +329,7 @@ intptr_t AddButton(int number, int x, int y, int width, int height, const Text& 
 }
 
 void DestroyControl(int number) {
-    Destroy(number);
+    DestroyNumber(number);
 }
 
 // ---- Reading and changing -------------------------------------------------------------------
@@ -521,11 +503,12 @@ int32_t ControlCaret(int number) {
 // ---- Focus ------------------------------------------------------------------------------
 
 int FocusedControl() {
-    return Find(focusedControl) != nullptr ? focusedControl : -1;
+    state::Controls* p = Part();
+    return p != nullptr && Find(p->focused) != nullptr ? p->focused : -1;
 }
 
 void MoveFocus(bool backwards) {
-    Control* focused = Find(focusedControl);
+    Control* focused = Find(FocusedControl());
     int window = focused != nullptr ? focused->window : core::ControlParentWindow();
     if (window < 0) return;
     MoveFocusIn(window, backwards);
@@ -646,7 +629,7 @@ void TabKey(int window, bool backwards) {
 
 namespace {
 
-// One canvas event with a fresh data record from the pool.
+// One canvas event with a fresh data record.
 void PostCanvas(int number, int window, int32_t subKind, const CanvasEventData& fields) {
     CanvasEventData* data = TakeEventData();
     if (data != nullptr) *data = fields;
@@ -664,10 +647,11 @@ namespace notify {
 void FocusChanged(int control, bool gained) {
     Control* c = Find(control);
     if (c == nullptr) return;
+    state::Controls& p = *Part();
     if (gained) {
-        focusedControl = control;
-    } else if (focusedControl == control) {
-        focusedControl = -1;
+        p.focused = control;
+    } else if (p.focused == control) {
+        p.focused = -1;
     }
     const int number = c->number;
     const int window = c->window;
@@ -697,7 +681,7 @@ void CanvasInput(int control, Mouse message, int32_t x, int32_t y, uint32_t butt
     // takes the focus with it.
     auto press = [&](uint32_t bit, int32_t downKind, int32_t doubleKind) {
         if (buttons == bit) c->hasCapture = true;
-        if ((c->flags & CanvasKeyboard) != 0 && focusedControl != number) {
+        if ((c->flags & CanvasKeyboard) != 0 && Part()->focused != number) {
             GiveFocus(*c); // the backend may report the focus change, and posting may run code
             if (!StillAlive(number, serial)) return;
         }
@@ -755,6 +739,7 @@ void CanvasInput(int control, Mouse message, int32_t x, int32_t y, uint32_t butt
         release(MiddleButtonUp, -1);
         break;
     case Mouse::Wheel: {
+        int64_t& wheelAccumulator = Part()->wheelAccumulator;
         wheelAccumulator += value;
         int64_t steps = wheelAccumulator / kWheelStep;
         if (steps == 0) break;
@@ -796,47 +781,40 @@ void ShowCanvasNow(int control) {
         backend->ShowCanvas(c->handle, *c->picture);
 }
 
-void DestroyAll() {
-    for (int number = 0; number < static_cast<int>(table.size()); ++number) Destroy(number);
+} // namespace
+
+template <> state::Controls* state::Make() {
+    SetCanvasHooks({&CanvasPictureOf, &ShowCanvasNow});
+    return new Controls;
 }
 
-} // namespace
+// Runs while the part is still current (Toolkit::~Toolkit): every control goes as DestroyControl
+// would take it, while the windows and the backend still stand.
+template <> void state::Destroy(Controls* part) {
+    for (int number = 0; number < static_cast<int>(part->table.size()); ++number)
+        DestroyNumber(number);
+    SetCanvasHooks({});
+    delete part;
+}
 
 namespace core {
 
-void InitControls() {
-    DestroyAll();
-    table.clear();
-    table.resize(kTableStep);
-    focusedControl = -1;
-    wheelAccumulator = 0;
-    SetCanvasHooks({&CanvasPictureOf, &ShowCanvasNow});
-}
-
-void ReleaseControls() {
-    DestroyAll();
-    table.clear();
-    table.shrink_to_fit();
-    focusedControl = -1;
-    wheelAccumulator = 0;
-    SetCanvasHooks({});
-    DropPoolIfIdle();
-}
-
 void DestroyControlsOfWindow(int window) {
-    for (int number = 0; number < static_cast<int>(table.size()); ++number) {
+    state::Controls* p = Part();
+    if (p == nullptr) return;
+    for (int number = 0; number < static_cast<int>(p->table.size()); ++number) {
         Control* c = Find(number);
-        if (c != nullptr && c->window == window) Destroy(number);
+        if (c != nullptr && c->window == window) DestroyNumber(number);
     }
 }
 
 void ReleaseCanvasEventData(void* data) {
     GiveBackEventData(data);
-    if (table.empty()) DropPoolIfIdle(); // the last block out after shut-down
 }
 
 int CanvasEventDataInUse() {
-    return poolTaken;
+    state::Controls* p = Part();
+    return p != nullptr ? p->eventDataOut : 0;
 }
 
 int ControlWindow(int control) {

@@ -21,15 +21,12 @@ void* CurrentEventData();
 ReleaseProc CurrentEventRelease(); // how the current event's data is freed
 
 // controls.cpp
-void InitControls();
-void ReleaseControls(); // destroys every control
 void DestroyControlsOfWindow(int window);
 int ControlWindow(int control);          // window number holding the control, -1 when none
-void ReleaseCanvasEventData(void* data); // returns a CanvasEventData block to its pool
-int CanvasEventDataInUse();              // blocks taken from the pool and not yet returned
+void ReleaseCanvasEventData(void* data); // frees a CanvasEventData record
+int CanvasEventDataInUse();              // records posted and not yet released
 
 // key_state.cpp: a modal dialog has the input between these two calls.
-void ResetKeyState();
 void ModalDialogBegins();
 void ModalDialogEnds();
 

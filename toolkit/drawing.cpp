@@ -7,6 +7,8 @@
 // overflow, and every write or read lands inside the target's memory.
 #include "toolkit/drawing.h"
 
+#include "toolkit/state.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -40,32 +42,44 @@ struct ImageEntry {
     int depth = 0;
 };
 
-struct DrawingState {
+} // namespace
+
+struct state::Drawing {
     std::unordered_map<PictureHandle, const Picture*> livePictures;
-    PictureHandle lastHandle = 0; // handles are never given twice
     std::unique_ptr<DrawingSurface> current;
     std::map<int, ImageEntry> images;
     CanvasHooks hooks;
 };
 
-// Never destroyed: pictures owned by other modules' statics may die after this file's statics,
-// and their destructors still consult the table of live pictures.
-DrawingState& S() {
-    static DrawingState* state = new DrawingState;
-    return *state;
+template <> state::Drawing* state::Make() {
+    return new Drawing;
 }
+
+template <> void state::Destroy(Drawing* drawing) {
+    delete drawing;
+}
+
+namespace {
+
+state::Drawing* D() {
+    return state::Get<state::Drawing>();
+}
+
+// Handles are never given twice in the life of the program, whichever toolkit was current.
+PictureHandle lastHandle = 0;
 
 constexpr int32_t MaxImageSide = 32767;
 
 // The drawing that operations act on: a current surface whose BeginDrawing succeeded.
 DrawingSurface* OpenSurface() {
-    DrawingSurface* surface = S().current.get();
+    state::Drawing* d = D();
+    DrawingSurface* surface = d != nullptr ? d->current.get() : nullptr;
     return surface != nullptr && surface->open ? surface : nullptr;
 }
 
 // Drops the current surface without showing anything.
 void DiscardCurrent() {
-    S().current.reset();
+    if (state::Drawing* d = D()) d->current.reset();
 }
 
 uint8_t* RowStart(const PixelBuffer& pixels, int64_t y) {
@@ -229,8 +243,10 @@ std::unique_ptr<DrawingSurface> MakeSurface(DrawingSurface::Kind kind, int owner
 }
 
 DrawingSurface* MakeCurrent(std::unique_ptr<DrawingSurface> surface) {
-    S().current = std::move(surface);
-    return S().current.get();
+    state::Drawing* d = D();
+    if (d == nullptr) return nullptr;
+    d->current = std::move(surface);
+    return d->current.get();
 }
 
 } // namespace
@@ -255,17 +271,18 @@ std::unique_ptr<Picture> Picture::Create(int32_t width, int32_t height, int32_t 
     picture->memory_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
     if (!picture->memory_) return nullptr;
     picture->buffer_ = {width, height, bitsPerPixel, stride, picture->memory_.get()};
-    picture->handle_ = ++S().lastHandle;
-    S().livePictures.emplace(picture->handle_, picture.get());
+    picture->handle_ = ++lastHandle;
+    if (state::Drawing* d = D()) d->livePictures.emplace(picture->handle_, picture.get());
     return picture;
 }
 
 // A picture that dies while it is the target of the current drawing takes that drawing with it,
 // so no later operation can write into freed memory.
 Picture::~Picture() {
-    DrawingState& state = S();
-    state.livePictures.erase(handle_);
-    if (state.current && state.current->target == this) state.current.reset();
+    state::Drawing* d = D();
+    if (d == nullptr) return;
+    d->livePictures.erase(handle_);
+    if (d->current && d->current->target == this) d->current.reset();
 }
 
 void Picture::FillWhite() {
@@ -279,8 +296,10 @@ PictureHandle HandleOf(const Picture* picture) {
 }
 
 const Picture* PictureFromHandle(PictureHandle handle) {
-    auto found = S().livePictures.find(handle);
-    return found != S().livePictures.end() ? found->second : nullptr;
+    state::Drawing* d = D();
+    if (d == nullptr) return nullptr;
+    auto found = d->livePictures.find(handle);
+    return found != d->livePictures.end() ? found->second : nullptr;
 }
 
 // ---- Colours --------------------------------------------------------------------------------
@@ -298,13 +317,14 @@ Colour MakeColour(int32_t red, int32_t green, int32_t blue) {
 // or not the new surface can be made; afterwards either the new surface is current or none is.
 
 void SetCanvasHooks(const CanvasHooks& hooks) {
-    S().hooks = hooks;
+    if (state::Drawing* d = D()) d->hooks = hooks;
 }
 
 DrawingSurface* CanvasSurface(int control) {
     DiscardCurrent();
-    const CanvasHooks& hooks = S().hooks;
-    if (hooks.pictureOf == nullptr) return nullptr;
+    state::Drawing* d = D();
+    if (d == nullptr || d->hooks.pictureOf == nullptr) return nullptr;
+    const CanvasHooks& hooks = d->hooks;
     const Picture* picture = hooks.pictureOf(control);
     if (picture == nullptr || picture->pixels().bits == nullptr) return nullptr;
     return MakeCurrent(MakeSurface(DrawingSurface::Kind::Canvas, control, picture));
@@ -312,8 +332,10 @@ DrawingSurface* CanvasSurface(int control) {
 
 DrawingSurface* ImageSurface(int image) {
     DiscardCurrent();
-    auto it = S().images.find(image);
-    if (it == S().images.end() || !it->second.picture) return nullptr;
+    state::Drawing* d = D();
+    if (d == nullptr) return nullptr;
+    auto it = d->images.find(image);
+    if (it == d->images.end() || !it->second.picture) return nullptr;
     const Picture* picture = it->second.picture.get();
     if (picture->pixels().bits == nullptr) return nullptr;
     auto surface = MakeSurface(DrawingSurface::Kind::Image, image, picture);
@@ -323,7 +345,8 @@ DrawingSurface* ImageSurface(int image) {
 }
 
 intptr_t BeginDrawing(DrawingSurface* surface) {
-    DrawingSurface* current = S().current.get();
+    state::Drawing* d = D();
+    DrawingSurface* current = d != nullptr ? d->current.get() : nullptr;
     if (surface == nullptr) {
         // The caller has nothing to draw on; make sure the drawing calls that follow do nothing.
         DiscardCurrent();
@@ -339,12 +362,12 @@ intptr_t BeginDrawing(DrawingSurface* surface) {
 }
 
 void EndDrawing() {
-    DrawingState& state = S();
-    if (!state.current) return;
+    state::Drawing* d = D();
+    if (d == nullptr || !d->current) return;
     // Taken out first, so that a show hook which draws again finds no drawing current.
-    std::unique_ptr<DrawingSurface> surface = std::move(state.current);
+    std::unique_ptr<DrawingSurface> surface = std::move(d->current);
     if (surface->kind != DrawingSurface::Kind::Canvas) return;
-    const CanvasHooks& hooks = state.hooks;
+    const CanvasHooks hooks = d->hooks;
     if (hooks.pictureOf == nullptr || hooks.show == nullptr) return;
     if (hooks.pictureOf(surface->owner) == nullptr) return; // the control is gone
     hooks.show(surface->owner);
@@ -444,7 +467,9 @@ intptr_t NewImage(int image, int32_t width, int32_t height, int32_t depth) {
     std::unique_ptr<Picture> picture = Picture::Create(width, height, depth);
     if (!picture) return 0;
     const intptr_t handle = HandleOf(picture.get());
-    ImageEntry& entry = S().images[image];
+    state::Drawing* d = D();
+    if (d == nullptr) return 0;
+    ImageEntry& entry = d->images[image];
     entry.picture = std::move(picture);
     entry.width = width;
     entry.height = height;
@@ -453,7 +478,9 @@ intptr_t NewImage(int image, int32_t width, int32_t height, int32_t depth) {
 }
 
 void ReleaseImage(int image) {
-    auto& images = S().images;
+    state::Drawing* d = D();
+    if (d == nullptr) return;
+    auto& images = d->images;
     auto it = images.find(image);
     if (it == images.end()) return;
     // Out of the table before the picture dies.
@@ -462,18 +489,22 @@ void ReleaseImage(int image) {
 }
 
 const Picture* ImagePicture(int image) {
-    auto it = S().images.find(image);
-    return it == S().images.end() ? nullptr : it->second.picture.get();
+    state::Drawing* d = D();
+    if (d == nullptr) return nullptr;
+    auto it = d->images.find(image);
+    return it == d->images.end() ? nullptr : it->second.picture.get();
 }
 
 int ImageDepth(int image) {
-    auto it = S().images.find(image);
-    return it == S().images.end() ? 0 : it->second.depth;
+    state::Drawing* d = D();
+    if (d == nullptr) return 0;
+    auto it = d->images.find(image);
+    return it == d->images.end() ? 0 : it->second.depth;
 }
 
 void ReleaseAllImages() {
     std::map<int, ImageEntry> images;
-    images.swap(S().images);
+    if (state::Drawing* d = D()) images.swap(d->images);
 }
 
 } // namespace tk

@@ -11,6 +11,7 @@
 #include "toolkit/backend.h"
 #include "toolkit/controls.h"
 #include "toolkit/core_internal.h"
+#include "toolkit/state.h"
 
 namespace tk {
 
@@ -18,25 +19,37 @@ namespace {
 
 constexpr int KeyCodes = 256;
 
-struct KeyGate {
+} // namespace
+
+struct state::Keys {
     std::bitset<KeyCodes> polled;   // codes the program asks about
     std::bitset<KeyCodes> heldOver; // down when a menu or dialog let go; ignored until released
     int dialogs = 0;                // modal dialogs running
     bool menuOpen = false;
 };
 
-KeyGate gate;
+template <> state::Keys* state::Make() {
+    return new Keys;
+}
 
-bool InputTaken() {
+template <> void state::Destroy(Keys* keys) {
+    delete keys;
+}
+
+namespace {
+
+bool InputTaken(const state::Keys& gate) {
     return gate.dialogs > 0 || gate.menuOpen;
 }
 
 // Forgets every press of the polled keys and sets aside the ones still held.
-void HandInputBack(Backend& backend) {
+void HandInputBack(state::Keys& gate) {
+    Backend* backend = core::backend();
+    if (backend == nullptr) return;
     for (int code = 0; code < KeyCodes; ++code) {
         if (!gate.polled.test(code)) continue;
-        backend.KeyPressedSinceLastQuery(code);
-        if (backend.KeyDown(code)) gate.heldOver.set(code);
+        backend->KeyPressedSinceLastQuery(code);
+        if (backend->KeyDown(code)) gate.heldOver.set(code);
     }
 }
 
@@ -47,31 +60,29 @@ int32_t AsyncKeyState(int keyCode) {
     if (backend == nullptr) return 0;
     bool down = backend->KeyDown(keyCode);
     bool pressed = backend->KeyPressedSinceLastQuery(keyCode); // asked every time: consumes it
-    if (keyCode >= 0 && keyCode < KeyCodes) {
-        gate.polled.set(keyCode);
-        if (gate.heldOver.test(keyCode)) {
-            if (!down) gate.heldOver.reset(keyCode);
+    state::Keys* gate = state::Get<state::Keys>();
+    if (gate != nullptr && keyCode >= 0 && keyCode < KeyCodes) {
+        gate->polled.set(keyCode);
+        if (gate->heldOver.test(keyCode)) {
+            if (!down) gate->heldOver.reset(keyCode);
             pressed = false;
         }
-        if (InputTaken()) pressed = false;
+        if (InputTaken(*gate)) pressed = false;
     }
     return (down ? static_cast<int32_t>(KeyDownState) : 0) | (pressed ? KeyPressedBit : 0);
 }
 
 namespace core {
 
-void ResetKeyState() {
-    gate = KeyGate{};
-}
-
 void ModalDialogBegins() {
-    ++gate.dialogs;
+    if (state::Keys* gate = state::Get<state::Keys>()) ++gate->dialogs;
 }
 
 void ModalDialogEnds() {
-    if (gate.dialogs > 0) --gate.dialogs;
-    Backend* backend = core::backend();
-    if (gate.dialogs == 0 && backend != nullptr) HandInputBack(*backend);
+    state::Keys* gate = state::Get<state::Keys>();
+    if (gate == nullptr) return;
+    if (gate->dialogs > 0) --gate->dialogs;
+    if (gate->dialogs == 0) HandInputBack(*gate);
 }
 
 } // namespace core
@@ -79,10 +90,10 @@ void ModalDialogEnds() {
 namespace notify {
 
 void MenuTracking(int, bool tracking) {
-    if (gate.menuOpen == tracking) return;
-    gate.menuOpen = tracking;
-    Backend* backend = core::backend();
-    if (!tracking && backend != nullptr) HandInputBack(*backend);
+    state::Keys* gate = state::Get<state::Keys>();
+    if (gate == nullptr || gate->menuOpen == tracking) return;
+    gate->menuOpen = tracking;
+    if (!tracking) HandInputBack(*gate);
 }
 
 } // namespace notify

@@ -8,6 +8,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstddef>
@@ -16,12 +17,14 @@
 
 #include "toolkit/drawing.h"
 #include "toolkit/platform.h"
+#include "toolkit/state.h"
 
 namespace tk {
 namespace {
 
-using WriteRoutine = int (*)(const Text& path, const uint8_t* pixels, int32_t width, int32_t height,
-                             int32_t stride);
+// Writes the picture to the path: the reason of a failure, or empty.
+using WriteRoutine = Text (*)(const Text& path, const uint8_t* pixels, int32_t width,
+                              int32_t height, int32_t stride);
 
 struct ImageWriter {
     uint32_t tag = 0;
@@ -29,35 +32,46 @@ struct ImageWriter {
     WriteRoutine write32 = nullptr; // may be absent
 };
 
-struct WriterState {
+Text EncodeToFile(const Text& path, const uint8_t* pixels, int32_t width, int32_t height,
+                  int32_t stride, int colourType);
+
+Text WritePngRgb(const Text& path, const uint8_t* pixels, int32_t width, int32_t height,
+                 int32_t stride) {
+    return EncodeToFile(path, pixels, width, height, stride, PngColourRgb);
+}
+
+Text WritePngRgbAlpha(const Text& path, const uint8_t* pixels, int32_t width, int32_t height,
+                      int32_t stride) {
+    return EncodeToFile(path, pixels, width, height, stride, PngColourRgbAlpha);
+}
+
+} // namespace
+
+struct state::Writers {
     std::vector<ImageWriter> writers; // registration order; the first matching tag wins
     bool pngWriterRegistered = false;
     bool pngReaderRegistered = false;
     Text lastError;
 };
 
-WriterState& W() {
-    static WriterState state;
-    return state;
+template <> state::Writers* state::Make() {
+    return new Writers;
 }
 
-int Fail(const Text& reason) {
-    W().lastError = reason;
-    return 0;
+template <> void state::Destroy(Writers* writers) {
+    delete writers;
 }
 
-int FailErrno(int error) {
-    return Fail(platform::ReasonOf(error));
+namespace {
+
+state::Writers* W() {
+    return state::Get<state::Writers>();
 }
 
-int WritePngRgb(const Text& path, const uint8_t* pixels, int32_t width, int32_t height,
-                int32_t stride) {
-    return WritePng(path, pixels, width, height, stride, PngColourRgb);
-}
-
-int WritePngRgbAlpha(const Text& path, const uint8_t* pixels, int32_t width, int32_t height,
-                     int32_t stride) {
-    return WritePng(path, pixels, width, height, stride, PngColourRgbAlpha);
+// Keeps the reason for LastImageWriteError: 1 when there is none, else 0.
+int Finish(const Text& error) {
+    if (state::Writers* w = W()) w->lastError = error;
+    return error.empty() ? 1 : 0;
 }
 
 // Runs libpng over an open stream. Every library error comes back to the setjmp below, which
@@ -94,70 +108,25 @@ int EncodePng(FILE* file, const uint8_t* pixels, int32_t width, int32_t height, 
     return 1;
 }
 
-} // namespace
-
-void RegisterPngWriter() {
-    WriterState& state = W();
-    if (state.pngWriterRegistered) return;
-    state.writers.push_back({PngTag, WritePngRgb, WritePngRgbAlpha});
-    state.pngWriterRegistered = true;
-}
-
-// Nothing in the program reads images; registering the reader only records that it was asked.
-void RegisterPngReader() {
-    W().pngReaderRegistered = true;
-}
-
-int SaveImageAsPng(int image, const Text& path) {
-    return WriteImageFile(image, path, PngTag);
-}
-
-int WriteImageFile(int image, const Text& path, uint32_t tag) {
-    if (path.empty()) return Fail("No file name");
-    const Picture* picture = ImagePicture(image);
-    if (picture == nullptr) return Fail("No such image");
-    const PixelBuffer& pixels = picture->pixels();
-    if (pixels.bits == nullptr) return Fail("Image has no pixels");
-
-    const ImageWriter* writer = nullptr;
-    for (const ImageWriter& entry : W().writers) {
-        if (entry.tag == tag) {
-            writer = &entry;
-            break;
-        }
-    }
-    if (writer == nullptr) return Fail("No writer for this image format");
-
-    switch (ImageDepth(image)) {
-    case 24:
-        return writer->write24(path, pixels.bits, pixels.width, pixels.height, pixels.stride);
-    case 32:
-        if (writer->write32 == nullptr) return Fail("No writer for this image depth");
-        return writer->write32(path, pixels.bits, pixels.width, pixels.height, pixels.stride);
-    default:
-        return Fail("No writer for this image depth");
-    }
-}
-
-int WritePng(const Text& path, const uint8_t* pixels, int32_t width, int32_t height, int32_t stride,
-             int colourType) {
+Text EncodeToFile(const Text& path, const uint8_t* pixels, int32_t width, int32_t height,
+                  int32_t stride, int colourType) {
     const int bytesPerPixel = colourType == PngColourRgb        ? 3
                               : colourType == PngColourRgbAlpha ? 4
                                                                 : 0;
     if (bytesPerPixel == 0 || pixels == nullptr || width <= 0 || height <= 0 ||
         stride < static_cast<int64_t>(width) * bytesPerPixel)
-        return FailErrno(EINVAL);
-    if (path.empty()) return FailErrno(ENOENT);
+        return platform::ReasonOf(EINVAL);
+    if (path.empty()) return platform::ReasonOf(ENOENT);
 
     platform::Result<platform::Replacement> begun = platform::BeginReplacing(path);
-    if (!begun.ok()) return Fail(begun.error);
+    if (!begun.ok()) return begun.error;
     const platform::Replacement& replacement = begun.value;
     FILE* file = platform::StreamOf(replacement.file);
     if (file == nullptr) {
         const Text reason = platform::ReasonOf(errno);
         platform::Close(replacement.file);
         platform::EndReplacing(replacement, false);
-        return Fail(reason);
+        return reason;
     }
 
     errno = 0;
@@ -171,25 +140,62 @@ int WritePng(const Text& path, const uint8_t* pixels, int32_t width, int32_t hei
     if (error.empty()) error = platform::FlushStream(file, !replacement.direct());
     if (std::fclose(file) != 0 && error.empty()) error = platform::ReasonOf(errno);
     const Text replaced = platform::EndReplacing(replacement, error.empty());
-    if (error.empty()) error = replaced;
-    if (!error.empty()) return Fail(error);
-    W().lastError.clear();
-    return 1;
+    return error.empty() ? replaced : error;
+}
+
+Text WriteImage(int image, const Text& path, uint32_t tag) {
+    if (path.empty()) return "No file name";
+    const Picture* picture = ImagePicture(image);
+    if (picture == nullptr) return "No such image";
+    const PixelBuffer& pixels = picture->pixels();
+    if (pixels.bits == nullptr) return "Image has no pixels";
+
+    state::Writers* w = W();
+    if (w == nullptr) return "No writer for this image format";
+    auto writer = std::find_if(w->writers.begin(), w->writers.end(),
+                               [tag](const ImageWriter& entry) { return entry.tag == tag; });
+    if (writer == w->writers.end()) return "No writer for this image format";
+    const int depth = ImageDepth(image);
+    WriteRoutine write = depth == 24 ? writer->write24 : depth == 32 ? writer->write32 : nullptr;
+    if (write == nullptr) return "No writer for this image depth";
+    return write(path, pixels.bits, pixels.width, pixels.height, pixels.stride);
+}
+
+} // namespace
+
+void RegisterPngWriter() {
+    state::Writers* w = W();
+    if (w == nullptr || w->pngWriterRegistered) return;
+    w->writers.push_back({PngTag, WritePngRgb, WritePngRgbAlpha});
+    w->pngWriterRegistered = true;
+}
+
+// Nothing in the program reads images; registering the reader only records that it was asked.
+void RegisterPngReader() {
+    if (state::Writers* w = W()) w->pngReaderRegistered = true;
+}
+
+int SaveImageAsPng(int image, const Text& path) {
+    return WriteImageFile(image, path, PngTag);
+}
+
+int WriteImageFile(int image, const Text& path, uint32_t tag) {
+    return Finish(WriteImage(image, path, tag));
+}
+
+int WritePng(const Text& path, const uint8_t* pixels, int32_t width, int32_t height, int32_t stride,
+             int colourType) {
+    return Finish(EncodeToFile(path, pixels, width, height, stride, colourType));
 }
 
 Text LastImageWriteError() {
-    return W().lastError;
+    state::Writers* w = W();
+    return w != nullptr ? w->lastError : Text();
 }
 
 int ImageWriterCount() {
-    return static_cast<int>(W().writers.size());
-}
-
-void ResetImageWriters() {
-    WriterState& state = W();
-    state.writers.clear();
-    state.pngWriterRegistered = false;
-    state.pngReaderRegistered = false;
+    state::Writers* w = W();
+    return w != nullptr ? static_cast<int>(w->writers.size()) : 0;
 }
 
 } // namespace tk

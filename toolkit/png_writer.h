@@ -26,8 +26,7 @@ int WritePng(const Text& path, const uint8_t* pixels, int32_t width, int32_t hei
 // The reason of the last failed write (empty after a success).
 Text LastImageWriteError();
 
-// For tests: the number of entries in the writer table, and forgetting all registrations.
+// For tests: the number of entries in the writer table.
 int ImageWriterCount();
-void ResetImageWriters();
 
 } // namespace tk

@@ -4,13 +4,27 @@
 
 #include "toolkit/backend.h"
 #include "toolkit/core_internal.h"
+#include "toolkit/state.h"
 
 namespace tk {
 
+struct state::Requesters {
+    int lastChosenPattern = 0; // 1-based pair of the last confirmed file dialog; 0 when none
+};
+
+template <> state::Requesters* state::Make() {
+    return new Requesters;
+}
+
+template <> void state::Destroy(Requesters* requesters) {
+    delete requesters;
+}
+
 namespace {
 
-// 1-based pair of the last confirmed file dialog; 0 after a cancel or before any.
-int g_lastChosenPattern = 0;
+void SetChosenPattern(int pair) {
+    if (auto* r = state::Get<state::Requesters>()) r->lastChosenPattern = pair;
+}
 
 std::vector<std::pair<Text, Text>> SplitPatterns(const Text& patterns) {
     std::vector<Text> parts;
@@ -53,7 +67,7 @@ class ModalDialog {
 
 Text AskFile(bool save, const Text& title, const Text& defaultFile, const Text& patterns,
              int index) {
-    g_lastChosenPattern = 0;
+    SetChosenPattern(0);
     Backend* backend = core::backend();
     if (!backend) return Text();
     FileDialogRequest request = MakeFileDialogRequest(save, title, defaultFile, patterns, index);
@@ -63,7 +77,7 @@ Text AskFile(bool save, const Text& title, const Text& defaultFile, const Text& 
     ModalDialog modal;
     FileDialogAnswer answer = backend->RunFileDialog(request);
     if (answer.path.empty()) return Text();
-    g_lastChosenPattern = answer.patternIndex >= 0 ? answer.patternIndex + 1 : 0;
+    SetChosenPattern(answer.patternIndex >= 0 ? answer.patternIndex + 1 : 0);
     return answer.path;
 }
 
@@ -104,7 +118,8 @@ Text AskSaveFile(const Text& title, const Text& defaultFile, const Text& pattern
 }
 
 int ChosenPatternIndex() {
-    return g_lastChosenPattern - 1;
+    auto* r = state::Get<state::Requesters>();
+    return (r != nullptr ? r->lastChosenPattern : 0) - 1;
 }
 
 int ShowMessage(const Text& title, const Text& text, int flags) {

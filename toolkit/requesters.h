@@ -24,8 +24,8 @@ Text AskText(const Text& title, const Text& prompt, const Text& defaultText);
 struct FileDialogRequest {
     bool save = false;
     Text title;
-    Text initialFolder; // empty: the dialog's own choice
-    Text initialName;   // already checked: empty when invalid
+    Text initialFolder;                          // empty: the dialog's own choice
+    Text initialName;                            // already checked: empty when invalid
     std::vector<std::pair<Text, Text>> patterns; // name, filter
     int patternIndex = 0;                        // 0-based
 };

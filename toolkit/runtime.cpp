@@ -10,6 +10,7 @@
 #include <new>
 
 #include "toolkit/platform.h"
+#include "toolkit/state.h"
 
 namespace tk {
 
@@ -35,27 +36,42 @@ struct FileSlot {
     platform::Replacement replacement; // replacing slots: the temporary file and its target
 };
 
-std::vector<FileSlot> slots(kInitialSlots);
-Text lastOpenError;
-std::vector<Text> commandLine; // [0] is the program path
-int64_t nextParameter = 0;
+} // namespace
+
+struct state::Files {
+    std::vector<FileSlot> slots = std::vector<FileSlot>(kInitialSlots);
+    Text lastOpenError;
+    std::vector<Text> commandLine; // [0] is the program path
+    int64_t nextParameter = 0;
+};
+
+template <> state::Files* state::Make() {
+    return new Files;
+}
+
+namespace {
+
+state::Files* F() {
+    return state::Get<state::Files>();
+}
 
 void NoteFailure(FileSlot& slot, const Text& reason) {
     if (slot.error.empty()) slot.error = reason;
 }
 
 FileSlot* OpenSlot(int slot) {
-    if (slot < 0 || static_cast<size_t>(slot) >= slots.size()) return nullptr;
-    FileSlot& s = slots[static_cast<size_t>(slot)];
+    state::Files* f = F();
+    if (f == nullptr || slot < 0 || static_cast<size_t>(slot) >= f->slots.size()) return nullptr;
+    FileSlot& s = f->slots[static_cast<size_t>(slot)];
     return s.handle != NoFile ? &s : nullptr;
 }
 
 // Makes room for the slot number; false when the table cannot grow that far.
-bool ReserveSlot(int slot) {
+bool ReserveSlot(state::Files& f, int slot) {
     if (slot < 0) return false;
-    if (static_cast<size_t>(slot) < slots.size()) return true;
+    if (static_cast<size_t>(slot) < f.slots.size()) return true;
     try {
-        slots.resize(static_cast<size_t>(slot) + kInitialSlots);
+        f.slots.resize(static_cast<size_t>(slot) + kInitialSlots);
     } catch (const std::exception&) {
         return false;
     }
@@ -82,30 +98,49 @@ void AttachHandle(FileSlot& s, FileHandle handle) {
     s.replacement = {};
 }
 
-// Common start of every open: closes what the slot holds and makes room for it. False (with the
-// reason recorded) when the slot number cannot be used.
-bool PrepareSlot(int slot) {
-    if (!ReserveSlot(slot)) {
-        lastOpenError = platform::ReasonOf(slot < 0 ? EBADF : ENOMEM);
-        return false;
-    }
-    CloseFileSlot(slot);
-    return true;
+// Flushes and closes the slot's file (a replacing one takes the target's place only when all
+// went well). The slot keeps the first failure; true when there was none.
+bool CloseSlot(FileSlot& s) {
+    FlushPending(s);
+    const bool replacing = !s.replacement.direct();
+    if (replacing) NoteFailure(s, platform::Flush(s.handle));
+    // The handle is gone after closing whatever that reports, so it is never retried.
+    NoteFailure(s, platform::Close(s.handle));
+    if (replacing) NoteFailure(s, platform::EndReplacing(s.replacement, s.error.empty()));
+    Text error = std::move(s.error);
+    s = FileSlot{};
+    s.error = std::move(error);
+    return s.error.empty();
 }
 
-int FailOpen(int slot, const Text& reason) {
-    lastOpenError = reason;
-    slots[static_cast<size_t>(slot)].error = reason;
+// Common start of every open: closes what the slot holds and makes room for it. The slot, or null
+// (with the reason recorded) when the slot number cannot be used.
+FileSlot* PrepareSlot(int slot) {
+    state::Files* f = F();
+    if (f == nullptr) return nullptr;
+    if (!ReserveSlot(*f, slot)) {
+        f->lastOpenError = platform::ReasonOf(slot < 0 ? EBADF : ENOMEM);
+        return nullptr;
+    }
+    FileSlot& s = f->slots[static_cast<size_t>(slot)];
+    if (s.handle != NoFile) CloseSlot(s);
+    return &s;
+}
+
+int FailOpen(FileSlot& s, const Text& reason) {
+    F()->lastOpenError = reason;
+    s.error = reason;
     return 0;
 }
 
 // Opens the slot over what `open` gives for the path.
 template <typename Open> int OpenSlotWith(int slot, const Text& path, Open open) {
-    if (!PrepareSlot(slot)) return 0;
-    if (path.empty()) return FailOpen(slot, platform::ReasonOf(ENOENT));
+    FileSlot* s = PrepareSlot(slot);
+    if (s == nullptr) return 0;
+    if (path.empty()) return FailOpen(*s, platform::ReasonOf(ENOENT));
     platform::Result<FileHandle> opened = open(path);
-    if (!opened.ok()) return FailOpen(slot, opened.error);
-    AttachHandle(slots[static_cast<size_t>(slot)], opened.value);
+    if (!opened.ok()) return FailOpen(*s, opened.error);
+    AttachHandle(*s, opened.value);
     return 1;
 }
 
@@ -209,12 +244,12 @@ int CreateOutputFile(int slot, const Text& path) {
 }
 
 int CreateReplacingFile(int slot, const Text& path) {
-    if (!PrepareSlot(slot)) return 0;
+    FileSlot* s = PrepareSlot(slot);
+    if (s == nullptr) return 0;
     platform::Result<platform::Replacement> begun = platform::BeginReplacing(path);
-    if (!begun.ok()) return FailOpen(slot, begun.error);
-    FileSlot& s = slots[static_cast<size_t>(slot)];
-    AttachHandle(s, begun.value.file);
-    s.replacement = begun.value;
+    if (!begun.ok()) return FailOpen(*s, begun.error);
+    AttachHandle(*s, begun.value.file);
+    s->replacement = begun.value;
     return 1;
 }
 
@@ -274,30 +309,31 @@ int WriteByteTo(int slot, int value) {
 
 int CloseFileSlot(int slot) {
     FileSlot* s = OpenSlot(slot);
-    if (!s) return 0;
-    FlushPending(*s);
-    const bool replacing = s->handle != NoFile && !s->replacement.direct();
-    if (replacing) NoteFailure(*s, platform::Flush(s->handle));
-    // The handle is gone after closing whatever that reports, so it is never retried.
-    NoteFailure(*s, platform::Close(s->handle));
-    if (replacing) NoteFailure(*s, platform::EndReplacing(s->replacement, s->error.empty()));
-    Text error = std::move(s->error);
-    *s = FileSlot{};
-    s->error = std::move(error);
-    return s->error.empty() ? 1 : 0;
+    return s != nullptr && CloseSlot(*s) ? 1 : 0;
 }
 
 void CloseAllFiles() {
-    for (size_t i = 0; i < slots.size(); ++i) CloseFileSlot(static_cast<int>(i));
+    if (state::Files* f = F())
+        for (FileSlot& s : f->slots)
+            if (s.handle != NoFile) CloseSlot(s);
+}
+
+// Files still open are closed (a replacing one is discarded unless all went well).
+template <> void state::Destroy(Files* files) {
+    for (FileSlot& s : files->slots)
+        if (s.handle != NoFile) CloseSlot(s);
+    delete files;
 }
 
 Text FileSlotError(int slot) {
-    if (slot < 0 || static_cast<size_t>(slot) >= slots.size()) return Text();
-    return slots[static_cast<size_t>(slot)].error;
+    state::Files* f = F();
+    if (f == nullptr || slot < 0 || static_cast<size_t>(slot) >= f->slots.size()) return Text();
+    return f->slots[static_cast<size_t>(slot)].error;
 }
 
 Text LastOpenError() {
-    return lastOpenError;
+    state::Files* f = F();
+    return f != nullptr ? f->lastOpenError : Text();
 }
 
 Text CurrentDirectory() {
@@ -329,14 +365,18 @@ Text FolderPartOf(const Text& path) {
 // ---- Command line ---------------------------------------------------------------------------
 
 void SetCommandLine(int argc, char** argv) {
-    commandLine.clear();
-    for (int i = 0; i < argc && argv && argv[i]; ++i) commandLine.emplace_back(argv[i]);
-    nextParameter = 0;
+    state::Files* f = F();
+    if (f == nullptr) return;
+    f->commandLine.clear();
+    for (int i = 0; i < argc && argv && argv[i]; ++i) f->commandLine.emplace_back(argv[i]);
+    f->nextParameter = 0;
 }
 
 void SetCommandLineText(const Text& line) {
-    commandLine = TokenizeCommandLine(line);
-    nextParameter = 0;
+    state::Files* f = F();
+    if (f == nullptr) return;
+    f->commandLine = TokenizeCommandLine(line);
+    f->nextParameter = 0;
 }
 
 std::vector<Text> TokenizeCommandLine(const Text& line) {
@@ -365,12 +405,14 @@ std::vector<Text> TokenizeCommandLine(const Text& line) {
 }
 
 Text CommandLineParameter(int index) {
-    if (index >= 0) nextParameter = index;
+    state::Files* f = F();
+    if (f == nullptr) return Text();
+    if (index >= 0) f->nextParameter = index;
     // Parameter k is token k + 1; token 0 is the program path.
-    int64_t token = nextParameter + 1;
-    if (token >= static_cast<int64_t>(commandLine.size())) return Text();
-    ++nextParameter;
-    return commandLine[static_cast<size_t>(token)];
+    int64_t token = f->nextParameter + 1;
+    if (token >= static_cast<int64_t>(f->commandLine.size())) return Text();
+    ++f->nextParameter;
+    return f->commandLine[static_cast<size_t>(token)];
 }
 
 // ---- Text and numbers -----------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <array>
 #include <cassert>
 #include <climits>
+#include <deque>
 #include <map>
 #include <memory>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/core_internal.h"
 #include "toolkit/drawing.h"
+#include "toolkit/state.h"
 
 namespace tk {
 
@@ -88,49 +90,11 @@ struct PendingEvent {
     bool borrowed = false; // the data belongs to someone else: never release it from here
 };
 
-// Queue entries come from a free list that grows in blocks, so posting allocates nothing once
-// the pool is warm.
-struct QueueNode {
-    PendingEvent event;
-    QueueNode* next = nullptr;
-};
-
-class NodePool {
-  public:
-    QueueNode* Take() {
-        if (!free_) Grow();
-        QueueNode* node = free_;
-        free_ = node->next;
-        node->next = nullptr;
-        return node;
-    }
-    void Give(QueueNode* node) {
-        node->event = PendingEvent{};
-        node->next = free_;
-        free_ = node;
-    }
-    void Reset() {
-        blocks_.clear();
-        free_ = nullptr;
-    }
-
-  private:
-    static constexpr size_t BlockSize = 64;
-    void Grow() {
-        blocks_.push_back(std::make_unique<QueueNode[]>(BlockSize));
-        QueueNode* block = blocks_.back().get();
-        for (size_t i = 0; i < BlockSize; ++i) {
-            block[i].next = free_;
-            free_ = &block[i];
-        }
-    }
-    std::vector<std::unique_ptr<QueueNode[]>> blocks_;
-    QueueNode* free_ = nullptr;
-};
-
 using BindingKey = std::array<int32_t, 4>; // kind, window, source, subKind
 
-struct ToolkitState {
+} // namespace
+
+struct state::Windows {
     Backend* backend = nullptr;
     NumberedTable<WindowRecord> windows{TableStep};
     NumberedTable<MenuRecord> menus{TableStep};
@@ -144,17 +108,21 @@ struct ToolkitState {
 
     int lastStatusBar = -1;
 
-    NodePool pool;
-    QueueNode* head = nullptr;
-    QueueNode* tail = nullptr;
+    std::deque<PendingEvent> queue;
     int suspended = 0;
     PendingEvent current{0, 0, 0, -1, nullptr, nullptr, false};
     std::map<BindingKey, std::vector<EventProc>> bindings;
 };
 
-ToolkitState& S() {
-    static ToolkitState state;
-    return state;
+namespace {
+
+state::Windows* Part() {
+    return state::Get<state::Windows>();
+}
+
+// The part of a running toolkit: only where one is known to exist.
+state::Windows& S() {
+    return *Part();
 }
 
 constexpr size_t MaxStatusFields = 256;
@@ -168,24 +136,11 @@ void ReleaseEventData(PendingEvent& event) {
 // ---- Event queue helpers --------------------------------------------------------------------
 
 template <typename Pred> void RemoveQueued(Pred matches) {
-    ToolkitState& s = S();
-    QueueNode* previous = nullptr;
-    QueueNode* node = s.head;
-    while (node) {
-        QueueNode* next = node->next;
-        if (matches(node->event)) {
-            ReleaseEventData(node->event);
-            if (previous)
-                previous->next = next;
-            else
-                s.head = next;
-            if (s.tail == node) s.tail = previous;
-            s.pool.Give(node);
-        } else {
-            previous = node;
-        }
-        node = next;
-    }
+    std::erase_if(S().queue, [&](PendingEvent& event) {
+        if (!matches(event)) return false;
+        ReleaseEventData(event);
+        return true;
+    });
 }
 
 void ClearQueue() {
@@ -225,7 +180,7 @@ std::vector<MenuItemView>* CurrentMenuLevel() {
 
 // Shows the model of the menu being built on its window (attaching it there).
 void AttachBuildingMenu() {
-    ToolkitState& s = S();
+    state::Windows& s = S();
     MenuRecord* menu = s.menus.Find(s.buildingMenu);
     if (!menu) return;
     WindowRecord* window = s.windows.Find(menu->window);
@@ -235,7 +190,7 @@ void AttachBuildingMenu() {
 }
 
 void DestroyMenu(int number) {
-    ToolkitState& s = S();
+    state::Windows& s = S();
     MenuRecord* menu = s.menus.Find(number);
     if (!menu) return;
     WindowRecord* window = s.windows.Find(menu->window);
@@ -273,7 +228,7 @@ void LayOutStatusBar(StatusBarRecord& bar) {
 }
 
 void LayOutStatusBarsOf(int window) {
-    ToolkitState& s = S();
+    state::Windows& s = S();
     for (int n = 0; n < s.statusBars.Size(); ++n) {
         StatusBarRecord* bar = s.statusBars.Find(n);
         if (bar && bar->window == window) LayOutStatusBar(*bar);
@@ -305,20 +260,13 @@ int FileListActions(const WindowRecord& window) {
 
 // ---- Start-up and shut-down -----------------------------------------------------------------
 
-int InitToolkit(Backend* backend) {
-    if (!backend) return 0;
-    if (S().backend) ReleaseToolkit();
-    if (!backend->Init()) return 0;
-    S().backend = backend;
-    core::InitControls();
-    core::ResetKeyState();
-    return 1;
+template <> state::Windows* state::Make() {
+    return new Windows;
 }
 
-void ReleaseToolkit() {
-    ToolkitState& s = S();
-    if (!s.backend) return;
-    CloseAllFiles();
+// Runs while the part is still current (Toolkit::~Toolkit), after the controls went.
+template <> void state::Destroy(Windows* part) {
+    state::Windows& s = *part;
     for (int n = 0; n < s.windows.Size(); ++n) {
         WindowRecord* window = s.windows.Find(n);
         if (window && !window->dropFormats.empty()) {
@@ -326,54 +274,82 @@ void ReleaseToolkit() {
             s.backend->EnableFileDrop(window->handle, 0);
         }
     }
-    // Event data may come from the control layer's pools: give it back before that goes, and
-    // post nothing while everything is torn down.
+    // Nothing is posted while everything is torn down.
     ClearQueue();
     SuspendEvents();
-    core::ReleaseControls();
     for (int n = 0; n < s.windows.Size(); ++n) CloseWindow(n);
     ClearQueue();
-    ReleaseAllImages();
     s.backend->Shutdown();
-    s.backend = nullptr;
-    s.windows.Clear();
-    s.menus.Clear();
-    s.statusBars.Clear();
-    s.controlParent = -1;
-    s.buildingMenu = -1;
-    s.levelPath.clear();
-    s.lastStatusBar = -1;
-    s.bindings.clear();
-    s.suspended = 0;
-    s.pool.Reset();
+    delete part;
+}
+
+namespace {
+
+// Destroys a part while it is still current, so that its teardown may use the module's own
+// procedures, and only then lets go of it.
+template <typename Part> void TearDown(state::Owned<Part>& part) {
+    if (Part* p = part.get()) {
+        state::Destroy(p);
+        (void)part.release();
+    }
+}
+
+} // namespace
+
+void state::Toolkit::MakeParts() {
+    files.reset(Make<Files>());
+    drawing.reset(Make<Drawing>());
+    writers.reset(Make<Writers>());
+    windows.reset(Make<Windows>());
+    controls.reset(Make<Controls>());
+    keys.reset(Make<Keys>());
+    requesters.reset(Make<Requesters>());
+}
+
+state::Toolkit::~Toolkit() {
+    TearDown(requesters);
+    TearDown(keys);
+    TearDown(controls);
+    TearDown(windows);
+    TearDown(writers);
+    TearDown(drawing);
+    TearDown(files);
+}
+
+int InitToolkit(Backend* backend) {
+    if (!backend) return 0;
+    if (state::Current()) ReleaseToolkit();
+    if (!backend->Init()) return 0;
+    auto* toolkit = new state::Toolkit;
+    state::SetCurrent(toolkit);
+    toolkit->MakeParts();
+    S().backend = backend;
+    return 1;
+}
+
+void ReleaseToolkit() {
+    delete state::Current(); // the parts go in the reverse order of their making
+    state::SetCurrent(nullptr);
 }
 
 Backend* CurrentBackend() {
-    return S().backend;
+    return core::backend();
 }
 
 // ---- Events ---------------------------------------------------------------------------------
 
 void PostEvent(int32_t kind, int32_t source, int32_t window, int32_t subKind, void* data,
                ReleaseProc releaseData) {
-    ToolkitState& s = S();
-    if (s.suspended > 0) {
+    if (Part() == nullptr || S().suspended > 0) {
         if (data && releaseData) releaseData(data);
         return;
     }
+    state::Windows& s = S();
     PendingEvent posted{kind, source, window, subKind, data, releaseData, false};
-    bool coalesced = s.tail && kind < NativeMessageBase && s.tail->event.kind == kind &&
-                     s.tail->event.source == source && s.tail->event.window == window &&
-                     s.tail->event.subKind == subKind;
-    if (!coalesced) {
-        QueueNode* node = s.pool.Take();
-        node->event = posted;
-        if (s.tail)
-            s.tail->next = node;
-        else
-            s.head = node;
-        s.tail = node;
-    }
+    const PendingEvent* last = s.queue.empty() ? nullptr : &s.queue.back();
+    bool coalesced = last && kind < NativeMessageBase && last->kind == kind &&
+                     last->source == source && last->window == window && last->subKind == subKind;
+    if (!coalesced) s.queue.push_back(posted);
 
     // Bound procedures see the posted event as the current one. Its data stays owned by the
     // queue entry (or by this call when coalesced away).
@@ -394,41 +370,47 @@ void PostEvent(int32_t kind, int32_t source, int32_t window, int32_t subKind, vo
 }
 
 int32_t WaitForEvent() {
-    ToolkitState& s = S();
+    if (Part() == nullptr) return 0;
+    state::Windows& s = S();
     s.current.kind = 0;
     ReleaseEventData(s.current);
     s.current.subKind = -1;
-    if (s.head) {
-        QueueNode* node = s.head;
-        s.head = node->next;
-        if (!s.head) s.tail = nullptr;
-        s.current = node->event;
-        node->event.data = nullptr;
-        s.pool.Give(node);
+    if (!s.queue.empty()) {
+        s.current = s.queue.front();
+        s.queue.pop_front();
         return s.current.kind;
     }
-    if (!s.backend) return 0;
     return s.backend->WaitNative();
 }
 
+namespace {
+
+// The event WaitForEvent took last (or the one being posted, inside a bound procedure).
+const PendingEvent& Current() {
+    static const PendingEvent none{0, 0, 0, -1, nullptr, nullptr, false};
+    return Part() != nullptr ? S().current : none;
+}
+
+} // namespace
+
 int32_t EventControl() {
-    return S().current.source;
+    return Current().source;
 }
 int32_t EventMenuItem() {
-    return S().current.source;
+    return Current().source;
 }
 int32_t EventKind() {
-    return S().current.subKind;
+    return Current().subKind;
 }
 int32_t EventWindow() {
-    return S().current.window;
+    return Current().window;
 }
 const void* EventData() {
-    return S().current.data;
+    return Current().data;
 }
 
 void BindEvent(int32_t kind, int32_t window, int32_t source, int32_t subKind, EventProc proc) {
-    if (!proc) return;
+    if (!proc || Part() == nullptr) return;
     S().bindings[{kind, window, source, subKind}].push_back(proc);
 }
 
@@ -439,52 +421,51 @@ void BindControlCallback(int control, EventProc proc) {
 }
 
 void SuspendEvents() {
-    ++S().suspended;
+    if (Part() != nullptr) ++S().suspended;
 }
 void ResumeEvents() {
-    if (S().suspended > 0) --S().suspended;
+    if (Part() != nullptr && S().suspended > 0) --S().suspended;
 }
 
 int QueuedEventCount() {
-    int count = 0;
-    for (QueueNode* node = S().head; node; node = node->next) ++count;
-    return count;
+    return Part() != nullptr ? static_cast<int>(S().queue.size()) : 0;
 }
 
 QueuedEvent QueuedEventAt(int index) {
-    int i = 0;
-    for (QueueNode* node = S().head; node; node = node->next, ++i) {
-        if (i == index)
-            return {node->event.kind, node->event.source, node->event.window, node->event.subKind};
-    }
-    return {0, 0, 0, 0};
+    if (Part() == nullptr || index < 0 || static_cast<size_t>(index) >= S().queue.size())
+        return {0, 0, 0, 0};
+    const PendingEvent& e = S().queue[static_cast<size_t>(index)];
+    return {e.kind, e.source, e.window, e.subKind};
 }
 
 namespace core {
 
 Backend* backend() {
-    return S().backend;
+    return Part() != nullptr ? S().backend : nullptr;
 }
 
 intptr_t NativeWindow(int window) {
-    WindowRecord* record = S().windows.Find(window);
+    WindowRecord* record = Part() != nullptr ? S().windows.Find(window) : nullptr;
     return record ? record->handle : 0;
 }
 
 int ControlParentWindow() {
-    return S().controlParent;
+    return Part() != nullptr ? S().controlParent : -1;
 }
 
 void RemoveQueuedControlEvents(int control) {
+    if (Part() == nullptr) return;
     RemoveQueued(
         [control](const PendingEvent& e) { return e.kind == ControlEvent && e.source == control; });
 }
 
 void RemoveQueuedWindowEvents(int window) {
+    if (Part() == nullptr) return;
     RemoveQueued([window](const PendingEvent& e) { return e.window == window; });
 }
 
 void RemoveBindingsOfWindow(int window) {
+    if (Part() == nullptr) return;
     auto& bindings = S().bindings;
     for (auto it = bindings.begin(); it != bindings.end();) {
         if ((*it).first[1] == window)
@@ -495,15 +476,15 @@ void RemoveBindingsOfWindow(int window) {
 }
 
 bool CurrentEventIsControlEvent(int control) {
-    return S().current.kind == ControlEvent && S().current.source == control;
+    return Current().kind == ControlEvent && Current().source == control;
 }
 
 void* CurrentEventData() {
-    return S().current.data;
+    return Current().data;
 }
 
 ReleaseProc CurrentEventRelease() {
-    return S().current.releaseData;
+    return Current().releaseData;
 }
 
 } // namespace core
@@ -512,7 +493,8 @@ ReleaseProc CurrentEventRelease() {
 
 intptr_t CreateMainWindow(int number, int x, int y, int innerWidth, int innerHeight,
                           const Text& title, uint32_t flags) {
-    ToolkitState& s = S();
+    if (Part() == nullptr) return 0;
+    state::Windows& s = S();
     if (!s.backend || number < 0) return 0;
     CloseWindow(number);
     // A window asked for with nothing but placement and visibility bits still gets a title bar.
@@ -531,10 +513,12 @@ intptr_t CreateMainWindow(int number, int x, int y, int innerWidth, int innerHei
 }
 
 intptr_t WindowHandle(int number) {
+    if (Part() == nullptr) return 0;
     return core::NativeWindow(number);
 }
 
 int SetMainWindowTitle(int number, const Text& title) {
+    if (Part() == nullptr) return 0;
     WindowRecord* window = S().windows.Find(number);
     if (!window) return 0;
     window->title = title;
@@ -543,12 +527,14 @@ int SetMainWindowTitle(int number, const Text& title) {
 }
 
 Text MainWindowTitle(int number) {
+    if (Part() == nullptr) return Text();
     WindowRecord* window = S().windows.Find(number);
     return window ? window->title : Text();
 }
 
 void CloseWindow(int number) {
-    ToolkitState& s = S();
+    if (Part() == nullptr) return;
+    state::Windows& s = S();
     WindowRecord* window = s.windows.Find(number);
     if (!window) return;
     intptr_t handle = window->handle;
@@ -581,7 +567,8 @@ void CloseWindow(int number) {
 // ---- Menus ----------------------------------------------------------------------------------
 
 intptr_t CreateMenuBar(int number, intptr_t windowHandle) {
-    ToolkitState& s = S();
+    if (Part() == nullptr) return 0;
+    state::Windows& s = S();
     if (!s.backend || number < 0) return 0;
     int window = WindowNumberOfHandle(windowHandle);
     if (window < 0) return 0;
@@ -595,7 +582,8 @@ intptr_t CreateMenuBar(int number, intptr_t windowHandle) {
 }
 
 int AddMenuTitle(const Text& text) {
-    ToolkitState& s = S();
+    if (Part() == nullptr) return 0;
+    state::Windows& s = S();
     MenuRecord* menu = s.menus.Find(s.buildingMenu);
     if (!menu) return 0;
     s.levelPath.clear();
@@ -609,6 +597,7 @@ int AddMenuTitle(const Text& text) {
 }
 
 int AddMenuItem(int identifier, const Text& text) {
+    if (Part() == nullptr) return 0;
     std::vector<MenuItemView>* level = CurrentMenuLevel();
     if (!level) return 0;
     MenuItemView item;
@@ -620,6 +609,7 @@ int AddMenuItem(int identifier, const Text& text) {
 }
 
 int AddMenuSeparator() {
+    if (Part() == nullptr) return 0;
     std::vector<MenuItemView>* level = CurrentMenuLevel();
     if (!level) return 0;
     MenuItemView separator;
@@ -630,14 +620,16 @@ int AddMenuSeparator() {
 }
 
 int CloseSubmenu() {
-    ToolkitState& s = S();
+    if (Part() == nullptr) return 0;
+    state::Windows& s = S();
     if (!s.menus.Find(s.buildingMenu)) return 0;
     if (!s.levelPath.empty()) s.levelPath.pop_back();
     return 1;
 }
 
 int SetMenuItemDisabled(int menuNumber, int identifier, int state) {
-    ToolkitState& s = S();
+    if (Part() == nullptr) return 0;
+    state::Windows& s = S();
     MenuRecord* menu = s.menus.Find(menuNumber);
     if (!menu) return 0;
     MenuItemView* item = FindMenuItem(menu->bar, identifier);
@@ -650,6 +642,7 @@ int SetMenuItemDisabled(int menuNumber, int identifier, int state) {
 }
 
 int MenuItemDisabled(int menuNumber, int identifier) {
+    if (Part() == nullptr) return 0;
     MenuRecord* menu = S().menus.Find(menuNumber);
     if (!menu) return 0;
     MenuItemView* item = FindMenuItem(menu->bar, identifier);
@@ -659,7 +652,8 @@ int MenuItemDisabled(int menuNumber, int identifier) {
 // ---- Status bar -----------------------------------------------------------------------------
 
 intptr_t CreateStatusBar(int number, intptr_t windowHandle) {
-    ToolkitState& s = S();
+    if (Part() == nullptr) return 0;
+    state::Windows& s = S();
     if (!s.backend || number < 0) return 0;
     int window = WindowNumberOfHandle(windowHandle);
     if (window < 0) return 0;
@@ -681,6 +675,7 @@ intptr_t CreateStatusBar(int number, intptr_t windowHandle) {
 }
 
 int AddStatusField(int32_t width) {
+    if (Part() == nullptr) return 0;
     StatusBarRecord* bar = S().statusBars.Find(S().lastStatusBar);
     if (!bar || bar->requested.size() >= MaxStatusFields) return 0;
     bar->requested.push_back(width);
@@ -690,6 +685,7 @@ int AddStatusField(int32_t width) {
 }
 
 int SetStatusText(int number, int field, const Text& text) {
+    if (Part() == nullptr) return 0;
     StatusBarRecord* bar = S().statusBars.Find(number);
     if (!bar || field < 0 || static_cast<size_t>(field) >= bar->texts.size()) return 0;
     bar->texts[static_cast<size_t>(field)] = text;
@@ -698,12 +694,14 @@ int SetStatusText(int number, int field, const Text& text) {
 }
 
 Text StatusText(int number, int field) {
+    if (Part() == nullptr) return Text();
     StatusBarRecord* bar = S().statusBars.Find(number);
     if (!bar || field < 0 || static_cast<size_t>(field) >= bar->texts.size()) return Text();
     return bar->texts[static_cast<size_t>(field)];
 }
 
 int32_t StatusFieldWidth(int number, int field) {
+    if (Part() == nullptr) return 0;
     StatusBarRecord* bar = S().statusBars.Find(number);
     if (!bar || field < 0 || static_cast<size_t>(field) >= bar->laidOut.size()) return 0;
     return bar->laidOut[static_cast<size_t>(field)];
@@ -712,6 +710,7 @@ int32_t StatusFieldWidth(int number, int field) {
 // ---- File drop ------------------------------------------------------------------------------
 
 int EnableFileDrop(int windowNumber, int format, int actions) {
+    if (Part() == nullptr) return 0;
     WindowRecord* window = S().windows.Find(windowNumber);
     if (!window) return 0;
     auto& formats = window->dropFormats;
@@ -729,6 +728,7 @@ int EnableFileDrop(int windowNumber, int format, int actions) {
 }
 
 Text DroppedFiles() {
+    if (Part() == nullptr) return Text();
     const PendingEvent& current = S().current;
     // Only records made by FilesDropped are DropData; their release procedure tells them apart.
     if (!current.data || current.releaseData != ReleaseDropData) return Text();
@@ -747,6 +747,7 @@ Text DroppedFiles() {
 }
 
 Text DroppedFile(int index) {
+    if (Part() == nullptr) return Text();
     const PendingEvent& current = S().current;
     if (index < 0 || !current.data || current.releaseData != ReleaseDropData) return Text();
     const auto* drop = static_cast<const DropData*>(current.data);
@@ -766,6 +767,7 @@ Text DroppedFile(int index) {
 namespace notify {
 
 void MenuChosen(int window, int identifier) {
+    if (Part() == nullptr) return;
     WindowRecord* record = S().windows.Find(window);
     if (!record) return;
     MenuRecord* menu = S().menus.Find(record->menu);
@@ -776,11 +778,13 @@ void MenuChosen(int window, int identifier) {
 }
 
 void CloseRequested(int window) {
+    if (Part() == nullptr) return;
     if (!S().windows.Find(window)) return;
     PostEvent(CloseEvent, window, window, 0, nullptr, nullptr);
 }
 
 void Activated(int window, bool active) {
+    if (Part() == nullptr) return;
     WindowRecord* record = S().windows.Find(window);
     if (!record) return;
     if (active) {
@@ -795,6 +799,7 @@ void Activated(int window, bool active) {
 }
 
 void SizeChanged(int window, SizeChange change) {
+    if (Part() == nullptr) return;
     WindowRecord* record = S().windows.Find(window);
     if (!record) return;
     switch (change) {
@@ -820,16 +825,19 @@ void SizeChanged(int window, SizeChange change) {
 }
 
 void Moved(int window) {
+    if (Part() == nullptr) return;
     if (!S().windows.Find(window)) return;
     PostEvent(MoveEvent, window, window, 0, nullptr, nullptr);
 }
 
 void BackgroundErased(int window) {
+    if (Part() == nullptr) return;
     if (!S().windows.Find(window)) return;
     PostEvent(RepaintEvent, 0, window, 0, nullptr, nullptr);
 }
 
 void WindowClick(int window, int32_t kind) {
+    if (Part() == nullptr) return;
     if (!S().windows.Find(window)) return;
     if (kind != WindowLeftClick && kind != WindowRightClick && kind != WindowLeftDoubleClick)
         return;
@@ -837,6 +845,7 @@ void WindowClick(int window, int32_t kind) {
 }
 
 int DropEffect(int window, int allowedActions, uint32_t modifiers) {
+    if (Part() == nullptr) return 0;
     WindowRecord* record = S().windows.Find(window);
     if (!record) return 0;
     // Only file lists ever come from a backend, so only that format can match.
@@ -852,6 +861,7 @@ int DropEffect(int window, int allowedActions, uint32_t modifiers) {
 
 int FilesDropped(int window, const std::vector<Text>& paths, int allowedActions, uint32_t modifiers,
                  int32_t x, int32_t y) {
+    if (Part() == nullptr) return 0;
     int effect = DropEffect(window, allowedActions, modifiers);
     if (effect == 0 || paths.empty()) return 0;
     auto drop = std::make_unique<DropData>();

@@ -17,7 +17,9 @@
 
 #include "tests/fuzz/fuzz_check.h"
 #include "toolkit/drawing.h"
+#include "toolkit/headless/headless_backend.h"
 #include "toolkit/png_writer.h"
+#include "toolkit/window.h"
 
 namespace {
 
@@ -137,6 +139,13 @@ bool Decode(const std::vector<uint8_t>& file, Decoded& out) {
 }
 
 } // namespace
+
+// The toolkit keeps the last write failure: it runs for the whole fuzzing process.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    static tk::HeadlessBackend backend;
+    CHECK(tk::InitToolkit(&backend) == 1);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);

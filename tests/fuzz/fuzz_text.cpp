@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_check.h"
+#include "toolkit/headless/headless_backend.h"
 #include "toolkit/runtime.h"
+#include "toolkit/window.h"
 
 namespace {
 
@@ -274,6 +276,13 @@ void CheckFilePart(FuzzedDataProvider& in) {
 }
 
 } // namespace
+
+// The toolkit keeps the command line: it runs for the whole fuzzing process.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    static tk::HeadlessBackend backend;
+    CHECK(tk::InitToolkit(&backend) == 1);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);

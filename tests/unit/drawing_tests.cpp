@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/running_toolkit.h"
 #include "toolkit/drawing.h"
 
 namespace tk {
@@ -62,7 +63,9 @@ Pixels Box(int x0, int y0, int x1, int y1) { // inclusive corners
 
 class Drawing : public ::testing::Test {
   protected:
+    pmtest::RunningToolkit toolkit; // first: it goes after the pictures below
     void SetUp() override {
+        ASSERT_TRUE(toolkit.ok);
         canvas = Picture::Create(W, H, 24);
         ASSERT_NE(canvas, nullptr);
         canvas->FillWhite();
@@ -72,14 +75,13 @@ class Drawing : public ::testing::Test {
     }
     void TearDown() override {
         EndDrawing();
-        ReleaseAllImages();
-        SetCanvasHooks({});
         canvas.reset();
     }
     static void OpenCanvas() { ASSERT_NE(BeginDrawing(CanvasSurface(CanvasControl)), 0); }
 };
 
 TEST(Pictures, ColoursLayoutAndHandles) {
+    pmtest::RunningToolkit toolkit; // the table of live pictures
     const int64_t colours[][4] = {{255, 255, 255, 0xFFFFFF},
                                   {127, 0, 255, 0xFF007F},
                                   {256, 0, 0, 0x100},

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "tests/support/running_toolkit.h"
 #include "toolkit/runtime.h"
 
 namespace fs = std::filesystem;
@@ -49,6 +50,7 @@ TEST(PathRules, AbsolutePathsAndFolderParts) {
 }
 
 TEST(PathRules, ANameOutsideAsciiSurvivesAReplacingWriteAndTheSizeQuery) {
+    pmtest::RunningToolkit toolkit; // the file slots
     const fs::path folder = fs::temp_directory_path() / PathOf("pixmole-päth-ü");
     fs::remove_all(folder);
     fs::create_directories(folder);

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "tests/support/running_toolkit.h"
 #include "toolkit/drawing.h"
 #include "toolkit/png_writer.h"
 
@@ -87,18 +88,20 @@ Rows Decode(const std::string& path) {
 class PngWriter : public ::testing::Test {
   protected:
     void SetUp() override {
+        ASSERT_TRUE(toolkit->ok);
         char pattern[] = "/tmp/png_writer_tests.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         folder = pattern;
-        ResetImageWriters();
         RegisterPngReader();
         RegisterPngWriter();
     }
-    void TearDown() override {
-        ReleaseAllImages();
-        ResetImageWriters();
-        fs::remove_all(folder);
+    void TearDown() override { fs::remove_all(folder); }
+    // A fresh toolkit: no writer registered, no image.
+    void Restart() {
+        toolkit.reset();
+        toolkit = std::make_unique<pmtest::RunningToolkit>();
     }
+    std::unique_ptr<pmtest::RunningToolkit> toolkit = std::make_unique<pmtest::RunningToolkit>();
     // Image 1 at canvas size, every pixel a different colour (x, y) -> red x, green y, blue x^y.
     static void MakePatternImage() {
         ASSERT_NE(NewImage(1, W, H, 24), 0);
@@ -169,7 +172,8 @@ TEST_F(PngWriter, WriterTableRefusalsAndUnwritableTargetsCreateNothing) {
     EXPECT_EQ(WritePng(path, nullptr, 8, 8, 24, PngColourRgb), 0);
     EXPECT_EQ(WritePng(path, pixels, 8, 8, 23, PngColourRgb), 0); // stride too small
     EXPECT_EQ(WritePng(path, pixels, 8, 8, 24, 3), 0);
-    ResetImageWriters();
+    Restart();
+    ASSERT_NE(NewImage(1, 8, 8, 24), 0);
     EXPECT_EQ(ImageWriterCount(), 0);
     EXPECT_EQ(SaveImageAsPng(1, path), 0);
     EXPECT_TRUE(Entries(folder).empty());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/running_toolkit.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cfenv>
@@ -69,7 +71,9 @@ int CloseAfterOverflow(int slot) {
 
 class RuntimeFiles : public ::testing::Test {
   protected:
+    pmtest::RunningToolkit toolkit;
     void SetUp() override {
+        ASSERT_TRUE(toolkit.ok);
         char pattern[] = "/tmp/pixmole-runtime-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
@@ -382,6 +386,7 @@ TEST(RuntimeCommandLine, Tokenizer) {
 }
 
 TEST(RuntimeCommandLine, ParametersAndTheNextIndex) {
+    pmtest::RunningToolkit toolkit; // the command line is part of the toolkit state
     SetCommandLineText("\"C:\\prog.exe\" \"my file.bin\"");
     EXPECT_EQ(CommandLineParameter(0), "my file.bin");
     SetCommandLineText("\"C:\\prog.exe\"");

@@ -1,0 +1,83 @@
+// The toolkit's state: one object, made by InitToolkit and destroyed by ReleaseToolkit. Each
+// module defines its own part in its source file and reaches it through Part<...>(); outside
+// InitToolkit .. ReleaseToolkit there are no parts, and every procedure does nothing and returns
+// 0 (or the empty text).
+//
+// The parts are made in the order they are listed in Toolkit and destroyed in the reverse order,
+// so while a part is torn down every part listed before it still stands (the controls still have
+// their windows and the backend; the pictures still have the table of live pictures). A part
+// already gone reads as absent.
+//
+// Not for the viewer or the backends: they go through the module headers.
+#pragma once
+
+#include <memory>
+
+namespace tk::state {
+
+struct Files;      // runtime.cpp: file slots, the last open failure, the command line
+struct Drawing;    // drawing.cpp: live pictures, the current drawing, images, canvas hooks
+struct Writers;    // png_writer.cpp: image writers by format, the last write failure
+struct Windows;    // window.cpp: the backend, windows, menus, status bars, the queue, bindings
+struct Controls;   // controls.cpp: the control table, focus, the wheel, canvas event data
+struct Keys;       // key_state.cpp: which key presses belong to menus and dialogs
+struct Requesters; // requesters.cpp: the pattern chosen in the last file dialog
+
+// Defined by the module that owns the part.
+template <typename Part> Part* Make();
+template <typename Part> void Destroy(Part* part);
+
+template <typename Part> struct Deleter {
+    void operator()(Part* part) const { Destroy(part); }
+};
+template <typename Part> using Owned = std::unique_ptr<Part, Deleter<Part>>;
+
+struct Toolkit {
+    Owned<Files> files;
+    Owned<Drawing> drawing;
+    Owned<Writers> writers;
+    Owned<Windows> windows;
+    Owned<Controls> controls;
+    Owned<Keys> keys;
+    Owned<Requesters> requesters;
+
+    // Makes the parts in order; the toolkit is current while they are made.
+    void MakeParts();
+    // Destroys them in the reverse order, each while the ones before it still stand.
+    ~Toolkit();
+};
+
+// The toolkit between InitToolkit and ReleaseToolkit, or null.
+Toolkit* Current();
+void SetCurrent(Toolkit* toolkit);
+
+template <typename Part> Part* PartOf(Toolkit& toolkit);
+template <> inline Files* PartOf(Toolkit& t) {
+    return t.files.get();
+}
+template <> inline Drawing* PartOf(Toolkit& t) {
+    return t.drawing.get();
+}
+template <> inline Writers* PartOf(Toolkit& t) {
+    return t.writers.get();
+}
+template <> inline Windows* PartOf(Toolkit& t) {
+    return t.windows.get();
+}
+template <> inline Controls* PartOf(Toolkit& t) {
+    return t.controls.get();
+}
+template <> inline Keys* PartOf(Toolkit& t) {
+    return t.keys.get();
+}
+template <> inline Requesters* PartOf(Toolkit& t) {
+    return t.requesters.get();
+}
+
+// A module's part of the current toolkit, or null.
+template <typename Part> Part* Get() {
+    Toolkit* toolkit = Current();
+    return toolkit != nullptr ? PartOf<Part>(*toolkit) : nullptr;
+}
+
+} // namespace tk::state

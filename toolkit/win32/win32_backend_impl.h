@@ -27,6 +27,7 @@
 #undef CreateWindow
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -49,8 +50,12 @@ inline HWND W(intptr_t handle) {
     return reinterpret_cast<HWND>(handle);
 }
 
-// Shift, Alt and Ctrl held, as bits 0, 1 and 2 (the thread's key state).
-uint32_t HeldModifiers();
+// Bit i set when keys[i] is held (the thread's key state, as of the message being handled).
+uint32_t HeldKeys(std::initializer_list<int> keys);
+// Shift, Alt and Ctrl held, as bits 0, 1 and 2.
+inline uint32_t HeldModifiers() {
+    return HeldKeys({VK_SHIFT, VK_MENU, VK_CONTROL});
+}
 
 // While a requester is open: the other windows of this thread take no input, and windows that
 // were topmost leave the topmost band so that the dialog cannot hide behind them.
@@ -150,6 +155,11 @@ struct ControlRec {
     int32_t dibWidth = 0, dibHeight = 0, dibStride = 0;
     bool trackingLeave = false;
     wchar_t highSurrogate = 0; // first half of a typed character outside the BMP
+
+    void Keep(const ControlView& latest) {
+        view = latest;
+        view.picture = nullptr;
+    }
 };
 
 struct StatusRec {

@@ -135,12 +135,9 @@ HWND MakeCanvas(const ChildMaker& make, const ControlView& view, ControlRec* rec
 
 namespace {
 
+// Left, right and middle button held, as bits 0, 1 and 2.
 uint32_t HeldButtons() {
-    uint32_t buttons = 0;
-    if (GetKeyState(VK_LBUTTON) < 0) buttons |= 1;
-    if (GetKeyState(VK_RBUTTON) < 0) buttons |= 2;
-    if (GetKeyState(VK_MBUTTON) < 0) buttons |= 4;
-    return buttons;
+    return HeldKeys({VK_LBUTTON, VK_RBUTTON, VK_MBUTTON});
 }
 
 // The pointer where the message being handled was generated, in the window's client pixels.

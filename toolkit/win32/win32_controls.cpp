@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "toolkit/controls.h"
 
@@ -178,8 +179,7 @@ intptr_t Win32Backend::CreateControl(intptr_t window, const ControlView& view) {
     rec->window = w->number;
     rec->kind = view.kind;
     rec->flags = view.flags;
-    rec->view = view;
-    rec->view.picture = nullptr;
+    rec->Keep(view);
     Muted quiet(&s);
 
     const ChildMaker make{w->hwnd, reinterpret_cast<HMENU>(static_cast<intptr_t>(view.number)),
@@ -206,8 +206,7 @@ void Win32Backend::UpdateControl(intptr_t control, const ControlView& view) {
     if (rec == nullptr) return;
     Muted quiet(&s);
     const ControlView before = rec->view;
-    rec->view = view;
-    rec->view.picture = nullptr;
+    rec->Keep(view);
     switch (rec->kind) {
     case KindScrollBar:
         ConfigureScrollBar(rec->handle, view);
@@ -273,42 +272,24 @@ void ReportScroll(HWND from, WORD code) {
     ControlRec* rec = g_state->Live(from);
     if (rec == nullptr || rec->kind != KindScrollBar || g_state->muted > 0) return;
     using notify::Scroll;
-    Scroll action;
-    switch (code) {
-    case SB_LINEUP:
-        action = Scroll::LineUp;
-        break;
-    case SB_LINEDOWN:
-        action = Scroll::LineDown;
-        break;
-    case SB_PAGEUP:
-        action = Scroll::PageUp;
-        break;
-    case SB_PAGEDOWN:
-        action = Scroll::PageDown;
-        break;
-    case SB_THUMBPOSITION:
-        action = Scroll::ThumbPosition;
-        break;
-    case SB_THUMBTRACK:
-        action = Scroll::ThumbTrack;
-        break;
-    case SB_TOP:
-        action = Scroll::Top;
-        break;
-    case SB_BOTTOM:
-        action = Scroll::Bottom;
-        break;
-    case SB_ENDSCROLL:
-        action = Scroll::EndScroll;
-        break;
-    default:
-        return;
-    }
+    static constexpr std::pair<WORD, Scroll> kActions[] = {
+        {SB_LINEUP, Scroll::LineUp},
+        {SB_LINEDOWN, Scroll::LineDown},
+        {SB_PAGEUP, Scroll::PageUp},
+        {SB_PAGEDOWN, Scroll::PageDown},
+        {SB_THUMBPOSITION, Scroll::ThumbPosition},
+        {SB_THUMBTRACK, Scroll::ThumbTrack},
+        {SB_TOP, Scroll::Top},
+        {SB_BOTTOM, Scroll::Bottom},
+        {SB_ENDSCROLL, Scroll::EndScroll},
+    };
+    const auto* found = std::find_if(std::begin(kActions), std::end(kActions),
+                                     [code](const auto& entry) { return entry.first == code; });
+    if (found == std::end(kActions)) return;
     // The message carries 16 bits of the track position; the scroll bar itself has all 32.
     SCROLLINFO info{sizeof info, SIF_TRACKPOS, 0, 0, 0, 0, 0};
     GetScrollInfo(rec->handle, SB_CTL, &info);
-    notify::ScrollAction(rec->number, action, info.nTrackPos);
+    notify::ScrollAction(rec->number, found->second, info.nTrackPos);
 }
 
 // The spin box's arrow part asks before it moves; the core moves the spin box instead.

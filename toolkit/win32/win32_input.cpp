@@ -39,12 +39,13 @@ void ReportDrop(WindowRec* w, HDROP drop) {
 
 // ---- Keys -----------------------------------------------------------------------------------
 
-uint32_t HeldModifiers() {
-    uint32_t modifiers = 0;
-    if (GetKeyState(VK_SHIFT) < 0) modifiers |= 1;
-    if (GetKeyState(VK_MENU) < 0) modifiers |= 2;
-    if (GetKeyState(VK_CONTROL) < 0) modifiers |= 4;
-    return modifiers;
+uint32_t HeldKeys(std::initializer_list<int> keys) {
+    uint32_t held = 0, bit = 1;
+    for (int key : keys) {
+        if (GetKeyState(key) < 0) held |= bit;
+        bit <<= 1;
+    }
+    return held;
 }
 
 bool Win32Backend::KeyDown(int keyCode) {

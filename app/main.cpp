@@ -2,13 +2,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/program.h"
 #include "toolkit/gtk/gtk_backend.h"
 #include "toolkit/runtime.h"
 #include "toolkit/window.h"
-#include "viewer/input.h"
-#include "viewer/loader.h"
-#include "viewer/renderer.h"
-#include "viewer/state.h"
 
 namespace {
 
@@ -44,18 +41,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pixmole: cannot open a display (is DISPLAY set?)\n");
         return 1;
     }
-    if (!viewer::CreateMainWindowAndControls()) {
-        viewer::ShutDownViewer(); // no window: nothing to show, a quiet end
-        return 0;
-    }
-    viewer::LoadStartupFile();
-    if (int code = viewer::StartupExitCode(); code != 0) {
-        viewer::ShutDownViewer();
-        return code;
-    }
-    viewer::RedrawView();
-    viewer::state.quitRequested = 0;
-    viewer::RunEventLoop();
-    viewer::ShutDownViewer();
-    return 0;
+    return app::RunProgram();
 }

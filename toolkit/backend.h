@@ -19,6 +19,7 @@
 #include "toolkit/drawing.h"
 #include "toolkit/requesters.h"
 #include "toolkit/runtime.h"
+#include "toolkit/window.h"
 
 namespace tk {
 
@@ -85,7 +86,8 @@ class Backend {
     virtual void EnableFileDrop(intptr_t window, int actions) = 0;
 
     // Block until one native message arrived, dispatch it (dispatching calls notify::...),
-    // and return its number: at or above 0x10000, so never an event kind.
+    // and return its number: NativeMessageBase (window.h) plus the backend's own number, so never
+    // an event kind.
     virtual int32_t WaitNative() = 0;
 
     // Global key state of a virtual-key code: down now; pressed since the previous query.

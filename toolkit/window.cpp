@@ -362,7 +362,7 @@ void PostEvent(int32_t kind, int32_t source, int32_t window, int32_t subKind, vo
         return;
     }
     PendingEvent posted{kind, source, window, subKind, data, releaseData, false};
-    bool coalesced = s.tail && kind < 0x10000 && s.tail->event.kind == kind &&
+    bool coalesced = s.tail && kind < NativeMessageBase && s.tail->event.kind == kind &&
                      s.tail->event.source == source && s.tail->event.window == window &&
                      s.tail->event.subKind == subKind;
     if (!coalesced) {

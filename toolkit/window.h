@@ -12,7 +12,11 @@ namespace tk {
 
 class Backend;
 
-// ---- Event kinds (all below 0x10000) --------------------------------------------------------
+// ---- Event kinds ----------------------------------------------------------------------------
+// WaitForEvent gives an event kind, or, when it dispatched a native message instead, a number at
+// or above NativeMessageBase; every event kind lies below it.
+constexpr int32_t NativeMessageBase = 0x10000;
+
 constexpr int32_t ControlEvent = 0x332C;
 constexpr int32_t MenuEvent = 0x332D;
 constexpr int32_t ActivateEvent = 0x3330;

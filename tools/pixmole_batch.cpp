@@ -179,7 +179,7 @@ void ApplyView(const Options& o) {
 }
 
 bool WritePng(const std::string& path) {
-    bool drawn = tk::NewImage(PngImage, 641, 481, 24) != 0 &&
+    bool drawn = tk::NewImage(PngImage, CanvasWidth, CanvasHeight, 24) != 0 &&
                  tk::BeginDrawing(tk::ImageSurface(PngImage)) != 0;
     if (!drawn) {
         tk::ReleaseImage(PngImage);
@@ -244,7 +244,7 @@ bool Load(tk::HeadlessBackend& backend, const std::string& file) {
     }
     size_t asked = backend.dialogs.size();
     state.loadedPath = file;
-    bool loaded = LoadBinaryFile(state.loadedPath, true);
+    bool loaded = LoadBinaryFile(state.loadedPath, true) == LoadOutcome::Loaded;
     // The viewer reports load failures in message boxes; here they go to stderr.
     bool told = false;
     for (size_t i = asked; i < backend.dialogs.size(); ++i) {

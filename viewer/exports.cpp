@@ -11,6 +11,7 @@
 #include "toolkit/requesters.h"
 #include "viewer/renderer.h"
 #include "viewer/state.h"
+#include "viewer/wrap32.h"
 
 namespace viewer {
 
@@ -19,8 +20,6 @@ namespace {
 constexpr int SelectionSlot = 1;
 constexpr int BinarySlot = 2;
 constexpr int ExportImage = 1;
-constexpr int CanvasWidth = 641;
-constexpr int CanvasHeight = 481;
 constexpr int NumberedNames = 1000; // .000 to .999
 
 // The save dialogs start in the current directory with the loaded file's name proposed.
@@ -143,7 +142,7 @@ void SaveBinaryRange() {
         return;
     }
     const Text answer = tk::AskText("Title", "size of the file", "0000");
-    const int32_t count = static_cast<int32_t>(tk::TextToInteger(answer));
+    const int32_t count = Low32(tk::TextToInteger(answer));
     if (count <= 0) return;
 
     // The first byte on display, computed as the renderer does (64-bit: row x width can pass

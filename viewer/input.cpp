@@ -9,19 +9,11 @@
 #include "viewer/loader.h"
 #include "viewer/renderer.h"
 #include "viewer/state.h"
+#include "viewer/wrap32.h"
 
 namespace viewer {
 
 namespace {
-
-// Results the viewer keeps as 32-bit values: the low 32 bits, as two's complement.
-int32_t Low32(int64_t value) {
-    return static_cast<int32_t>(static_cast<uint64_t>(value));
-}
-
-int32_t T32(double numerator, double denominator) {
-    return Low32(tk::T(numerator, denominator));
-}
 
 // A key counts once: down now and pressed since the previous poll.
 bool KeyHit(int keyCode) {
@@ -109,7 +101,7 @@ void HandleCanvas(int32_t subKind) {
         // Jump: 480 rows per sprite width across, one row per canvas pixel down.
         int32_t w = tk::GetControlState(WidthScroller);
         int64_t t = tk::T(mouseX, 8) * 8;
-        int32_t n = T32(static_cast<double>(t) * 60, w);
+        int32_t n = Quotient(static_cast<double>(t) * 60, w);
         int32_t row = tk::GetControlState(RowScroller);
         tk::SetControlState(RowScroller, Low32(int64_t{row} + mouseY + n));
         RedrawView();
@@ -124,7 +116,8 @@ void HandleControl(int control, int32_t subKind) {
     switch (control) {
     case DispGoButton: {
         int64_t d = tk::TextToInteger(tk::GetControlText(DispField));
-        tk::SetControlState(RowScroller, T32(static_cast<double>(Low32(d)), state.spriteWidth));
+        tk::SetControlState(RowScroller,
+                            Quotient(static_cast<double>(Low32(d)), state.spriteWidth));
         RedrawView();
         break;
     }
@@ -167,11 +160,16 @@ void HandleControl(int control, int32_t subKind) {
 // Loads a path chosen by the person. A file that cannot be loaded leaves the previous file,
 // view and path as they were (the loader has told the person why).
 void LoadChosenFile(const Text& path, const Text& previousPath) {
-    if (!LoadBinaryFile(path)) {
+    switch (LoadBinaryFile(path)) {
+    case LoadOutcome::EndProgram:
         state.quitRequested = 1;
         return;
+    case LoadOutcome::Refused:
+        state.loadedPath = previousPath;
+        break;
+    case LoadOutcome::Loaded:
+        break;
     }
-    if (LastLoadRefused()) state.loadedPath = previousPath;
     RedrawView();
 }
 

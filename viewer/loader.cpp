@@ -16,10 +16,6 @@ namespace {
 constexpr int InputSlot = 0;
 // fileSize is a signed 32-bit count: files of 2 GiB and more cannot be held.
 constexpr int64_t LoadLimit = int64_t{1} << 31;
-constexpr int32_t ViewRows = 481;
-
-int startupExitCode = 0;
-bool lastLoadRefused = false;
 
 // Relative paths are taken against the directory current at the call, before the change of
 // directory below, so "data/game.bin" names the same file before and after it.
@@ -38,7 +34,7 @@ void ResetRowScroller() {
     tk::SetControlState(RowScroller, 0);
     tk::SetControlAttribute(RowScroller, tk::Maximum, state.fileSize);
     tk::SetControlAttribute(RowScroller, tk::Minimum, 0);
-    tk::SetControlAttribute(RowScroller, tk::PageLength, tk::T(state.fileSize, ViewRows));
+    tk::SetControlAttribute(RowScroller, tk::PageLength, tk::T(state.fileSize, CanvasHeight));
 }
 
 void Inform(const Text& text) {
@@ -46,42 +42,29 @@ void Inform(const Text& text) {
 }
 
 // The file was not taken: the view and the directory stay as they were.
-bool Refuse(const Text& message, bool endProgram) {
-    lastLoadRefused = true;
+LoadOutcome Refuse(const Text& message, bool endProgram) {
     Inform(message);
-    if (endProgram) {
-        startupExitCode = 1;
-        return false;
-    }
-    return true;
+    return endProgram ? LoadOutcome::EndProgram : LoadOutcome::Refused;
 }
 
 } // namespace
 
-int StartupExitCode() {
-    return startupExitCode;
-}
-
-bool LastLoadRefused() {
-    return lastLoadRefused;
-}
-
-void LoadStartupFile() {
+bool LoadStartupFile() {
     Text parameter = tk::CommandLineParameter(0);
     // The whole 64-bit size: a file of 4 GiB + 1 byte holds bytes even though its low word is 1.
-    if (tk::QueryFileSize(parameter) > 0) {
-        // Kept absolute so that names derived from it stay beside the file after the load makes
-        // its directory current.
-        Text previous = state.loadedPath;
-        state.loadedPath = AbsolutePath(parameter);
-        if (LoadBinaryFile(state.loadedPath, true) && lastLoadRefused) state.loadedPath = previous;
-    }
+    if (tk::QueryFileSize(parameter) <= 0) return true;
+    // Kept absolute so that names derived from it stay beside the file after the load makes its
+    // directory current.
+    Text previous = state.loadedPath;
+    state.loadedPath = AbsolutePath(parameter);
+    LoadOutcome outcome = LoadBinaryFile(state.loadedPath, true);
+    if (outcome == LoadOutcome::Refused) state.loadedPath = previous;
+    return outcome != LoadOutcome::EndProgram;
 }
 
-bool LoadBinaryFile(const Text& requested, bool atStartup) {
+LoadOutcome LoadBinaryFile(const Text& requested, bool atStartup) {
     const Text path = AbsolutePath(requested); // a copy: the caller may pass state.loadedPath
     const int64_t size = tk::QueryFileSize(path);
-    lastLoadRefused = false;
 
     if (size != -1) {
         // Only regular files: a FIFO or a device would block the read or never end.
@@ -121,7 +104,7 @@ bool LoadBinaryFile(const Text& requested, bool atStartup) {
     }
 
     ResetRowScroller();
-    return true;
+    return LoadOutcome::Loaded;
 }
 
 } // namespace viewer

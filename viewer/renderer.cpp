@@ -20,37 +20,10 @@
 #include "toolkit/runtime.h"
 #include "toolkit/window.h"
 #include "viewer/state.h"
+#include "viewer/wrap32.h"
 
 namespace viewer {
 namespace {
-
-// ---- 32-bit arithmetic ----------------------------------------------------------------------
-//
-// The viewer's numbers are signed 32-bit and wrap; the results of TruncateToInteger keep their
-// low 32 bits (so an infinite quotient gives 0). Sums and products go through unsigned types so
-// that wrapping is defined.
-
-int32_t Low32(int64_t value) {
-    return static_cast<int32_t>(static_cast<uint32_t>(value));
-}
-
-int32_t Add32(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
-int32_t Sub32(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
-}
-
-int32_t Mul32(int64_t a, int64_t b) {
-    return static_cast<int32_t>(
-        static_cast<uint32_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b)));
-}
-
-// T(n / d): the quotient in double precision, truncated, low 32 bits.
-int32_t Quotient(double numerator, double denominator) {
-    return Low32(tk::T(numerator, denominator));
-}
 
 // ---- Colours --------------------------------------------------------------------------------
 
@@ -317,8 +290,9 @@ void FillBoxAround(int32_t x, int32_t y, int32_t width, int32_t height, tk::Colo
 
 // ---- Grid -----------------------------------------------------------------------------------
 //
-// Vertical lines at x = gridX, 2 gridX, .. until past 641, each DrawLine(x, 0, x, 481); then
-// horizontal lines at y = gridY, 2 gridY, .. until past 481, each DrawLine(0, y, 641, y). A line
+// Vertical lines at x = gridX, 2 gridX, .. until past the canvas width (641), each
+// DrawLine(x, 0, x, 481); then horizontal lines at y = gridY, 2 gridY, .. until past the height
+// (481), each DrawLine(0, y, 641, y). A line
 // is green when its coordinate is a multiple of the grid size squared, red otherwise; the last
 // line written wins where they cross. They are written straight into the picture, clipped as
 // DrawLine clips them. A grid size below 1 would never get past the end: that direction gets no
@@ -352,14 +326,14 @@ void DrawGrid(const tk::PixelBuffer& pixels, int32_t gridX, int32_t gridY) {
     // reloads.
     std::vector<int64_t> offsets;
     std::vector<uint8_t> greens;
-    for (const GridLine& line : GridLines(gridX, 641, width)) {
+    for (const GridLine& line : GridLines(gridX, CanvasWidth, width)) {
         offsets.push_back(line.at * 3);
         greens.push_back(line.major ? MajorGridPixel[1] : GridPixel[1]);
     }
     const int64_t* const offset = offsets.data();
     const uint8_t* const green = greens.data();
     const size_t count = offsets.size();
-    const int64_t verticalRows = count == 0 ? 0 : std::min<int64_t>(481 + 1, height);
+    const int64_t verticalRows = count == 0 ? 0 : std::min<int64_t>(CanvasHeight + 1, height);
     for (int64_t y = 0; y < verticalRows; ++y) {
         uint8_t* out = row(y);
         for (size_t k = 0; k < count; ++k) {
@@ -372,9 +346,9 @@ void DrawGrid(const tk::PixelBuffer& pixels, int32_t gridX, int32_t gridY) {
     }
 
     // Horizontal lines, each one copy of a prepared row.
-    const int64_t lineWidth = std::min<int64_t>(641 + 1, width);
+    const int64_t lineWidth = std::min<int64_t>(CanvasWidth + 1, width);
     std::vector<uint8_t> runs[2];
-    for (const GridLine& line : GridLines(gridY, 481, height)) {
+    for (const GridLine& line : GridLines(gridY, CanvasHeight, height)) {
         std::vector<uint8_t>& run = runs[line.major ? 1 : 0];
         const uint8_t* pixel = line.major ? MajorGridPixel : GridPixel;
         if (run.empty())
@@ -427,7 +401,8 @@ void RedrawView() {
     layout.spriteWidth = state.spriteWidth;
     layout.zoom = zoom;
     if (multi) {
-        const int32_t w = state.spriteWidth > 80 ? 2564 : 641;
+        // Widths above 80 bytes lay out columns over four canvases' width.
+        const int32_t w = state.spriteWidth > 80 ? 4 * CanvasWidth : CanvasWidth;
         layout.columnLimit = Low32(tk::TruncateToInteger(double(w) / state.spriteWidth / 8));
     }
     const int32_t invertMask = invert ? 255 : 0;
@@ -445,7 +420,7 @@ void RedrawView() {
     SpritePlan plan;
     const bool sprites = pixels != nullptr && PlanSprites(*pixels, layout, plan);
     const CoveredArea covered = sprites ? CoveredBy(plan) : CoveredArea{};
-    FillBoxAround(0, 0, 641, 481, Black, covered, pixels);
+    FillBoxAround(0, 0, CanvasWidth, CanvasHeight, Black, covered, pixels);
     FillBoxAround(sx, sy, sw, sh, SelectionColour, covered, pixels);
     if (sprites) PaintSprites(plan, CurrentByteSource(invertMask));
 

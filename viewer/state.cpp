@@ -11,8 +11,8 @@ ViewerState state;
 const char* const ProgramTitle = "Pixmole 0.10.0";
 
 void ResetViewerState() {
-    state.viewWidth = 641;
-    state.viewHeight = 481;
+    state.viewWidth = CanvasWidth;
+    state.viewHeight = CanvasHeight;
     state.spriteWidth = 1;
     state.defaultGridSize = 8;
     state.zoom = 1;
@@ -48,7 +48,7 @@ void AddGridSpin(int number, int x, int y) {
 }
 
 void BuildControls() {
-    tk::AddCanvas(CanvasView, 0, 0, 641, 481);
+    tk::AddCanvas(CanvasView, 0, 0, CanvasWidth, CanvasHeight);
     tk::AddScrollBar(WidthScroller, 0, 500, 640, 17, 1, 271, 16, 0);
     tk::BindControlCallback(WidthScroller, RedrawView);
     tk::AddScrollBar(RowScroller, 641, 0, 14, 470, 0, 481, 32, tk::ScrollVertical);

@@ -14,14 +14,18 @@ struct SelectionRect {
     int32_t x2 = 0, y2 = 0; // where the pointer was last seen while it was held
 };
 
+// The canvas: the picture the bytes are painted into, in pixels.
+constexpr int32_t CanvasWidth = 641;
+constexpr int32_t CanvasHeight = 481;
+
 struct ViewerState {
     tk::MemoryBlock fileBuffer; // the loaded bytes, or empty
     int32_t fileSize = 0;
     int32_t spriteWidth = 1; // cache of WidthScroller, refreshed by every repaint
     int32_t zoom = 1;        // 1, 2 or 8
     int32_t defaultGridSize = 8;
-    int32_t viewHeight = 481;
-    int32_t viewWidth = 641;
+    int32_t viewHeight = CanvasHeight;
+    int32_t viewWidth = CanvasWidth;
     SelectionRect selection;
     Text loadedPath;
     int quitRequested = 0;

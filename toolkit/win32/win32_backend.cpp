@@ -8,13 +8,9 @@
 
 #include <algorithm>
 
+#include "toolkit/window.h"
+
 namespace tk::win32 {
-
-namespace {
-
-constexpr int32_t kNativeBase = 0x10000;
-
-} // namespace
 
 Win32Backend::State* g_state = nullptr;
 
@@ -98,10 +94,10 @@ int32_t Win32Backend::WaitNative() {
     State& s = *state_;
     MSG msg{};
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == -1) return kNativeBase;
+    if (got == -1) return NativeMessageBase;
     if (got == 0) {
         PostQuitMessage(int(msg.wParam)); // whoever loops next sees it too
-        return kNativeBase + WM_QUIT;
+        return NativeMessageBase + WM_QUIT;
     }
     // The active window's shortcut table (Tab, Shift+Tab) sees the message first.
     HWND active = GetActiveWindow();
@@ -111,7 +107,7 @@ int32_t Win32Backend::WaitNative() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    return kNativeBase + int32_t(msg.message & 0xFFFF);
+    return NativeMessageBase + int32_t(msg.message & 0xFFFF);
 }
 
 } // namespace tk::win32

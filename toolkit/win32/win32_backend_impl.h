@@ -1,7 +1,17 @@
-// The Win32 backend's class and what its source files share:
-//   win32_backend.cpp   windows, menus, the status bar, controls, the canvas, file drop, keys,
-//                       the native wait
-//   win32_dialogs.cpp   file dialogs, message box, the one-line text dialog
+// The Win32 backend's class, the records it keeps and what its source files share:
+//   win32_backend.cpp    start-up and shut-down, UTF-8/UTF-16 texts, the native wait
+//   win32_style.cpp      the window classes, the control font
+//   win32_windows.cpp    windows and their window procedure, menus, the status bar
+//   win32_controls.cpp   controls: one factory per kind, updates, what they report
+//   win32_canvas.cpp     the canvas: its picture, painting, pointer and keys
+//   win32_input.cpp      file drop and the global key state
+//   win32_dialogs.cpp    file dialogs, message box, the one-line text dialog
+//
+// Each native control mirrors the core's ControlView and reports gestures through notify::.
+// While the backend itself changes a control, its notifications are ignored (State::muted), so
+// nothing echoes back to the core. Native controls never decide anything of their own: check
+// boxes do not toggle themselves, the up-down arrows do not move by themselves and do not write
+// their buddy's text; the core answers each report and the backend shows the answer.
 //
 // Texts are UTF-8 inside the program and UTF-16 at every W call.
 #pragma once
@@ -16,6 +26,10 @@
 // windows.h spells CreateWindow as a macro; the backend has a method of that name.
 #undef CreateWindow
 
+#include <algorithm>
+#include <initializer_list>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +40,7 @@ namespace tk::win32 {
 std::wstring Wide(const Text& text); // UTF-8 to UTF-16 (invalid bytes become U+FFFD)
 Text Utf8(const wchar_t* text, int length = -1);
 Text Utf8(const std::wstring& text);
+std::wstring WindowTextOf(HWND hwnd);
 
 // The handle given to the core for a native window.
 inline intptr_t H(HWND hwnd) {
@@ -35,8 +50,12 @@ inline HWND W(intptr_t handle) {
     return reinterpret_cast<HWND>(handle);
 }
 
-// Shift, Alt and Ctrl held, as bits 0, 1 and 2 (the thread's key state).
-uint32_t HeldModifiers();
+// Bit i set when keys[i] is held (the thread's key state, as of the message being handled).
+uint32_t HeldKeys(std::initializer_list<int> keys);
+// Shift, Alt and Ctrl held, as bits 0, 1 and 2.
+inline uint32_t HeldModifiers() {
+    return HeldKeys({VK_SHIFT, VK_MENU, VK_CONTROL});
+}
 
 // While a requester is open: the other windows of this thread take no input, and windows that
 // were topmost leave the topmost band so that the dialog cannot hide behind them.
@@ -65,6 +84,7 @@ class Win32Backend : public Backend {
 
     bool Init() override;
     void Shutdown() override;
+    // win32_windows.cpp
     intptr_t CreateWindow(int number, int x, int y, int innerWidth, int innerHeight,
                           const Text& title, uint32_t flags) override;
     void SetWindowTitle(intptr_t window, const Text& title) override;
@@ -75,15 +95,19 @@ class Win32Backend : public Backend {
     void SetStatusFields(intptr_t statusBar, const std::vector<int32_t>& widths) override;
     void SetStatusText(intptr_t statusBar, int field, const Text& text) override;
     int32_t StatusBarWidth(intptr_t statusBar) override;
+    // win32_controls.cpp
     intptr_t CreateControl(intptr_t window, const ControlView& view) override;
     void UpdateControl(intptr_t control, const ControlView& view) override;
     void DestroyControl(intptr_t control) override;
     void FocusControl(intptr_t control) override;
+    // win32_canvas.cpp
     void ShowCanvas(intptr_t control, const Picture& picture) override;
+    // win32_input.cpp
     void EnableFileDrop(intptr_t window, int actions) override;
-    int32_t WaitNative() override;
     bool KeyDown(int keyCode) override;
     bool KeyPressedSinceLastQuery(int keyCode) override;
+    // win32_backend.cpp
+    int32_t WaitNative() override;
 
     // win32_dialogs.cpp
     FileDialogAnswer RunFileDialog(const FileDialogRequest& request) override;
@@ -94,7 +118,7 @@ class Win32Backend : public Backend {
     // The owner of a dialog: the foreground window when it belongs to this process.
     static HWND DialogOwner();
 
-    struct State; // win32_backend.cpp
+    struct State;
     struct StateDeleter {
         void operator()(State* s) const;
     };
@@ -102,5 +126,144 @@ class Win32Backend : public Backend {
   private:
     std::unique_ptr<State, StateDeleter> state_;
 };
+
+// ---- The records ----------------------------------------------------------------------------
+
+struct WindowRec {
+    int number = 0;
+    HWND hwnd = nullptr;
+    HACCEL shortcuts = nullptr;
+    HWND status = nullptr;
+    bool ready = false; // CreateWindow has returned: size, move and activation are reported
+    int quiet = 0;      // above 0 while the backend itself changes the window's layout
+    int dropActions = 0;
+};
+
+struct ControlRec {
+    int number = 0;
+    int window = 0; // the program's window number
+    int kind = 0;
+    int flags = 0;
+    HWND handle = nullptr; // what the core holds (a spin box: its text part)
+    HWND arrows = nullptr; // a spin box's up-down control
+    ControlView view;      // the core's last word (picture pointer not kept)
+    // Canvas: the picture as a DIB section, selected into a memory device context.
+    HBITMAP dib = nullptr;
+    HGDIOBJ previousBitmap = nullptr;
+    HDC memory = nullptr;
+    uint8_t* dibBits = nullptr;
+    int32_t dibWidth = 0, dibHeight = 0, dibStride = 0;
+    bool trackingLeave = false;
+    wchar_t highSurrogate = 0; // first half of a typed character outside the BMP
+
+    void Keep(const ControlView& latest) {
+        view = latest;
+        view.picture = nullptr;
+    }
+};
+
+struct StatusRec {
+    HWND hwnd = nullptr;
+    HWND window = nullptr;
+};
+
+struct Win32Backend::State {
+    HINSTANCE instance = nullptr;
+    bool started = false;
+    bool comStarted = false;
+    int muted = 0;
+    std::map<HWND, std::unique_ptr<WindowRec>> windows;
+    std::map<HWND, std::unique_ptr<ControlRec>> controls; // by handle
+    std::map<HWND, ControlRec*> byHwnd;                   // every native window of a control
+    std::map<HWND, StatusRec> statusBars;
+    bool pressed[256] = {}; // "pressed since" bits taken from GetAsyncKeyState, not yet asked for
+
+    WindowRec* Window(HWND hwnd) {
+        auto it = windows.find(hwnd);
+        return it == windows.end() ? nullptr : it->second.get();
+    }
+    ControlRec* Control(HWND handle) {
+        auto it = controls.find(handle);
+        return it == controls.end() ? nullptr : it->second.get();
+    }
+    ControlRec* Live(HWND hwnd) {
+        auto it = byHwnd.find(hwnd);
+        return it == byHwnd.end() ? nullptr : it->second;
+    }
+    // Forgets a control's record; its windows go with DestroyWindow elsewhere.
+    std::unique_ptr<ControlRec> Forget(HWND handle) {
+        auto it = controls.find(handle);
+        if (it == controls.end()) return nullptr;
+        std::unique_ptr<ControlRec> rec = std::move(it->second);
+        controls.erase(it);
+        for (auto w = byHwnd.begin(); w != byHwnd.end();)
+            w = w->second == rec.get() ? byHwnd.erase(w) : std::next(w);
+        return rec;
+    }
+};
+
+// The one backend whose window procedures run (Init sets it, Shutdown clears it).
+extern Win32Backend::State* g_state;
+
+// While alive, the backend's own changes to controls report nothing.
+struct Muted {
+    explicit Muted(Win32Backend::State* s) : state(s) { ++state->muted; }
+    ~Muted() { --state->muted; }
+    Muted(const Muted&) = delete;
+    Muted& operator=(const Muted&) = delete;
+    Win32Backend::State* state;
+};
+
+// ---- Style (win32_style.cpp) ----------------------------------------------------------------
+
+constexpr wchar_t kWindowClass[] = L"PixmoleWindow";
+constexpr wchar_t kCanvasClass[] = L"PixmoleCanvas";
+constexpr int kMinStatusHeight = 18;
+
+// The width of a spin box's arrow part.
+inline int SpinArrowWidth(int height) {
+    return std::max(height / 2, 18);
+}
+
+// The program's window class and the canvas class; false when either cannot be registered.
+bool RegisterWindowClasses(HINSTANCE instance);
+void UnregisterWindowClasses(HINSTANCE instance);
+// Controls, the status bar and the text dialog's items all write in the default GUI font.
+void UseControlFont(HWND hwnd);
+
+// ---- Window procedures and what they report -------------------------------------------------
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK CanvasProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// win32_controls.cpp: a WM_COMMAND, WM_HSCROLL/WM_VSCROLL or WM_NOTIFY from a control.
+void ReportControlCommand(HWND from, WORD code);
+void ReportScroll(HWND from, WORD code);
+LRESULT ReportSpinArrow(NMHDR* header);
+// win32_canvas.cpp: a WM_MOUSEWHEEL goes to the canvas under the pointer, if any.
+void ReportWheel(WPARAM wParam, LPARAM lParam);
+// win32_input.cpp: a shell drop on a window; releases the drop.
+void ReportDrop(WindowRec* w, HDROP drop);
+
+// ---- Making controls (win32_controls.cpp, win32_canvas.cpp) ---------------------------------
+
+// Makes one native window of a control: a child of the control's window at the view's top and
+// height, from x with this width (a spin box makes two, side by side).
+struct ChildMaker {
+    HWND parent;
+    HMENU id;
+    HINSTANCE instance;
+    int y, height;
+
+    HWND operator()(DWORD exStyle, const wchar_t* cls, const wchar_t* caption, DWORD style, int x,
+                    int width) const {
+        return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, x, y, width,
+                               height, parent, id, instance, nullptr);
+    }
+};
+
+// The canvas's factory: its window, and a picture that is the view's or white of its size.
+HWND MakeCanvas(const ChildMaker& make, const ControlView& view, ControlRec* rec);
+void FreeCanvasBitmap(ControlRec* rec);
 
 } // namespace tk::win32

@@ -184,13 +184,7 @@ class TemplateWriter {
 };
 
 void CloseTextDialog(HWND dialog, TextDialog* state, bool ok) {
-    if (ok) {
-        HWND entry = GetDlgItem(dialog, kEntryId);
-        const int length = GetWindowTextLengthW(entry);
-        std::wstring text(size_t(std::max(length, 0)) + 1, L'\0');
-        text.resize(size_t(std::max(GetWindowTextW(entry, text.data(), length + 1), 0)));
-        state->text = std::move(text);
-    }
+    if (ok) state->text = WindowTextOf(GetDlgItem(dialog, kEntryId));
     state->ok = ok;
     state->done = true;
     // The owner takes input again before the dialog goes, so that it gets the activation.
@@ -208,7 +202,6 @@ INT_PTR CALLBACK TextDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         const int left = GetSystemMetrics(SM_CXSCREEN) / 2 - 150;
         const int top = GetSystemMetrics(SM_CYSCREEN) / 2 - 65;
         SetWindowPos(dialog, nullptr, left, top, 300, 130, SWP_NOZORDER | SWP_NOACTIVATE);
-        auto font = reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT));
         struct Place {
             WORD id;
             int x, y, width, height;
@@ -217,7 +210,7 @@ INT_PTR CALLBACK TextDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
                                Place{kOkId, 110, 67, 80, 25}}) {
             HWND item = GetDlgItem(dialog, p.id);
             MoveWindow(item, p.x, p.y, p.width, p.height, FALSE);
-            SendMessageW(item, WM_SETFONT, font, TRUE);
+            UseControlFont(item);
         }
         SetDlgItemTextW(dialog, kPromptId, state->prompt.c_str());
         HWND entry = GetDlgItem(dialog, kEntryId);

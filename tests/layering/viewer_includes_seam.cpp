@@ -1,0 +1,2 @@
+// Must not build: the viewer may not include toolkit/backend.h.
+#include "toolkit/backend.h"

@@ -61,56 +61,6 @@ void GtkBackend::InputStateDeleter::operator()(InputState* s) const {
 
 namespace {
 
-// ---- Virtual-key codes ----------------------------------------------------------------------
-
-// The key values (keysyms) a virtual-key code stands for; empty when unknown.
-std::vector<guint> KeyValuesOf(int keyCode) {
-    if (keyCode >= 'A' && keyCode <= 'Z') return {static_cast<guint>(GDK_KEY_a + keyCode - 'A')};
-    if (keyCode >= '0' && keyCode <= '9') return {static_cast<guint>(GDK_KEY_0 + keyCode - '0')};
-    if (keyCode >= 0x70 && keyCode <= 0x7B) // F1 .. F12
-        return {static_cast<guint>(GDK_KEY_F1 + keyCode - 0x70)};
-    switch (keyCode) {
-    case 0x08:
-        return {GDK_KEY_BackSpace};
-    case 0x09:
-        return {GDK_KEY_Tab};
-    case 0x0D:
-        return {GDK_KEY_Return, GDK_KEY_KP_Enter};
-    case 0x10:
-        return {GDK_KEY_Shift_L, GDK_KEY_Shift_R};
-    case 0x11:
-        return {GDK_KEY_Control_L, GDK_KEY_Control_R};
-    case 0x12:
-        return {GDK_KEY_Alt_L, GDK_KEY_Alt_R};
-    case 0x1B:
-        return {GDK_KEY_Escape};
-    case 0x20:
-        return {GDK_KEY_space};
-    case 0x21:
-        return {GDK_KEY_Page_Up};
-    case 0x22:
-        return {GDK_KEY_Page_Down};
-    case 0x23:
-        return {GDK_KEY_End};
-    case 0x24:
-        return {GDK_KEY_Home};
-    case 0x25:
-        return {GDK_KEY_Left};
-    case 0x26:
-        return {GDK_KEY_Up};
-    case 0x27:
-        return {GDK_KEY_Right};
-    case 0x28:
-        return {GDK_KEY_Down};
-    case 0x2D:
-        return {GDK_KEY_Insert};
-    case 0x2E:
-        return {GDK_KEY_Delete};
-    default:
-        return {};
-    }
-}
-
 // ---- Raw key events on X11 ------------------------------------------------------------------
 
 #ifdef GDK_WINDOWING_X11
@@ -274,23 +224,18 @@ uint32_t Modifiers(GtkWidget* widget, GdkDragContext* context) {
     return ModifiersOf(mask);
 }
 
-GtkWidget* FindMenuBar(GtkWidget* widget) {
-    if (GTK_IS_MENU_BAR(widget)) return widget;
-    if (!GTK_IS_CONTAINER(widget)) return nullptr;
-    GtkWidget* found = nullptr;
-    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-    for (GList* c = children; c && !found; c = c->next) found = FindMenuBar(GTK_WIDGET(c->data));
-    g_list_free(children);
-    return found;
+// The program window a drop reaches (null when the window is not the program's).
+const WindowRec* WindowOf(const InputData* state, GtkWidget* widget) {
+    return state->owner->state().Window(widget);
 }
 
 // Drag positions are relative to the whole top-level window; the program's coordinates start
 // below its menu bar.
-int32_t MenuBarBottom(GtkWidget* toplevel) {
-    GtkWidget* bar = FindMenuBar(toplevel);
+int32_t MenuBarBottom(const WindowRec* w) {
+    GtkWidget* bar = w->menuBar;
     if (!bar || !gtk_widget_get_visible(bar)) return 0;
     int x = 0, y = 0;
-    gtk_widget_translate_coordinates(bar, toplevel, 0, 0, &x, &y);
+    gtk_widget_translate_coordinates(bar, w->window, 0, 0, &x, &y);
     return y + gtk_widget_get_allocated_height(bar);
 }
 
@@ -303,10 +248,9 @@ gboolean OnDragMotion(GtkWidget* widget, GdkDragContext* context, gint, gint, gu
     auto* state = static_cast<InputData*>(data);
     int effect = 0;
     if (OffersFiles(widget, context)) {
-        int window = state->owner->WindowNumberOf(widget);
-        if (window >= 0)
+        if (const WindowRec* w = WindowOf(state, widget))
             effect =
-                notify::DropEffect(window, AllowedActions(context), Modifiers(widget, context));
+                notify::DropEffect(w->number, AllowedActions(context), Modifiers(widget, context));
     }
     gdk_drag_status(context, ActionOf(effect), time);
     return TRUE;
@@ -336,11 +280,11 @@ void OnDragDataReceived(GtkWidget* widget, GdkDragContext* context, gint x, gint
         g_strfreev(uris);
     }
     int effect = 0;
-    int window = state->owner->WindowNumberOf(widget);
+    const WindowRec* w = WindowOf(state, widget);
     // Data that names no local file cannot be taken: the drop is refused.
-    if (!paths.empty() && window >= 0)
-        effect = notify::FilesDropped(window, paths, AllowedActions(context),
-                                      Modifiers(widget, context), x, y - MenuBarBottom(widget));
+    if (!paths.empty() && w != nullptr)
+        effect = notify::FilesDropped(w->number, paths, AllowedActions(context),
+                                      Modifiers(widget, context), x, y - MenuBarBottom(w));
     gtk_drag_finish(context, effect != 0, FALSE, time);
 }
 

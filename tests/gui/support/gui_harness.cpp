@@ -13,6 +13,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/gtk/gtk_backend.h"
 #include "toolkit/gtk/gtk_backend_impl.h"
+#include "toolkit/gtk/gtk_names.h"
 #include "toolkit/window.h"
 
 namespace guitest {
@@ -132,7 +133,7 @@ GtkWidget* Harness::WindowWidget(int windowNumber) {
 }
 
 GtkWidget* Harness::InnerArea(int windowNumber) {
-    return FindNamed(WindowWidget(windowNumber), "pm-inner");
+    return FindNamed(WindowWidget(windowNumber), tk::gtk::names::kInnerArea);
 }
 
 GtkWidget* Harness::ControlWidget(int control) {
@@ -146,13 +147,15 @@ GtkWidget* Harness::MenuBar(int windowNumber) {
 GtkWidget* Harness::SpinArrowButton(int control, bool up) {
     GtkWidget* entry = ControlWidget(control);
     if (entry == nullptr) return nullptr;
-    return FindNamed(gtk_widget_get_parent(entry), up ? "pm-spin-up" : "pm-spin-down");
+    return FindNamed(gtk_widget_get_parent(entry),
+                     up ? tk::gtk::names::kSpinUp : tk::gtk::names::kSpinDown);
 }
 
 GtkWidget* Harness::ScrollArrowButton(int control, bool forward) {
     GtkWidget* bar = ControlWidget(control);
     if (bar == nullptr) return nullptr;
-    return FindNamed(gtk_widget_get_parent(bar), forward ? "pm-scroll-forward" : "pm-scroll-back");
+    return FindNamed(gtk_widget_get_parent(bar),
+                     forward ? tk::gtk::names::kScrollForward : tk::gtk::names::kScrollBack);
 }
 
 GtkWidget* Harness::FindMenuItem(int windowNumber, const std::string& label) {

@@ -10,8 +10,9 @@ namespace tk::gtk {
 
 namespace {
 
-constexpr int32_t kNativeBase = 0x20000;
-constexpr int32_t kWakeUpMessage = kNativeBase + 0xFFFF;
+// A GDK event's number is its type after the base; a wake-up without one (a raw key event seen
+// by the X filter) has a number of its own.
+constexpr int32_t kWakeUpMessage = NativeMessageBase + 0xFFFF;
 
 // Every GDK event passes here: it is counted as one native message, then GTK dispatches it.
 void OnGdkEvent(GdkEvent* event, gpointer data) {
@@ -95,7 +96,7 @@ int32_t GtkBackend::WaitNative() {
         g_main_context_iteration(nullptr, TRUE);
     }
     wakeUp = false;
-    if (s.handled != start) return kNativeBase + (s.lastEventType & 0xFFFF);
+    if (s.handled != start) return NativeMessageBase + (s.lastEventType & 0xFFFF);
     return kWakeUpMessage;
 }
 

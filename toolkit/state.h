@@ -3,7 +3,8 @@
 // InitToolkit .. ReleaseToolkit there are no parts, and every procedure does nothing and returns
 // 0 (or the empty text).
 //
-// The parts are made in the order they are listed in Toolkit and destroyed in the reverse order,
+// The parts are made in the order they are listed in Toolkit::parts and destroyed in the reverse
+// order,
 // so while a part is torn down every part listed before it still stands (the controls still have
 // their windows and the backend; the pictures still have the table of live pictures). A part
 // already gone reads as absent.
@@ -12,6 +13,7 @@
 #pragma once
 
 #include <memory>
+#include <tuple>
 
 namespace tk::state {
 
@@ -33,13 +35,9 @@ template <typename Part> struct Deleter {
 template <typename Part> using Owned = std::unique_ptr<Part, Deleter<Part>>;
 
 struct Toolkit {
-    Owned<Files> files;
-    Owned<Drawing> drawing;
-    Owned<Writers> writers;
-    Owned<Windows> windows;
-    Owned<Controls> controls;
-    Owned<Keys> keys;
-    Owned<Requesters> requesters;
+    std::tuple<Owned<Files>, Owned<Drawing>, Owned<Writers>, Owned<Windows>, Owned<Controls>,
+               Owned<Keys>, Owned<Requesters>>
+        parts;
 
     // Makes the parts in order; the toolkit is current while they are made.
     void MakeParts();
@@ -51,33 +49,10 @@ struct Toolkit {
 Toolkit* Current();
 void SetCurrent(Toolkit* toolkit);
 
-template <typename Part> Part* PartOf(Toolkit& toolkit);
-template <> inline Files* PartOf(Toolkit& t) {
-    return t.files.get();
-}
-template <> inline Drawing* PartOf(Toolkit& t) {
-    return t.drawing.get();
-}
-template <> inline Writers* PartOf(Toolkit& t) {
-    return t.writers.get();
-}
-template <> inline Windows* PartOf(Toolkit& t) {
-    return t.windows.get();
-}
-template <> inline Controls* PartOf(Toolkit& t) {
-    return t.controls.get();
-}
-template <> inline Keys* PartOf(Toolkit& t) {
-    return t.keys.get();
-}
-template <> inline Requesters* PartOf(Toolkit& t) {
-    return t.requesters.get();
-}
-
 // A module's part of the current toolkit, or null.
 template <typename Part> Part* Get() {
     Toolkit* toolkit = Current();
-    return toolkit != nullptr ? PartOf<Part>(*toolkit) : nullptr;
+    return toolkit != nullptr ? std::get<Owned<Part>>(toolkit->parts).get() : nullptr;
 }
 
 } // namespace tk::state

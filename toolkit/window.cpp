@@ -294,26 +294,23 @@ template <typename Part> void TearDown(state::Owned<Part>& part) {
     }
 }
 
+template <typename Parts, size_t... I>
+void TearDownInReverse(Parts& parts, std::index_sequence<I...>) {
+    (TearDown(std::get<sizeof...(I) - 1 - I>(parts)), ...);
+}
+
 } // namespace
 
 void state::Toolkit::MakeParts() {
-    files.reset(Make<Files>());
-    drawing.reset(Make<Drawing>());
-    writers.reset(Make<Writers>());
-    windows.reset(Make<Windows>());
-    controls.reset(Make<Controls>());
-    keys.reset(Make<Keys>());
-    requesters.reset(Make<Requesters>());
+    std::apply(
+        [](auto&... part) {
+            (part.reset(Make<typename std::decay_t<decltype(part)>::element_type>()), ...);
+        },
+        parts);
 }
 
 state::Toolkit::~Toolkit() {
-    TearDown(requesters);
-    TearDown(keys);
-    TearDown(controls);
-    TearDown(windows);
-    TearDown(writers);
-    TearDown(drawing);
-    TearDown(files);
+    TearDownInReverse(parts, std::make_index_sequence<std::tuple_size_v<decltype(parts)>>());
 }
 
 int InitToolkit(Backend* backend) {

@@ -8,7 +8,7 @@
 
 #include "toolkit/controls.h"
 #include "toolkit/drawing.h"
-#include "toolkit/headless/headless_backend.h"
+#include "toolkit/headless/null_backend.h"
 #include "toolkit/png_writer.h"
 #include "toolkit/window.h"
 #include "viewer/exports.h"
@@ -231,25 +231,34 @@ bool WriteBits(const std::string& path) {
     return true;
 }
 
+// The null backend, keeping what the message boxes said: the viewer reports load failures in
+// them, and here they go to stderr.
+class BatchBackend : public tk::NullBackend {
+  public:
+    std::vector<tk::Text> messages;
+    int RunMessageBox(const tk::Text& title, const tk::Text& text, int flags) override {
+        messages.push_back(text);
+        return NullBackend::RunMessageBox(title, text, flags);
+    }
+};
+
 bool IsRelative(const std::string& path) {
     return !path.empty() && path.front() != '/';
 }
 
 // Loads the file; a file that is missing or refused ends the run with the reason.
-bool Load(tk::HeadlessBackend& backend, const std::string& file) {
+bool Load(BatchBackend& backend, const std::string& file) {
     int64_t size = tk::QueryFileSize(file);
     if (size == -1) {
         std::fprintf(stderr, "pixmole-batch: %s: no such file\n", file.c_str());
         return false;
     }
-    size_t asked = backend.dialogs.size();
+    size_t asked = backend.messages.size();
     state.loadedPath = file;
     bool loaded = LoadBinaryFile(state.loadedPath, true) == LoadOutcome::Loaded;
-    // The viewer reports load failures in message boxes; here they go to stderr.
     bool told = false;
-    for (size_t i = asked; i < backend.dialogs.size(); ++i) {
-        std::fprintf(stderr, "pixmole-batch: %s: %s\n", file.c_str(),
-                     backend.dialogs[i].text.c_str());
+    for (size_t i = asked; i < backend.messages.size(); ++i) {
+        std::fprintf(stderr, "pixmole-batch: %s: %s\n", file.c_str(), backend.messages[i].c_str());
         told = true;
     }
     return loaded && !told;
@@ -273,7 +282,7 @@ int main(int argc, char** argv) {
         return ExitBadArgument;
     }
 
-    tk::HeadlessBackend backend;
+    BatchBackend backend;
     if (tk::InitToolkit(&backend) == 0 || !CreateMainWindowAndControls()) {
         std::fprintf(stderr, "pixmole-batch: the toolkit cannot start\n");
         return ExitFailure;

@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/fuzz/fuzz_backend.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/scripted_backend.h"
 #include "toolkit/backend.h"
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
@@ -84,7 +84,7 @@ struct Entry {
 };
 
 struct Harness {
-    std::unique_ptr<pmfuzz::FuzzBackend> backend;
+    std::unique_ptr<pmtest::ScriptedBackend> backend;
     std::deque<Entry> model;
     int suspended = 0;         // SuspendEvents calls of the harness not yet resumed
     bool programmatic = false; // inside SetControlState, SetControlText or an attribute change
@@ -184,7 +184,7 @@ void PostFromInside() {
 }
 
 void Build(FuzzedDataProvider& in) {
-    h.backend = std::make_unique<pmfuzz::FuzzBackend>();
+    h.backend = std::make_unique<pmtest::ScriptedBackend>();
     h.model.clear();
     h.suspended = 0;
     h.programmatic = false;

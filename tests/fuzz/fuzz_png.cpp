@@ -17,7 +17,7 @@
 
 #include "tests/fuzz/fuzz_check.h"
 #include "toolkit/drawing.h"
-#include "toolkit/headless/headless_backend.h"
+#include "toolkit/headless/null_backend.h"
 #include "toolkit/png_writer.h"
 #include "toolkit/window.h"
 
@@ -142,7 +142,7 @@ bool Decode(const std::vector<uint8_t>& file, Decoded& out) {
 
 // The toolkit keeps the last write failure: it runs for the whole fuzzing process.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static tk::HeadlessBackend backend;
+    static tk::NullBackend backend;
     CHECK(tk::InitToolkit(&backend) == 1);
     return 0;
 }

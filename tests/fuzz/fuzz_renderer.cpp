@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/fuzz/fuzz_backend.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/literal_renderer.h"
 #include "toolkit/controls.h"
 #include "toolkit/drawing.h"
+#include "toolkit/headless/null_backend.h"
 #include "toolkit/runtime.h"
 #include "toolkit/window.h"
 #include "viewer/exports.h"
@@ -32,7 +32,7 @@ constexpr int32_t Width = 641, Height = 481;
 
 // One toolkit and one main window for the whole run; each input sets every view parameter.
 bool StartOnce() {
-    static pmfuzz::FuzzBackend backend;
+    static tk::NullBackend backend;
     static const bool started = [] {
         if (tk::InitToolkit(&backend) == 0 || !CreateMainWindowAndControls()) return false;
         // Any offset and any row can be shown; the scroll bar and spin box clamp nothing away.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_check.h"
-#include "toolkit/headless/headless_backend.h"
+#include "toolkit/headless/null_backend.h"
 #include "toolkit/runtime.h"
 #include "toolkit/window.h"
 
@@ -279,7 +279,7 @@ void CheckFilePart(FuzzedDataProvider& in) {
 
 // The toolkit keeps the command line: it runs for the whole fuzzing process.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static tk::HeadlessBackend backend;
+    static tk::NullBackend backend;
     CHECK(tk::InitToolkit(&backend) == 1);
     return 0;
 }

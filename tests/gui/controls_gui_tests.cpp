@@ -1,5 +1,5 @@
 // The real GTK backend under Xvfb, driven by real X input (XTest): each gesture must give the
-// events the headless backend gives for it.
+// events the scripted backend gives for it.
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <tuple>
 
 #include "tests/gui/support/gui_harness.h"
+#include "tests/support/scripted_backend.h"
 #include "toolkit/controls.h"
 #include "toolkit/gtk/gtk_backend_impl.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 #include "viewer/state.h"
 
@@ -163,7 +163,7 @@ std::vector<Step> CanvasSteps(const std::vector<guitest::Seen>& seen) {
     return steps;
 }
 
-TEST_F(ControlsGui, CanvasDragGivesTheHeadlessSequence) {
+TEST_F(ControlsGui, CanvasDragGivesTheScriptedSequence) {
     MoveInner(300, 575); // the status bar, off the canvas
     MoveInner(10, 20);
     h.Press(1);
@@ -174,14 +174,14 @@ TEST_F(ControlsGui, CanvasDragGivesTheHeadlessSequence) {
     h.Settle();
     std::vector<Step> real = CanvasSteps(h.seen);
 
-    // The same gesture on the headless backend.
+    // The same gesture on the scripted backend.
     tk::ReleaseToolkit();
-    tk::HeadlessBackend headless;
-    ASSERT_NE(tk::InitToolkit(&headless), 0);
+    pmtest::ScriptedBackend backend;
+    ASSERT_NE(tk::InitToolkit(&backend), 0);
     ASSERT_TRUE(viewer::CreateMainWindowAndControls());
-    headless.ScriptCanvasDrag(viewer::CanvasView, 10, 20, {{20, 30}, {30, 40}});
+    backend.ScriptCanvasDrag(viewer::CanvasView, 10, 20, {{20, 30}, {30, 40}});
     std::vector<Step> scripted;
-    while (headless.ScriptedLeft() > 0 || tk::QueuedEventCount() > 0) {
+    while (backend.ScriptedLeft() > 0 || tk::QueuedEventCount() > 0) {
         if (tk::WaitForEvent() != tk::ControlEvent || tk::EventControl() != viewer::CanvasView)
             continue;
         auto at = [](int a) { return tk::GetControlAttribute(viewer::CanvasView, a); };

@@ -1,2 +1,2 @@
-// Must not build: the viewer may not include toolkit/headless/headless_backend.h.
-#include "toolkit/headless/headless_backend.h"
+// Must not build: the viewer may not include toolkit/headless/null_backend.h.
+#include "toolkit/headless/null_backend.h"

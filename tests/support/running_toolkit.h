@@ -1,4 +1,4 @@
-// A toolkit started on the in-memory backend for as long as the object lives: tests of the file,
+// A toolkit started on the null backend for as long as the object lives: tests of the file,
 // drawing and image procedures hold one, and every test starts from fresh toolkit state.
 //
 //     class MyTest : public ::testing::Test {
@@ -6,7 +6,7 @@
 //     };
 #pragma once
 
-#include "toolkit/headless/headless_backend.h"
+#include "toolkit/headless/null_backend.h"
 #include "toolkit/window.h"
 
 namespace pmtest {
@@ -17,7 +17,7 @@ struct RunningToolkit {
     RunningToolkit(const RunningToolkit&) = delete;
     RunningToolkit& operator=(const RunningToolkit&) = delete;
 
-    tk::HeadlessBackend backend;
+    tk::NullBackend backend;
     bool ok = false;
 };
 

@@ -1,4 +1,4 @@
-// The headless viewer session shared by the renderer tests and benchmarks.
+// The viewer session on the scripted backend, shared by the renderer tests and benchmarks.
 #include "tests/support/viewer_session.h"
 
 #include <cstring>

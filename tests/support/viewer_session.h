@@ -1,4 +1,4 @@
-// A viewer on the headless backend, built as start-up builds it (window, menu, every control,
+// A viewer on the scripted backend, built as start-up builds it (window, menu, every control,
 // status bar) but not yet painted, with helpers to load bytes and to read back what a repaint
 // produced. Tests and benchmarks keep one per case; the destructor shuts the viewer down.
 //
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/drawing.h"
-#include "toolkit/headless/headless_backend.h"
 
 namespace pmtest {
 
@@ -44,7 +44,7 @@ class ViewerSession {
     std::string Title() const;      // the main window's title
     std::string DispText() const;   // the text of DispField
 
-    tk::HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
 
   private:
     bool ok_ = false;

@@ -3,10 +3,10 @@
 
 #include <vector>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/backend.h"
 #include "toolkit/controls.h"
 #include "toolkit/core_internal.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 
 namespace tk {
@@ -47,7 +47,7 @@ class CanvasInputTest : public ::testing::Test {
         std::vector<Seen> seen;
         for (int guard = 0; guard < 1000; ++guard) {
             int32_t kind = WaitForEvent();
-            if (kind == HeadlessIdle) break;
+            if (kind == NullIdle) break;
             if (kind != ControlEvent || EventControl() != control) continue;
             seen.push_back(
                 {EventKind(), GetControlAttribute(control, MouseX),
@@ -59,7 +59,7 @@ class CanvasInputTest : public ::testing::Test {
         return seen;
     }
 
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
 };
 
 struct Step {
@@ -140,7 +140,7 @@ TEST_F(CanvasInputTest, WheelAccumulatesAcrossCanvasesAndKeepsRemainder) {
     std::vector<int64_t> canvasSteps, otherSteps;
     for (int guard = 0; guard < 100; ++guard) {
         int32_t kind = WaitForEvent();
-        if (kind == HeadlessIdle) break;
+        if (kind == NullIdle) break;
         if (kind != ControlEvent) continue;
         ASSERT_EQ(EventKind(), MouseWheel);
         int control = EventControl();
@@ -168,14 +168,14 @@ TEST_F(CanvasInputTest, AttributesReadZeroOutsideTheCanvasOwnEvents) {
         notify::CanvasInput(Canvas, Mouse::Move, 77, 88, 0, 0, 0);
         notify::ButtonClicked(Other);
     });
-    ASSERT_EQ(WaitForEvent(), HeadlessMessage);
+    ASSERT_EQ(WaitForEvent(), pmtest::ScriptedMessage);
     EXPECT_EQ(readInOwnProcedure, 77);
     EXPECT_EQ(readInOtherProcedure, 0);
     ASSERT_EQ(WaitForEvent(), ControlEvent);
     EXPECT_EQ(GetControlAttribute(Canvas, MouseY), 88);
     ASSERT_EQ(WaitForEvent(), ControlEvent); // the button's click
     EXPECT_EQ(GetControlAttribute(Canvas, MouseY), 0);
-    EXPECT_EQ(WaitForEvent(), HeadlessIdle);
+    EXPECT_EQ(WaitForEvent(), NullIdle);
     EXPECT_EQ(core::CanvasEventDataInUse(), 0);
 }
 
@@ -199,7 +199,7 @@ TEST_F(CanvasInputTest, CoalescedMovesAndReleasedToolkitReturnEveryDataBlock) {
     backend.Script([] {
         for (int i = 0; i < 500; ++i) notify::CanvasInput(Canvas, Mouse::Move, i, i, 0, 0, 0);
     });
-    ASSERT_EQ(WaitForEvent(), HeadlessMessage);
+    ASSERT_EQ(WaitForEvent(), pmtest::ScriptedMessage);
     EXPECT_EQ(QueuedEventCount(), 2); // MouseEnter, then one coalesced MouseMove
     EXPECT_EQ(core::CanvasEventDataInUse(), 2);
     ASSERT_EQ(WaitForEvent(), ControlEvent);

@@ -3,9 +3,9 @@
 
 #include <vector>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/backend.h"
 #include "toolkit/controls.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 
 namespace tk {
@@ -22,12 +22,12 @@ class ControlsTest : public ::testing::Test {
     // (source, sub-kind) of every ControlEvent the loop receives until nothing is left.
     std::vector<std::pair<int, int32_t>> Drain() {
         std::vector<std::pair<int, int32_t>> seen;
-        for (int32_t kind; (kind = WaitForEvent()) != HeadlessIdle;)
+        for (int32_t kind; (kind = WaitForEvent()) != NullIdle;)
             if (kind == ControlEvent) seen.emplace_back(EventControl(), EventKind());
         return seen;
     }
 
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
 };
 
 using Events = std::vector<std::pair<int, int32_t>>;

@@ -3,8 +3,8 @@
 
 #include <vector>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/core_internal.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 
 namespace tk {
@@ -42,7 +42,7 @@ class EventQueueTest : public ::testing::Test {
     void PostData(int32_t kind, int32_t source, int32_t subKind = 0, int value = 0) {
         PostEvent(kind, source, 0, subKind, new int(value), CountRelease);
     }
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
 };
 
 TEST_F(EventQueueTest, IdenticalPostsCoalesceAtTheTailButEveryPostRunsTheBinding) {
@@ -57,7 +57,7 @@ TEST_F(EventQueueTest, IdenticalPostsCoalesceAtTheTailButEveryPostRunsTheBinding
     EXPECT_EQ(EventKind(), -1) << "the current event is restored after the procedures";
     ASSERT_EQ(WaitForEvent(), ControlEvent);
     EXPECT_EQ(*static_cast<const int*>(EventData()), 0) << "the waiting entry keeps its data";
-    EXPECT_EQ(WaitForEvent(), HeadlessIdle);
+    EXPECT_EQ(WaitForEvent(), NullIdle);
     EXPECT_EQ(g_releases, 10);
 
     // Only the tail is compared; another window or a native number never merges.
@@ -120,11 +120,11 @@ TEST_F(EventQueueTest, WaitTakesEntriesOldestFirstThenOneNativeMessage) {
     EXPECT_EQ(EventKind(), 0x300);
     EXPECT_EQ(backend.ScriptedLeft(), 1u) << "no native message while entries wait";
     int32_t native = WaitForEvent();
-    EXPECT_EQ(native, HeadlessMessage);
+    EXPECT_EQ(native, pmtest::ScriptedMessage);
     EXPECT_GE(native, 0x10000);
     EXPECT_EQ(EventKind(), -1);
     EXPECT_EQ(WaitForEvent(), CloseEvent) << "what the message posted comes next";
-    EXPECT_EQ(WaitForEvent(), HeadlessIdle);
+    EXPECT_EQ(WaitForEvent(), NullIdle);
 }
 
 TEST_F(EventQueueTest, EventDataLivesUntilTheNextWait) {
@@ -151,7 +151,7 @@ TEST_F(EventQueueTest, ManyEntriesSpanSeveralPoolBlocksAndKeepTheirOrder) {
             ASSERT_EQ(EventKind(), i);
         }
     }
-    EXPECT_EQ(WaitForEvent(), HeadlessIdle);
+    EXPECT_EQ(WaitForEvent(), NullIdle);
     EXPECT_EQ(g_releases, 3 * 666);
 }
 

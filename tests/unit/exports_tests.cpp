@@ -1,4 +1,4 @@
-// The three export commands on the headless backend: what "Save selected" packs from the
+// The three export commands on the scripted backend: what "Save selected" packs from the
 // picture, what "Save binary.." copies from the file, what "Save image.." writes, the dialogs
 // they ask, and how every write failure is reported without harming an existing file.
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Record = tk::HeadlessBackend::DialogRecord;
+using Record = pmtest::ScriptedBackend::DialogRecord;
 
 constexpr tk::Colour Red = 0x0000FF;
 

@@ -199,7 +199,7 @@ class FaultTest : public ::testing::Test {
         alarm(0);
     }
 
-    tk::HeadlessBackend& Backend() { return session.backend; }
+    pmtest::ScriptedBackend& Backend() { return session.backend; }
     void Drain() {
         for (int guard = 0; guard < 100000; ++guard) {
             if (Backend().ScriptedLeft() == 0 && tk::QueuedEventCount() == 0) return;
@@ -222,8 +222,8 @@ class FaultTest : public ::testing::Test {
         return std::string(reinterpret_cast<const char*>(state.fileBuffer.get()),
                            static_cast<size_t>(state.fileSize));
     }
-    std::vector<tk::HeadlessBackend::DialogRecord> Messages() const {
-        std::vector<tk::HeadlessBackend::DialogRecord> found;
+    std::vector<pmtest::ScriptedBackend::DialogRecord> Messages() const {
+        std::vector<pmtest::ScriptedBackend::DialogRecord> found;
         for (const auto& d : session.backend.dialogs)
             if (d.kind == "message") found.push_back(d);
         return found;

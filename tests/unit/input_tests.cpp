@@ -1,4 +1,4 @@
-// The event loop end to end on the headless backend: scripted gestures in, viewer state out.
+// The event loop end to end on the scripted backend: scripted gestures in, viewer state out.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/controls.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 #include "viewer/input.h"
 #include "viewer/loader.h"
@@ -53,7 +53,7 @@ class InputTest : public ::testing::Test {
 
     std::string Status() { return tk::StatusText(MainStatusBar, 0); }
 
-    tk::HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
     std::string dir;
     char cwd[4096] = {};
 };

@@ -4,8 +4,8 @@
 
 #include <functional>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/controls.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/requesters.h"
 #include "toolkit/window.h"
 
@@ -16,7 +16,7 @@ constexpr int32_t DownAndPressed = static_cast<int32_t>(0xFFFF8001u);
 constexpr int32_t DownOnly = static_cast<int32_t>(0xFFFF8000u);
 
 TEST(KeyStateTest, AKeyPressedWhileAMenuOrDialogHadTheInputCountsOnlyWhenPressedAgain) {
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
     ASSERT_NE(InitToolkit(&backend), 0);
     ASSERT_NE(CreateMainWindow(0, 0, 0, 200, 100, "keys", 0), 0);
     struct Case {

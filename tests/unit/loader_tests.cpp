@@ -13,9 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/controls.h"
 #include "toolkit/drawing.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 #include "viewer/loader.h"
 #include "viewer/renderer.h"
@@ -76,14 +76,14 @@ class LoaderTest : public ::testing::Test {
         return last != LoadOutcome::EndProgram;
     }
     bool LastLoadRefused() const { return last == LoadOutcome::Refused; }
-    std::vector<tk::HeadlessBackend::DialogRecord> Messages() const {
-        std::vector<tk::HeadlessBackend::DialogRecord> found;
+    std::vector<pmtest::ScriptedBackend::DialogRecord> Messages() const {
+        std::vector<pmtest::ScriptedBackend::DialogRecord> found;
         for (const auto& d : backend.dialogs)
             if (d.kind == "message") found.push_back(d);
         return found;
     }
 
-    tk::HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
     LoadOutcome last = LoadOutcome::Loaded;
     std::string dir;
     std::filesystem::path cwd = std::filesystem::current_path();

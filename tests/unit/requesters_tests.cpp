@@ -1,7 +1,7 @@
 // File, message and text requesters: how requests are made and what the answers become.
 #include <gtest/gtest.h>
 
-#include "toolkit/headless/headless_backend.h"
+#include "tests/support/scripted_backend.h"
 #include "toolkit/requesters.h"
 #include "toolkit/window.h"
 
@@ -57,7 +57,7 @@ class RequesterTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_NE(InitToolkit(&backend), 0); }
     void TearDown() override { ReleaseToolkit(); }
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
 };
 
 TEST_F(RequesterTest, FileDialogsReportThePathAndTheChosenPair) {

@@ -3,9 +3,9 @@
 
 #include <vector>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/backend.h"
 #include "toolkit/controls.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 
 namespace tk {
@@ -29,7 +29,7 @@ class ScrollBarTest : public ::testing::Test {
         std::vector<std::pair<int, int>> seen;
         for (int guard = 0; guard < 1000; ++guard) {
             int32_t kind = WaitForEvent();
-            if (kind == HeadlessIdle) break;
+            if (kind == NullIdle) break;
             if (kind == ControlEvent) seen.emplace_back(EventControl(), EventKind());
         }
         return seen;
@@ -37,7 +37,7 @@ class ScrollBarTest : public ::testing::Test {
 
     const ControlView& Shown(int number) { return backend.controls.at(ControlHandle(number)); }
 
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
 };
 
 TEST_F(ScrollBarTest, PositionStaysWithinRangeLessPage) {
@@ -99,7 +99,7 @@ TEST_F(ScrollBarTest, UserActionsMoveClampAndPostEvenWhenNothingMoves) {
         {Scroll::ThumbTrack, 999, 450}, {Scroll::EndScroll, 0, 450}};
     for (const Step& step : steps) {
         backend.Script([=] { notify::ScrollAction(Rows, step.action, step.track); });
-        ASSERT_EQ(WaitForEvent(), HeadlessMessage);
+        ASSERT_EQ(WaitForEvent(), pmtest::ScriptedMessage);
         EXPECT_EQ(GetControlState(Rows), step.expected);
         EXPECT_EQ(Shown(Rows).state, step.expected);
         ASSERT_EQ(WaitForEvent(), ControlEvent);
@@ -107,7 +107,7 @@ TEST_F(ScrollBarTest, UserActionsMoveClampAndPostEvenWhenNothingMoves) {
         EXPECT_EQ(EventKind(), 0);
         EXPECT_EQ(EventWindow(), 0);
     }
-    EXPECT_EQ(WaitForEvent(), HeadlessIdle);
+    EXPECT_EQ(WaitForEvent(), NullIdle);
 }
 
 std::vector<int32_t> positionsSeen;

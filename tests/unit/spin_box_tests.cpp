@@ -3,9 +3,9 @@
 
 #include <vector>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/backend.h"
 #include "toolkit/controls.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 
 namespace tk {
@@ -31,7 +31,7 @@ class SpinBoxTest : public ::testing::Test {
         std::vector<int32_t> seen;
         for (int guard = 0; guard < 1000; ++guard) {
             int32_t kind = WaitForEvent();
-            if (kind == HeadlessIdle) break;
+            if (kind == NullIdle) break;
             if (kind == ControlEvent && EventControl() == control) seen.push_back(EventKind());
         }
         return seen;
@@ -41,7 +41,7 @@ class SpinBoxTest : public ::testing::Test {
         backend.Script([=] { notify::SpinArrow(control, delta); });
     }
 
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
 };
 
 TEST_F(SpinBoxTest, NumericArrowsRewriteTextThenReportDirection) {

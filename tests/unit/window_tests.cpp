@@ -1,11 +1,11 @@
-// Windows, menus, the status bar and file drop, driven through the headless backend.
+// Windows, menus, the status bar and file drop, driven through the scripted backend.
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/controls.h"
 #include "toolkit/core_internal.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 
 namespace tk {
@@ -44,7 +44,7 @@ class WindowTest : public ::testing::Test {
         AddMenuItem(8, "Save selected");
     }
 
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
     intptr_t main = 0;
 };
 
@@ -236,7 +236,7 @@ TEST_F(WindowTest, ANumberInUseIsTakenOverAndMissingNumbersAreIgnored) {
     EXPECT_EQ(core::ControlWindow(1), 0) << "flag 8 keeps the earlier control parent";
 }
 
-class RefusingBackend : public HeadlessBackend {
+class RefusingBackend : public NullBackend {
   public:
     bool Init() override { return false; }
 };
@@ -247,7 +247,7 @@ TEST(WindowStartTest, FailuresOfTheBackendGiveZero) {
     EXPECT_EQ(CurrentBackend(), nullptr);
     EXPECT_EQ(CreateMainWindow(0, 0, 0, 10, 10, "x", 0), 0);
 
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
     ASSERT_NE(InitToolkit(&backend), 0);
     backend.failWindowCreation = true;
     EXPECT_EQ(CreateMainWindow(0, 0, 0, 10, 10, "x", 0), 0);

@@ -1,10 +1,10 @@
-// The headless backend's gestures: each gives the notifications a person's gesture gives.
+// The scripted backend's gestures: each gives the notifications a person's gesture gives.
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "tests/support/scripted_backend.h"
 #include "toolkit/controls.h"
-#include "toolkit/headless/headless_backend.h"
 #include "toolkit/window.h"
 
 namespace tk {
@@ -17,7 +17,7 @@ void RecordPosition() {
     g_positions.push_back(GetControlState(2));
 }
 
-class HeadlessTest : public ::testing::Test {
+class ScriptedTest : public ::testing::Test {
   protected:
     void SetUp() override {
         g_runs = 0;
@@ -35,10 +35,10 @@ class HeadlessTest : public ::testing::Test {
         }
         return kinds;
     }
-    HeadlessBackend backend;
+    pmtest::ScriptedBackend backend;
 };
 
-TEST_F(HeadlessTest, AThumbDragRunsTheControlsBindingPerNotificationAndQueuesOneEvent) {
+TEST_F(ScriptedTest, AThumbDragRunsTheControlsBindingPerNotificationAndQueuesOneEvent) {
     ASSERT_NE(AddScrollBar(2, 0, 0, 200, 16, 0, 100, 10, 0), 0);
     BindControlCallback(2, RecordPosition);
     BindControlCallback(9, RecordPosition); // no control 9: binds nothing
@@ -54,7 +54,7 @@ TEST_F(HeadlessTest, AThumbDragRunsTheControlsBindingPerNotificationAndQueuesOne
     EXPECT_EQ(QueuedEventAt(0).source, 2);
 }
 
-TEST_F(HeadlessTest, TypingSkipsCharactersTheFieldRefuses) {
+TEST_F(ScriptedTest, TypingSkipsCharactersTheFieldRefuses) {
     ASSERT_NE(AddTextField(3, 0, 0, 80, 20, "4", TextDigitsOnly), 0);
     backend.ScriptTyping(3, "1a2");
     EXPECT_EQ(backend.ScriptedLeft(), 3u) << "one message per character";
@@ -63,7 +63,7 @@ TEST_F(HeadlessTest, TypingSkipsCharactersTheFieldRefuses) {
     EXPECT_EQ(kinds, (std::vector<int32_t>{EditUpdate, EditChange, EditUpdate, EditChange}));
 }
 
-TEST_F(HeadlessTest, ACanvasDragEntersPressesMovesAndReleases) {
+TEST_F(ScriptedTest, ACanvasDragEntersPressesMovesAndReleases) {
     ASSERT_NE(AddCanvas(0, 0, 0, 641, 481), 0);
     backend.ScriptCanvasDrag(0, 10, 20, {{30, 40}, {35, 45}});
     EXPECT_EQ(SubKinds(), (std::vector<int32_t>{MouseEnter, LeftButtonDown, MouseMove, LeftButtonUp,
@@ -71,16 +71,16 @@ TEST_F(HeadlessTest, ACanvasDragEntersPressesMovesAndReleases) {
         << "the two moves merge while they wait";
 }
 
-TEST_F(HeadlessTest, AScriptedKeyIsDownAndPressedUntilTheNextMessage) {
+TEST_F(ScriptedTest, AScriptedKeyIsDownAndPressedUntilTheNextMessage) {
     backend.ScriptKeyPress(VkLeft);
     backend.Script([] {});
     EXPECT_EQ(AsyncKeyState(VkLeft), 0);
-    EXPECT_EQ(WaitForEvent(), HeadlessMessage);
+    EXPECT_EQ(WaitForEvent(), pmtest::ScriptedMessage);
     EXPECT_EQ(AsyncKeyState(VkLeft), static_cast<int32_t>(0xFFFF8001u));
     EXPECT_EQ(AsyncKeyState(VkLeft), static_cast<int32_t>(0xFFFF8000u)) << "pressed is read once";
-    EXPECT_EQ(WaitForEvent(), HeadlessMessage);
+    EXPECT_EQ(WaitForEvent(), pmtest::ScriptedMessage);
     EXPECT_EQ(AsyncKeyState(VkLeft), 0) << "released with the next message";
-    EXPECT_EQ(WaitForEvent(), HeadlessIdle);
+    EXPECT_EQ(WaitForEvent(), NullIdle);
 }
 
 } // namespace

@@ -1,0 +1,91 @@
+#include "tests/support/test_files.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace pmtest {
+
+TempDir::TempDir() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        fs::path candidate =
+            fs::temp_directory_path() / ("pixmole-test-" + std::to_string(random()));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) path_ = fs::canonical(candidate).string();
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // A test may have taken the owner's rights away from something inside.
+    for (auto it = fs::recursive_directory_iterator(path_, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::string WriteFile(const std::string& path, const std::string& bytes) {
+    std::error_code ignored;
+    fs::create_directories(fs::path(path).parent_path(), ignored);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    return path;
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + 3);
+    return bytes;
+}
+
+DecodedPng DecodePng(const std::string& path) {
+    DecodedPng result;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return result;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    // Nothing with a destructor is made between the setjmp and a longjmp back to it.
+    if (setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, file);
+        png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+        result.width = png_get_image_width(png, info);
+        result.height = png_get_image_height(png, info);
+        result.bitDepth = png_get_bit_depth(png, info);
+        result.colourType = png_get_color_type(png, info);
+        result.interlace = png_get_interlace_type(png, info);
+        png_bytepp data = png_get_rows(png, info);
+        const size_t bytes = png_get_rowbytes(png, info);
+        for (png_uint_32 y = 0; y < result.height; ++y)
+            result.rows.emplace_back(data[y], data[y] + bytes);
+    } else {
+        result.rows.clear();
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return result;
+}
+
+} // namespace pmtest

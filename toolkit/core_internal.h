@@ -10,9 +10,15 @@
 namespace tk::core {
 
 // window.cpp
-Backend* backend();                // null before InitToolkit
-intptr_t NativeWindow(int window); // the backend's handle, 0 when none
-int ControlParentWindow();         // window that receives new controls, -1 when none
+Backend* backend();                        // null before InitToolkit
+void SetBackend(Backend* backend);         // InitToolkit's, once the parts are made
+intptr_t NativeWindow(int window);         // the backend's handle, 0 when none
+int ControlParentWindow();                 // window that receives new controls, -1 when none
+int WindowNumberOfHandle(intptr_t handle); // -1 when no window has it
+// status_bar.cpp
+void LayOutStatusBarsOf(int window);
+void RemoveStatusBarsOf(int window);
+// events.cpp
 void RemoveQueuedControlEvents(int control);
 void RemoveQueuedWindowEvents(int window);
 void RemoveBindingsOfWindow(int window);

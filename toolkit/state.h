@@ -20,7 +20,9 @@ namespace tk::state {
 struct Files;      // runtime.cpp: file slots, the last open failure, the command line
 struct Drawing;    // drawing.cpp: live pictures, the current drawing, images, canvas hooks
 struct Writers;    // png_writer.cpp: image writers by format, the last write failure
-struct Windows;    // window.cpp: the backend, windows, menus, status bars, the queue, bindings
+struct Events;     // events.cpp: the event queue, the current event, bindings, suspension
+struct Windows;    // window.cpp: the backend, windows, menus, file drop
+struct StatusBars; // status_bar.cpp: status bars, their fields and texts
 struct Controls;   // controls.cpp: the control table, focus, the wheel, canvas event data
 struct Keys;       // key_state.cpp: which key presses belong to menus and dialogs
 struct Requesters; // requesters.cpp: the pattern chosen in the last file dialog
@@ -35,8 +37,8 @@ template <typename Part> struct Deleter {
 template <typename Part> using Owned = std::unique_ptr<Part, Deleter<Part>>;
 
 struct Toolkit {
-    std::tuple<Owned<Files>, Owned<Drawing>, Owned<Writers>, Owned<Windows>, Owned<Controls>,
-               Owned<Keys>, Owned<Requesters>>
+    std::tuple<Owned<Files>, Owned<Drawing>, Owned<Writers>, Owned<Events>, Owned<Windows>,
+               Owned<StatusBars>, Owned<Controls>, Owned<Keys>, Owned<Requesters>>
         parts;
 
     // Makes the parts in order; the toolkit is current while they are made.

@@ -16,46 +16,15 @@
 #include "toolkit/controls.h"
 #include "toolkit/core_internal.h"
 #include "toolkit/drawing.h"
+#include "toolkit/numbered_table.h"
 #include "toolkit/state.h"
 
 namespace tk {
 
 namespace {
 
-// ---- Object tables ------------------------------------------------------------------------
-
-// Objects under caller-chosen numbers. The table starts with `step` slots and, when a number
-// beyond its end is used, grows to that number plus the step.
-template <typename T> class NumberedTable {
-  public:
-    explicit NumberedTable(size_t step) : step_(step), slots_(step) {}
-
-    T* Find(int number) const {
-        if (number < 0 || static_cast<size_t>(number) >= slots_.size()) return nullptr;
-        return slots_[static_cast<size_t>(number)].get();
-    }
-    T& Put(int number, std::unique_ptr<T> object) {
-        assert(number >= 0 && "object numbers are non-negative");
-        size_t index = static_cast<size_t>(number);
-        if (index >= slots_.size()) slots_.resize(index + step_);
-        slots_[index] = std::move(object);
-        return *slots_[index];
-    }
-    void Remove(int number) {
-        if (Find(number)) slots_[static_cast<size_t>(number)].reset();
-    }
-    int Size() const { return static_cast<int>(slots_.size()); }
-    void Clear() {
-        slots_.clear();
-        slots_.resize(step_);
-    }
-
-  private:
-    size_t step_;
-    std::vector<std::unique_ptr<T>> slots_;
-};
-
-constexpr size_t TableStep = 16;
+using core::NumberedTable;
+using core::TableStep;
 
 struct WindowRecord {
     intptr_t handle = 0;
@@ -72,46 +41,18 @@ struct MenuRecord {
     std::vector<MenuItemView> bar;
 };
 
-struct StatusBarRecord {
-    intptr_t handle = 0;
-    int window = -1;
-    std::vector<int32_t> requested; // as added: pixels or StatusFillWidth
-    std::vector<int32_t> laidOut;   // pixels
-    std::vector<Text> texts;
-};
-
-struct PendingEvent {
-    int32_t kind = 0;
-    int32_t source = 0;
-    int32_t window = 0;
-    int32_t subKind = 0;
-    void* data = nullptr;
-    ReleaseProc releaseData = nullptr;
-    bool borrowed = false; // the data belongs to someone else: never release it from here
-};
-
-using BindingKey = std::array<int32_t, 4>; // kind, window, source, subKind
-
 } // namespace
 
 struct state::Windows {
     Backend* backend = nullptr;
     NumberedTable<WindowRecord> windows{TableStep};
     NumberedTable<MenuRecord> menus{TableStep};
-    NumberedTable<StatusBarRecord> statusBars{TableStep};
     int controlParent = -1;
 
     // Menu building: the menu being built and the path of child indices from its bar to the
     // current level (empty: the bar itself).
     int buildingMenu = -1;
     std::vector<size_t> levelPath;
-
-    int lastStatusBar = -1;
-
-    std::deque<PendingEvent> queue;
-    int suspended = 0;
-    PendingEvent current{0, 0, 0, -1, nullptr, nullptr, false};
-    std::map<BindingKey, std::vector<EventProc>> bindings;
 };
 
 namespace {
@@ -123,38 +64,6 @@ state::Windows* Part() {
 // The part of a running toolkit: only where one is known to exist.
 state::Windows& S() {
     return *Part();
-}
-
-constexpr size_t MaxStatusFields = 256;
-
-void ReleaseEventData(PendingEvent& event) {
-    if (event.data && event.releaseData && !event.borrowed) event.releaseData(event.data);
-    event.data = nullptr;
-    event.releaseData = nullptr;
-}
-
-// ---- Event queue helpers --------------------------------------------------------------------
-
-template <typename Pred> void RemoveQueued(Pred matches) {
-    std::erase_if(S().queue, [&](PendingEvent& event) {
-        if (!matches(event)) return false;
-        ReleaseEventData(event);
-        return true;
-    });
-}
-
-void ClearQueue() {
-    RemoveQueued([](const PendingEvent&) { return true; });
-    ReleaseEventData(S().current);
-    S().current = PendingEvent{0, 0, 0, -1, nullptr, nullptr, false};
-}
-
-void RunBindings(const BindingKey& key) {
-    auto found = S().bindings.find(key);
-    if (found == S().bindings.end()) return;
-    // A copy: a procedure may bind, or close a window and so drop bindings, while we run.
-    std::vector<EventProc> procs = found->second;
-    for (auto it = procs.rbegin(); it != procs.rend(); ++it) (*it)();
 }
 
 // ---- Menus ----------------------------------------------------------------------------------
@@ -205,37 +114,12 @@ void DestroyMenu(int number) {
     s.menus.Remove(number);
 }
 
-// ---- Status bars ----------------------------------------------------------------------------
+} // namespace
 
-void LayOutStatusBar(StatusBarRecord& bar) {
-    int64_t fixed = 0;
-    int64_t fills = 0;
-    for (int32_t width : bar.requested) {
-        if (width == StatusFillWidth)
-            ++fills;
-        else
-            fixed += width;
-    }
-    int64_t share = 0;
-    if (fills > 0) {
-        int64_t left = static_cast<int64_t>(S().backend->StatusBarWidth(bar.handle)) - fixed;
-        share = left > 0 ? left / fills : 0;
-    }
-    bar.laidOut.clear();
-    for (int32_t width : bar.requested)
-        bar.laidOut.push_back(width == StatusFillWidth ? static_cast<int32_t>(share) : width);
-    S().backend->SetStatusFields(bar.handle, bar.laidOut);
-}
-
-void LayOutStatusBarsOf(int window) {
-    state::Windows& s = S();
-    for (int n = 0; n < s.statusBars.Size(); ++n) {
-        StatusBarRecord* bar = s.statusBars.Find(n);
-        if (bar && bar->window == window) LayOutStatusBar(*bar);
-    }
-}
+namespace core {
 
 int WindowNumberOfHandle(intptr_t handle) {
+    if (Part() == nullptr) return -1;
     if (handle == 0) return -1;
     for (int n = 0; n < S().windows.Size(); ++n) {
         WindowRecord* window = S().windows.Find(n);
@@ -243,6 +127,10 @@ int WindowNumberOfHandle(intptr_t handle) {
     }
     return -1;
 }
+
+} // namespace core
+
+namespace {
 
 // ---- File drop ------------------------------------------------------------------------------
 
@@ -274,165 +162,11 @@ template <> void state::Destroy(Windows* part) {
             s.backend->EnableFileDrop(window->handle, 0);
         }
     }
-    // Nothing is posted while everything is torn down.
-    ClearQueue();
+    // Nothing is posted while everything is torn down; what is queued goes with the events.
     SuspendEvents();
     for (int n = 0; n < s.windows.Size(); ++n) CloseWindow(n);
-    ClearQueue();
     s.backend->Shutdown();
     delete part;
-}
-
-namespace {
-
-// Destroys a part while it is still current, so that its teardown may use the module's own
-// procedures, and only then lets go of it.
-template <typename Part> void TearDown(state::Owned<Part>& part) {
-    if (Part* p = part.get()) {
-        state::Destroy(p);
-        (void)part.release();
-    }
-}
-
-template <typename Parts, size_t... I>
-void TearDownInReverse(Parts& parts, std::index_sequence<I...>) {
-    (TearDown(std::get<sizeof...(I) - 1 - I>(parts)), ...);
-}
-
-} // namespace
-
-void state::Toolkit::MakeParts() {
-    std::apply(
-        [](auto&... part) {
-            (part.reset(Make<typename std::decay_t<decltype(part)>::element_type>()), ...);
-        },
-        parts);
-}
-
-state::Toolkit::~Toolkit() {
-    TearDownInReverse(parts, std::make_index_sequence<std::tuple_size_v<decltype(parts)>>());
-}
-
-int InitToolkit(Backend* backend) {
-    if (!backend) return 0;
-    if (state::Current()) ReleaseToolkit();
-    if (!backend->Init()) return 0;
-    auto* toolkit = new state::Toolkit;
-    state::SetCurrent(toolkit);
-    toolkit->MakeParts();
-    S().backend = backend;
-    return 1;
-}
-
-void ReleaseToolkit() {
-    delete state::Current(); // the parts go in the reverse order of their making
-    state::SetCurrent(nullptr);
-}
-
-Backend* CurrentBackend() {
-    return core::backend();
-}
-
-// ---- Events ---------------------------------------------------------------------------------
-
-void PostEvent(int32_t kind, int32_t source, int32_t window, int32_t subKind, void* data,
-               ReleaseProc releaseData) {
-    if (Part() == nullptr || S().suspended > 0) {
-        if (data && releaseData) releaseData(data);
-        return;
-    }
-    state::Windows& s = S();
-    PendingEvent posted{kind, source, window, subKind, data, releaseData, false};
-    const PendingEvent* last = s.queue.empty() ? nullptr : &s.queue.back();
-    bool coalesced = last && kind < NativeMessageBase && last->kind == kind &&
-                     last->source == source && last->window == window && last->subKind == subKind;
-    if (!coalesced) s.queue.push_back(posted);
-
-    // Bound procedures see the posted event as the current one. Its data stays owned by the
-    // queue entry (or by this call when coalesced away).
-    PendingEvent saved = s.current;
-    s.current = posted;
-    s.current.borrowed = true;
-    RunBindings({kind, window, source, subKind});
-    RunBindings({kind, window, source, AnyValue});
-    RunBindings({kind, window, AnyValue, AnyValue});
-    RunBindings({kind, AnyValue, AnyValue, AnyValue});
-    RunBindings({kind, AnyValue, source, subKind});
-    // A procedure that waited for an event itself owns what it took; nothing else will free it.
-    if (!s.current.borrowed) ReleaseEventData(s.current);
-    s.current = saved;
-
-    // Released only now: the procedures above may still read it.
-    if (coalesced) ReleaseEventData(posted);
-}
-
-int32_t WaitForEvent() {
-    if (Part() == nullptr) return 0;
-    state::Windows& s = S();
-    s.current.kind = 0;
-    ReleaseEventData(s.current);
-    s.current.subKind = -1;
-    if (!s.queue.empty()) {
-        s.current = s.queue.front();
-        s.queue.pop_front();
-        return s.current.kind;
-    }
-    return s.backend->WaitNative();
-}
-
-namespace {
-
-// The event WaitForEvent took last (or the one being posted, inside a bound procedure).
-const PendingEvent& Current() {
-    static const PendingEvent none{0, 0, 0, -1, nullptr, nullptr, false};
-    return Part() != nullptr ? S().current : none;
-}
-
-} // namespace
-
-int32_t EventControl() {
-    return Current().source;
-}
-int32_t EventMenuItem() {
-    return Current().source;
-}
-int32_t EventKind() {
-    return Current().subKind;
-}
-int32_t EventWindow() {
-    return Current().window;
-}
-const void* EventData() {
-    return Current().data;
-}
-
-void BindEvent(int32_t kind, int32_t window, int32_t source, int32_t subKind, EventProc proc) {
-    if (!proc || Part() == nullptr) return;
-    S().bindings[{kind, window, source, subKind}].push_back(proc);
-}
-
-void BindControlCallback(int control, EventProc proc) {
-    int window = core::ControlWindow(control);
-    if (window < 0) return;
-    BindEvent(ControlEvent, window, control, AnyValue, proc);
-}
-
-void SuspendEvents() {
-    if (Part() != nullptr) ++S().suspended;
-}
-void ResumeEvents() {
-    if (Part() != nullptr && S().suspended > 0) --S().suspended;
-}
-
-int QueuedEventCount() {
-    return Part() != nullptr ? static_cast<int>(S().queue.size()) : 0;
-}
-
-QueuedEvent QueuedEventAt(int index) {
-    if (Part() == nullptr || index < 0 || static_cast<size_t>(index) >= S().queue.size())
-        return {0, 0, 0, 0};
-    const PendingEvent& e = S().queue[static_cast<size_t>(index)];
-    return {e.kind, e.source, e.window, e.subKind};
 }
 
 namespace core {
@@ -450,38 +184,8 @@ int ControlParentWindow() {
     return Part() != nullptr ? S().controlParent : -1;
 }
 
-void RemoveQueuedControlEvents(int control) {
-    if (Part() == nullptr) return;
-    RemoveQueued(
-        [control](const PendingEvent& e) { return e.kind == ControlEvent && e.source == control; });
-}
-
-void RemoveQueuedWindowEvents(int window) {
-    if (Part() == nullptr) return;
-    RemoveQueued([window](const PendingEvent& e) { return e.window == window; });
-}
-
-void RemoveBindingsOfWindow(int window) {
-    if (Part() == nullptr) return;
-    auto& bindings = S().bindings;
-    for (auto it = bindings.begin(); it != bindings.end();) {
-        if ((*it).first[1] == window)
-            it = bindings.erase(it);
-        else
-            ++it;
-    }
-}
-
-bool CurrentEventIsControlEvent(int control) {
-    return Current().kind == ControlEvent && Current().source == control;
-}
-
-void* CurrentEventData() {
-    return Current().data;
-}
-
-ReleaseProc CurrentEventRelease() {
-    return Current().releaseData;
+void SetBackend(Backend* backend) {
+    S().backend = backend;
 }
 
 } // namespace core
@@ -547,13 +251,7 @@ void CloseWindow(int number) {
             s.menus.Remove(n);
         }
     }
-    for (int n = 0; n < s.statusBars.Size(); ++n) {
-        StatusBarRecord* bar = s.statusBars.Find(n);
-        if (bar && bar->window == number) {
-            s.statusBars.Remove(n);
-            if (s.lastStatusBar == n) s.lastStatusBar = -1;
-        }
-    }
+    core::RemoveStatusBarsOf(number);
     s.backend->DestroyWindow(handle);
     s.windows.Remove(number);
     if (s.controlParent == number) s.controlParent = -1;
@@ -567,7 +265,7 @@ intptr_t CreateMenuBar(int number, intptr_t windowHandle) {
     if (Part() == nullptr) return 0;
     state::Windows& s = S();
     if (!s.backend || number < 0) return 0;
-    int window = WindowNumberOfHandle(windowHandle);
+    int window = core::WindowNumberOfHandle(windowHandle);
     if (window < 0) return 0;
     DestroyMenu(number);
     auto record = std::make_unique<MenuRecord>();
@@ -646,64 +344,6 @@ int MenuItemDisabled(int menuNumber, int identifier) {
     return item && item->disabled ? 1 : 0;
 }
 
-// ---- Status bar -----------------------------------------------------------------------------
-
-intptr_t CreateStatusBar(int number, intptr_t windowHandle) {
-    if (Part() == nullptr) return 0;
-    state::Windows& s = S();
-    if (!s.backend || number < 0) return 0;
-    int window = WindowNumberOfHandle(windowHandle);
-    if (window < 0) return 0;
-    if (s.statusBars.Find(number)) {
-        s.statusBars.Remove(number);
-        if (s.lastStatusBar == number) s.lastStatusBar = -1;
-    }
-    // The window lays itself out again around the bar; that is no size change of the program's.
-    SuspendEvents();
-    intptr_t handle = s.backend->CreateStatusBar(windowHandle);
-    ResumeEvents();
-    if (!handle) return 0;
-    auto record = std::make_unique<StatusBarRecord>();
-    record->handle = handle;
-    record->window = window;
-    s.statusBars.Put(number, std::move(record));
-    s.lastStatusBar = number;
-    return handle;
-}
-
-int AddStatusField(int32_t width) {
-    if (Part() == nullptr) return 0;
-    StatusBarRecord* bar = S().statusBars.Find(S().lastStatusBar);
-    if (!bar || bar->requested.size() >= MaxStatusFields) return 0;
-    bar->requested.push_back(width);
-    bar->texts.emplace_back();
-    LayOutStatusBar(*bar);
-    return 1;
-}
-
-int SetStatusText(int number, int field, const Text& text) {
-    if (Part() == nullptr) return 0;
-    StatusBarRecord* bar = S().statusBars.Find(number);
-    if (!bar || field < 0 || static_cast<size_t>(field) >= bar->texts.size()) return 0;
-    bar->texts[static_cast<size_t>(field)] = text;
-    S().backend->SetStatusText(bar->handle, field, text);
-    return 1;
-}
-
-Text StatusText(int number, int field) {
-    if (Part() == nullptr) return Text();
-    StatusBarRecord* bar = S().statusBars.Find(number);
-    if (!bar || field < 0 || static_cast<size_t>(field) >= bar->texts.size()) return Text();
-    return bar->texts[static_cast<size_t>(field)];
-}
-
-int32_t StatusFieldWidth(int number, int field) {
-    if (Part() == nullptr) return 0;
-    StatusBarRecord* bar = S().statusBars.Find(number);
-    if (!bar || field < 0 || static_cast<size_t>(field) >= bar->laidOut.size()) return 0;
-    return bar->laidOut[static_cast<size_t>(field)];
-}
-
 // ---- File drop ------------------------------------------------------------------------------
 
 int EnableFileDrop(int windowNumber, int format, int actions) {
@@ -724,13 +364,21 @@ int EnableFileDrop(int windowNumber, int format, int actions) {
     return 1;
 }
 
-Text DroppedFiles() {
-    if (Part() == nullptr) return Text();
-    const PendingEvent& current = S().current;
+namespace {
+
+// The current event's list of dropped files, when FilesDropped made it; null otherwise.
+const DropData* CurrentDrop() {
     // Only records made by FilesDropped are DropData; their release procedure tells them apart.
-    if (!current.data || current.releaseData != ReleaseDropData) return Text();
-    const auto* drop = static_cast<const DropData*>(current.data);
-    if (drop->format != FileListFormat || drop->bytes.empty()) return Text();
+    if (core::CurrentEventRelease() != ReleaseDropData) return nullptr;
+    const auto* drop = static_cast<const DropData*>(core::CurrentEventData());
+    return drop != nullptr && drop->format == FileListFormat ? drop : nullptr;
+}
+
+} // namespace
+
+Text DroppedFiles() {
+    const DropData* drop = CurrentDrop();
+    if (drop == nullptr || drop->bytes.empty()) return Text();
     Text joined;
     size_t start = 0;
     while (start < drop->bytes.size()) {
@@ -744,11 +392,8 @@ Text DroppedFiles() {
 }
 
 Text DroppedFile(int index) {
-    if (Part() == nullptr) return Text();
-    const PendingEvent& current = S().current;
-    if (index < 0 || !current.data || current.releaseData != ReleaseDropData) return Text();
-    const auto* drop = static_cast<const DropData*>(current.data);
-    if (drop->format != FileListFormat) return Text();
+    const DropData* drop = CurrentDrop();
+    if (index < 0 || drop == nullptr) return Text();
     size_t start = 0;
     for (int n = 0; start < drop->bytes.size(); ++n) {
         size_t end = drop->bytes.find('\0', start);
@@ -806,12 +451,12 @@ void SizeChanged(int window, SizeChange change) {
         return;
     case SizeChange::Maximized:
         record->wasMinOrMax = true;
-        LayOutStatusBarsOf(window);
+        core::LayOutStatusBarsOf(window);
         PostEvent(MaximizeEvent, 0, window, 0, nullptr, nullptr);
         break;
     case SizeChange::Restored:
     case SizeChange::Resized:
-        LayOutStatusBarsOf(window);
+        core::LayOutStatusBarsOf(window);
         if (record->wasMinOrMax) {
             record->wasMinOrMax = false;
             PostEvent(RestoreEvent, 0, window, 0, nullptr, nullptr);

@@ -33,7 +33,8 @@ class CollectingReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+            // A benchmark that reported an error has no time to give a ratio.
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred)
                 seconds[run.benchmark_name()] = run.GetAdjustedRealTime();
         }
     }

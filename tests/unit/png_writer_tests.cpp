@@ -7,8 +7,7 @@
 #include "toolkit/drawing.h"
 #include "toolkit/png_writer.h"
 
-namespace tk {
-namespace {
+using namespace tk;
 
 using Names = std::vector<std::string>;
 
@@ -72,6 +71,3 @@ TEST(PngWriter, RefusalsCreateNothing) {
     EXPECT_EQ(pmtest::Entries(dir.path()), Names{"taken.png"});
     EXPECT_EQ(pmtest::Entries(dir / "taken.png"), Names{"inside"});
 }
-
-} // namespace
-} // namespace tk

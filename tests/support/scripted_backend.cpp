@@ -79,10 +79,6 @@ void ScriptedBackend::Shutdown() {
 
 intptr_t ScriptedBackend::CreateWindow(int, int, int, int innerWidth, int, const Text& title,
                                        uint32_t) {
-    if (failWindowCreation) {
-        failWindowCreation = false;
-        return 0;
-    }
     intptr_t handle = NextHandle();
     windowTitles[handle] = title;
     windowWidths_[handle] = innerWidth;

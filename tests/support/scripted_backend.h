@@ -89,8 +89,6 @@ class ScriptedBackend : public tk::NullBackend {
     std::vector<tk::MenuItemView> menuBar;
     intptr_t focused = 0;
     int dropActions = 0;
-    // Fail the next window creation (to test start-up without a window).
-    bool failWindowCreation = false;
 
     // ---- Backend ----
     void Shutdown() override;

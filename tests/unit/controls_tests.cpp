@@ -144,22 +144,20 @@ TEST_F(Controls, SpinArrowsMoveWithinTheRangeAndNumericOnesRewriteTheText) {
     ASSERT_NE(AddSpinBox(6, 100, 500, 80, 20, 7, 0, 0), 0); // bounds either way round
     ASSERT_NE(AddSpinBox(7, 200, 500, 80, 20, 0, 9, SpinReadOnly | SpinNumeric), 0);
     SetControlState(5, 24), SetControlText(6, "free");
-    struct Step {
-        int control, delta, position;
-        const char* text;
+    // The control, the arrow, the position and the text after, and the sub-kinds posted.
+    const std::tuple<int, int, int, Text, std::vector<int32_t>> steps[] = {
+        {5, +1, 25, "25", {ChangeEvent, SpinUp}},
+        {5, +1, 25, "25", {SpinUp}}, // at the end: the text stays, the direction posts
+        {5, -1, 24, "24", {ChangeEvent, SpinDown}},
+        {6, +1, 1, "free", {SpinUp}}, // a free text stays as it is
+        {7, +1, 1, "1", {ChangeEvent, SpinUp}}};
+    for (const auto& [control, delta, position, text, kinds] : steps) {
+        backend.ScriptSpinArrow(control, delta);
         Events events;
-    } const steps[] = {
-        {5, +1, 25, "25", {{5, ChangeEvent}, {5, SpinUp}}},
-        {5, +1, 25, "25", {{5, SpinUp}}}, // at the end: the text stays, the direction posts
-        {5, -1, 24, "24", {{5, ChangeEvent}, {5, SpinDown}}},
-        {6, +1, 1, "free", {{6, SpinUp}}}, // a free text stays as it is
-        {7, +1, 1, "1", {{7, ChangeEvent}, {7, SpinUp}}},
-    };
-    for (const Step& s : steps) {
-        backend.ScriptSpinArrow(s.control, s.delta);
-        EXPECT_EQ(Drain(), s.events);
-        EXPECT_EQ(GetControlState(s.control), s.position);
-        EXPECT_EQ(Shown(s.control).text, s.text);
+        for (int32_t kind : kinds) events.emplace_back(control, kind);
+        EXPECT_EQ(Drain(), events);
+        EXPECT_EQ(GetControlState(control), position);
+        EXPECT_EQ(Shown(control).text, text);
     }
     EXPECT_FALSE(notify::AcceptsTyping(7, "3")) << "read-only text";
     SetControlState(6, 6);
@@ -177,4 +175,10 @@ TEST_F(Controls, SpinArrowsMoveWithinTheRangeAndNumericOnesRewriteTheText) {
     BindEvent(ControlEvent, 0, 5, ChangeEvent, [] { DestroyControl(5); });
     backend.ScriptSpinArrow(5, +1);
     EXPECT_TRUE(Drain().empty()) << "destroyed by its own change event, it posts no more";
+}
+
+TEST(ControlsWithoutAToolkit, NothingIsFocusedAndNothingAnswers) {
+    MoveFocus(false);
+    EXPECT_EQ(FocusedControl(), -1);
+    EXPECT_EQ(ControlKind(1) + GetControlState(1) + ControlHandle(1), 0);
 }

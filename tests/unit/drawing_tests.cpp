@@ -115,31 +115,24 @@ TEST_F(Drawing, ImagesAreBlackOfAValidSizeAndReplacedOrReleasedWhole) {
     EXPECT_NE(NewImage(2, 32767, 1, 24) * NewImage(1, 5, 5, 32), 0);
     EXPECT_EQ(PictureFromHandle(handle), nullptr) << "the old picture went, and its handle";
     EXPECT_EQ(ImageDepth(1), 32);
-    EXPECT_EQ(NewImage(1, 0, 5, 24) + ImageDepth(1), 0) << "also when no new one could be made";
+    EXPECT_EQ(NewImage(1, 0, 5, 24), 0);
+    EXPECT_EQ(ImageDepth(1), 0) << "the old one goes also when no new one could be made";
     EXPECT_EQ(ImageSurface(1), nullptr);
     ReleaseImage(2), ReleaseImage(2), NewImage(3, 4, 4, 24), ReleaseAllImages();
     EXPECT_EQ(ImagePicture(2) || ImagePicture(3), false);
 }
 
 TEST_F(Drawing, OnlyAnOpenDrawingOfALivePictureIsDrawnAndAnEndedCanvasIsShownOnce) {
-    auto black = Picture::Create(W, H, 24), gone = Picture::Create(3, 2, 24);
+    auto gone = Picture::Create(3, 2, 24);
     const PictureHandle stale = HandleOf(gone.get());
     gone.reset();
-    auto drawEverything = [&] {
-        FillBox(0, 0, W, H, 0xFF), DrawLine(0, 0, 640, 0, 0xFF);
-        for (PictureHandle picture : {HandleOf(black.get()), stale, PictureHandle{0}})
-            DrawImageAt(picture, 0, 0);
-    };
-    drawEverything();
+    auto drawEverything = [&] { FillBox(0, 0, W, H, 0xFF), DrawImageAt(stale, 0, 0); };
     ASSERT_NE(CanvasSurface(7), nullptr); // obtained but never begun
     drawEverything();
-    EXPECT_EQ(BeginDrawing(nullptr), 0);
-    drawEverything();
     OpenCanvas();
-    EXPECT_EQ(CurrentDrawingPixels()->bits, canvas->pixels().bits);
+    DrawImageAt(stale, 0, 0); // names no picture any more
     EndDrawing(), EndDrawing(), drawEverything();
     OpenCanvas();
-    DrawImageAt(stale, 0, 0);
     ASSERT_NE(NewImage(1, 16, 16, 24), 0);
     ASSERT_NE(BeginDrawing(ImageSurface(1)), 0); // ends the canvas's drawing, not shown
     ReleaseImage(1);                             // ends the image's
@@ -148,6 +141,4 @@ TEST_F(Drawing, OnlyAnOpenDrawingOfALivePictureIsDrawnAndAnEndedCanvasIsShownOnc
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) ASSERT_EQ(At(*canvas, x, y), White) << x << "," << y;
     EXPECT_EQ(g_shows, 1);
-    SetCanvasHooks({});
-    EXPECT_EQ(CanvasSurface(7), nullptr);
 }

@@ -61,7 +61,8 @@ TEST_F(RuntimeFiles, SlotsNotOpenDoNothingAndFailedOpensGiveAReason) {
         EXPECT_EQ(ReadBytes(slot, &byte, 1) + WriteByteTo(slot, 1) + CloseFileSlot(slot), 0);
     ASSERT_NE(CreateOutputFile(300, dir / "high"), 0) << "a high number grows the table";
     Write(300, "h");
-    EXPECT_EQ(CloseFileSlot(300) * 2 + CloseFileSlot(300), 2) << "closing twice";
+    EXPECT_EQ(CloseFileSlot(300), 1);
+    EXPECT_EQ(CloseFileSlot(300), 0) << "closing twice";
     EXPECT_EQ(ReadFile(dir / "high"), "h");
     for (std::string path : {dir.path(), dir / "no/such/folder", std::string()}) {
         EXPECT_EQ(OpenInputFile(0, path) + CreateOutputFile(1, path) + WriteByteTo(1, 0), 0);

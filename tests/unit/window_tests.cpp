@@ -3,7 +3,6 @@
 
 #include "tests/support/scripted_backend.h"
 #include "toolkit/controls.h"
-#include "toolkit/core_internal.h"
 #include "toolkit/window.h"
 
 using namespace tk;
@@ -96,19 +95,4 @@ TEST_F(Windows, DroppedPathsAreJoinedByLineFeedsUntilTheNextWaitAndRefusedWhenNo
         {All, Alt, DropLink}, {All, Alt | Shift, DropCopy}, {DropMove | DropLink, 0, DropMove}};
     for (auto [allowed, keys, effect] : effects)
         EXPECT_EQ(notify::DropEffect(0, allowed, keys), effect) << allowed << " " << keys;
-}
-
-TEST_F(Windows, ANumberInUseIsTakenOverWithEverythingInIt) {
-    const intptr_t first = WindowHandle(0);
-    ASSERT_NE(AddCheckBox(1, 0, 0, 80, 20, "Grid") * CreateMenuBar(0, first), 0);
-    AddMenuItem(5, "x1"), PostEvent(MoveEvent, 0, 0, 0, nullptr, nullptr);
-    const intptr_t again = CreateMainWindow(0, 0, 0, 300, 200, "again", 0);
-    EXPECT_EQ(backend.windowTitles.count(first), 0u);
-    EXPECT_EQ(ControlKind(1) + QueuedEventCount() + SetMenuItemDisabled(0, 5, 1), 0);
-    EXPECT_NE(SetMainWindowTitle(0, "renamed"), 0);
-    EXPECT_EQ(backend.windowTitles[again], "renamed");
-    EXPECT_EQ(SetMainWindowTitle(5, "x") | WindowHandle(5) | WindowHandle(-1), 0);
-    EXPECT_NE(CreateMainWindow(40, 0, 0, 10, 10, "far", WindowNoControlParent), 0);
-    ASSERT_NE(AddCheckBox(1, 0, 0, 80, 20, "Grid"), 0);
-    EXPECT_EQ(core::ControlWindow(1), 0) << "window 40 does not take the controls";
 }

@@ -27,7 +27,7 @@ struct EventQueue : ::testing::Test {
     }
 };
 
-TEST_F(EventQueue, IdenticalPostsMergeAtTheTailYetEachRunsTheBindingsWithItsOwnData) {
+TEST_F(EventQueue, PostsMergeAtTheTailRunTheirBindingsWithTheirOwnDataAndGoWhileSuspended) {
     BindEvent(ControlEvent, 0, 2, AnyValue, Mark<-1>);
     for (int i = 0; i < 4; ++i) Post(ControlEvent, 2, 0, 0, i);
     EXPECT_EQ(g_marks, (Marks{0, 1, 2, 3}));
@@ -55,7 +55,7 @@ TEST_F(EventQueue, BindingsRunInTheFiveLookUpsLaterBindingsFirst) {
         {C, 0, A, A, Mark<3>},  {C, 0, 2, A, Mark<2>},
         {C, 0, 2, 7, Mark<11>}, {C, 0, 2, 7, Mark<12>},
         {C, 0, 3, 7, Mark<90>}, {C, 1, 2, 7, Mark<91>},
-        {C, A, 2, A, Mark<93>}}; // the last three: no
+        {C, A, 2, A, Mark<93>}}; // the last three match none of the five
     for (auto [kind, window, source, sub, proc] : bindings)
         BindEvent(kind, window, source, sub, proc);
     BindEvent(MenuEvent, 0, 2, 7, Mark<92>);

@@ -17,21 +17,19 @@ TEST(PngWriter, TheFileDecodesToThePixelsTopRowFirstWithNothingMore) {
     RegisterPngWriter();
     ASSERT_NE(NewImage(1, 641, 481, 24), 0);
     ASSERT_NE(BeginDrawing(ImageSurface(1)), 0);
+    std::vector<std::vector<uint8_t>> rows(481); // red, green, blue; top row first
     for (int y = 0; y < 481; ++y)
-        for (int x = 0; x < 641; ++x)
+        for (int x = 0; x < 641; ++x) {
             FillBox(x, y, 1, 1, MakeColour(x & 255, y & 255, (x ^ y) & 255));
+            rows[y].insert(rows[y].end(), {uint8_t(x), uint8_t(y), uint8_t(x ^ y)});
+        }
     EndDrawing();
     ASSERT_EQ(WriteImageFile(1, dir / "plain", PngTag), 1);
     EXPECT_EQ(LastImageWriteError(), "");
     const pmtest::DecodedPng png = pmtest::DecodePng(dir / "plain"); // no extension added
     EXPECT_EQ(std::tuple(png.width, png.height, png.bitDepth, png.colourType, png.interlace),
               std::tuple(641u, 481u, 8, 2, 0));
-    ASSERT_EQ(png.rows.size(), 481u);
-    for (int y = 0; y < 481; ++y)
-        for (int x = 0; x < 641; ++x)
-            ASSERT_EQ(std::vector<uint8_t>(&png.rows[y][3 * x], &png.rows[y][3 * x + 3]),
-                      (std::vector<uint8_t>{uint8_t(x), uint8_t(y), uint8_t(x ^ y)}))
-                << x << "," << y;
+    EXPECT_TRUE(png.rows == rows) << "the pixels differ";
     // Only the header, the data and the end: no colour, gamma, time or text chunks.
     const std::string file = pmtest::ReadFile(dir / "plain");
     for (const char* chunk : {"gAMA", "sRGB", "cHRM", "iCCP", "pHYs", "bKGD", "tIME", "tEXt"})

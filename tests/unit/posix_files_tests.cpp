@@ -1,5 +1,6 @@
-// Replacing writes under POSIX: the mode and the links of the file replaced, a FIFO written as it
-// is, a folder that takes the target's name meanwhile; and large blocks going back to the system.
+// Files under POSIX: the mode and the links of a replaced file, a FIFO written as it is, a folder
+// that takes the target's name meanwhile, two slots on one file; large blocks going back to the
+// system.
 // Full disks, read-only folders and nodes under the target name are the fault-injection tests'.
 #include <gtest/gtest.h>
 
@@ -54,6 +55,26 @@ TEST(PosixFiles, AReplacedFileKeepsItsModeAndLinksAndAFifoIsWrittenAsItIs) {
     EXPECT_EQ(CloseFileSlot(1), 0);
     EXPECT_NE(FileSlotError(1), "");
     EXPECT_EQ(pmtest::Entries(dir.path()), (Names{"fifo", "fresh", "late", "link", "real"}));
+}
+
+// Two slots on one file (which Windows does not share): each continues where the other stopped.
+TEST(PosixFiles, ASlotSwitchingBetweenReadingAndWritingContinuesWhereItStopped) {
+    pmtest::RunningToolkit toolkit;
+    pmtest::TempDir dir;
+    ASSERT_NE(CreateOutputFile(2, dir / "rw") * CreateOutputFile(3, dir / "rw"), 0);
+    for (char c : std::string("0123456789")) WriteByteTo(2, c);
+    ASSERT_EQ(CloseFileSlot(2), 1);
+    auto read = [](int64_t count) {
+        std::string got(size_t(count), '\0');
+        got.resize(size_t(ReadBytes(3, reinterpret_cast<uint8_t*>(got.data()), count)));
+        return got;
+    };
+    EXPECT_EQ(read(3), "012"); // the refill read all ten bytes ahead
+    WriteByteTo(3, 'X');       // lands at offset 3, not at the end
+    EXPECT_EQ(read(2), "45");  // the pending X is written before reading on
+    WriteByteTo(3, 'Y');
+    ASSERT_NE(CreateOutputFile(3, dir / "other"), 0) << "a second create flushes the first file";
+    EXPECT_EQ(pmtest::ReadFile(dir / "rw"), "012X45Y789");
 }
 
 TEST(PosixMemory, LargeBlocksStartOnAHugePageAndGoBackToTheSystem) {

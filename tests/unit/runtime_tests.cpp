@@ -44,15 +44,6 @@ TEST_F(RuntimeFiles, BytesWrittenOneByOneComeBackInOrderWhateverTheReadSizes) {
         for (int64_t size : plan) got += Read(0, size);
         EXPECT_EQ(got, bytes) << "plan starting with " << plan[0];
     }
-    ASSERT_NE(CreateOutputFile(2, dir / "rw") * CreateOutputFile(3, dir / "rw"), 0);
-    Write(2, "0123456789");
-    ASSERT_EQ(CloseFileSlot(2), 1);
-    EXPECT_EQ(Read(3, 3), "012"); // the refill read all ten bytes ahead
-    Write(3, "X");                // lands at offset 3, not at the end
-    EXPECT_EQ(Read(3, 2), "45");  // the pending X is written before reading on
-    Write(3, "Y");
-    ASSERT_NE(CreateOutputFile(3, dir / "other"), 0) << "a second create flushes the first file";
-    EXPECT_EQ(ReadFile(dir / "rw"), "012X45Y789");
 }
 
 TEST_F(RuntimeFiles, SlotsNotOpenDoNothingAndFailedOpensGiveAReason) {

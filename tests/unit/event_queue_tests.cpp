@@ -48,21 +48,6 @@ TEST_F(EventQueue, PostsMergeAtTheTailRunTheirBindingsWithTheirOwnDataAndGoWhile
     EXPECT_EQ(QueuedEventCount(), 3);
 }
 
-TEST_F(EventQueue, BindingsRunInTheFiveLookUpsLaterBindingsFirst) {
-    constexpr int32_t C = ControlEvent, A = AnyValue;
-    const std::tuple<int32_t, int32_t, int32_t, int32_t, EventProc> bindings[] = {
-        {C, A, 2, 7, Mark<5>},  {C, A, A, A, Mark<4>},
-        {C, 0, A, A, Mark<3>},  {C, 0, 2, A, Mark<2>},
-        {C, 0, 2, 7, Mark<11>}, {C, 0, 2, 7, Mark<12>},
-        {C, 0, 3, 7, Mark<90>}, {C, 1, 2, 7, Mark<91>},
-        {C, A, 2, A, Mark<93>}}; // the last three match none of the five
-    for (auto [kind, window, source, sub, proc] : bindings)
-        BindEvent(kind, window, source, sub, proc);
-    BindEvent(MenuEvent, 0, 2, 7, Mark<92>);
-    Post(ControlEvent, 2, 7);
-    EXPECT_EQ(g_marks, (Marks{12, 11, 2, 3, 4, 5}));
-}
-
 TEST_F(EventQueue, WaitTakesEntriesOldestFirstThenOneNativeMessage) {
     toolkit.backend.Script([] { Post(CloseEvent, 0); });
     for (int i = 0; i < 3000; ++i) Post(ControlEvent, 1, i, 0, i % 3 ? i : -1);

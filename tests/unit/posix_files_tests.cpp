@@ -1,11 +1,9 @@
 // Files under POSIX: the mode and the links of a replaced file, a FIFO written as it is, a folder
-// that takes the target's name meanwhile, two slots on one file; large blocks going back to the
-// system.
+// that takes the target's name meanwhile, two slots on one file.
 // Full disks, read-only folders and nodes under the target name are the fault-injection tests'.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,16 +73,4 @@ TEST(PosixFiles, ASlotSwitchingBetweenReadingAndWritingContinuesWhereItStopped) 
     WriteByteTo(3, 'Y');
     ASSERT_NE(CreateOutputFile(3, dir / "other"), 0) << "a second create flushes the first file";
     EXPECT_EQ(pmtest::ReadFile(dir / "rw"), "012X45Y789");
-}
-
-TEST(PosixMemory, LargeBlocksStartOnAHugePageAndGoBackToTheSystem) {
-    const int64_t size = (int64_t{6} << 20) + 12345;
-    MemoryBlock block = AllocateBlock(size);
-    uint8_t* bytes = block.get();
-    ASSERT_NE(bytes, nullptr);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(bytes) % (uintptr_t{2} << 20), 0u);
-    unsigned char resident[4096];
-    EXPECT_EQ(mincore(bytes, size_t(size), resident), 0);
-    FreeBlock(block);
-    EXPECT_NE(mincore(bytes, size_t(size), resident), 0) << "no page of it is mapped any more";
 }

@@ -20,36 +20,51 @@ class ScriptedBackend : public tk::NullBackend {
   public:
     // ---- Scripting ----
     // One native message: the action runs (it calls tk::notify::...) when WaitNative takes it.
-    void Script(std::function<void()> nativeMessage);
+    void Script(std::function<void()> nativeMessage) {
+        script_.push_back(std::move(nativeMessage));
+    }
     // Gestures, each queued as the native messages a person's gesture produces.
     void ScriptThumbDrag(int control, const std::vector<int32_t>& trackPositions);
-    void ScriptScroll(int control, tk::notify::Scroll action); // the action then EndScroll
-    void ScriptSpinArrow(int control, int delta);
+    void ScriptSpinArrow(int control, int delta) {
+        Script([=] { tk::notify::SpinArrow(control, delta); });
+    }
     void ScriptTyping(int control, const tk::Text& characters); // one message per character
-    void ScriptCheckClick(int control);
-    void ScriptButtonClick(int control);
-    void ScriptMenu(int window, int identifier);
-    void ScriptClose(int window);
+    void ScriptButtonClick(int control) {
+        Script([=] { tk::notify::ButtonClicked(control); });
+    }
+    void ScriptMenu(int window, int identifier) {
+        Script([=] { tk::notify::MenuChosen(window, identifier); });
+    }
+    void ScriptClose(int window) {
+        Script([=] { tk::notify::CloseRequested(window); });
+    }
     // Canvas: press at (x1, y1), moves along the points, release at the last point.
     void ScriptCanvasDrag(int control, int32_t x1, int32_t y1,
                           const std::vector<std::pair<int32_t, int32_t>>& moves,
                           bool rightButton = false);
-    void ScriptCanvasMove(int control, int32_t x, int32_t y, uint32_t buttons);
-    void ScriptDrop(int window, const std::vector<tk::Text>& paths, int allowedActions = 1);
-    // Global key: one message presses it (down, and pressed since the last query); it goes up
-    // when the next native message is taken, as a real release would be the next message.
-    void ScriptKeyPress(int keyCode);
+    void ScriptCanvasMove(int control, int32_t x, int32_t y, uint32_t buttons) {
+        Script([=] {
+            tk::notify::CanvasInput(control, tk::notify::Mouse::Move, x, y, buttons, 0, 0);
+        });
+    }
+    void ScriptDrop(int window, const std::vector<tk::Text>& paths, int allowedActions = 1) {
+        Script([=] { tk::notify::FilesDropped(window, paths, allowedActions, 0, 0, 0); });
+    }
     size_t ScriptedLeft() const { return script_.size(); }
     // Runs every scripted message now (as WaitNative would, one after another).
-    void RunScript();
+    void RunScript() {
+        while (!script_.empty()) WaitNative();
+    }
 
     // Dialog answers, taken in order; with none queued a dialog is cancelled as the null backend
     // cancels it.
-    void AnswerFileDialog(const tk::Text& path, int patternIndex = 0);
-    void AnswerMessage(int result);
-    void AnswerText(bool ok, const tk::Text& text); // the text the entry holds at OK
+    void AnswerFileDialog(const tk::Text& path, int patternIndex = 0) {
+        fileAnswers_.push_back({path, patternIndex});
+    }
+    void AnswerMessage(int result) { messageAnswers_.push_back(result); }
+    void AnswerText(bool ok, const tk::Text& text) { textAnswers_.push_back({ok, text, false}); }
     // Types into the text dialog: the answer is the default text followed by `typed`.
-    void AnswerTextTyped(const tk::Text& typed);
+    void AnswerTextTyped(const tk::Text& typed) { textAnswers_.push_back({true, typed, true}); }
 
     // What the dialogs were asked, for tests.
     struct DialogRecord {
@@ -60,15 +75,17 @@ class ScriptedBackend : public tk::NullBackend {
     };
     std::vector<DialogRecord> dialogs;
 
-    // Global keys.
-    void SetKeyDown(int keyCode, bool down);
-    void PressKey(int keyCode); // marks pressed since the last query and down
+    // Global keys: down or up now; a press is down and pressed since the last query.
+    void SetKeyDown(int keyCode, bool down) {
+        if (down) keysDown_.insert(keyCode);
+        if (!down) keysDown_.erase(keyCode);
+    }
+    void PressKey(int keyCode) { keysDown_.insert(keyCode), keysPressed_.insert(keyCode); }
 
     // What was shown.
     int canvasShows = 0;
     std::map<intptr_t, tk::ControlView> controls;
     std::map<intptr_t, tk::Text> windowTitles;
-    std::map<intptr_t, std::vector<tk::Text>> statusTexts;
     std::vector<tk::MenuItemView> menuBar;
     intptr_t focused = 0;
     int dropActions = 0;
@@ -77,30 +94,32 @@ class ScriptedBackend : public tk::NullBackend {
     void Shutdown() override;
     intptr_t CreateWindow(int number, int x, int y, int innerWidth, int innerHeight,
                           const tk::Text& title, uint32_t flags) override;
-    void SetWindowTitle(intptr_t window, const tk::Text& title) override;
-    void DestroyWindow(intptr_t window) override;
-    bool SetMenuBar(intptr_t window, const std::vector<tk::MenuItemView>& bar) override;
+    void SetWindowTitle(intptr_t window, const tk::Text& title) override {
+        if (windowTitles.count(window)) windowTitles[window] = title;
+    }
+    void DestroyWindow(intptr_t window) override { windowTitles.erase(window); }
+    bool SetMenuBar(intptr_t, const std::vector<tk::MenuItemView>& bar) override {
+        menuBar = bar;
+        return true;
+    }
     void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) override;
     intptr_t CreateStatusBar(intptr_t window) override;
-    void SetStatusFields(intptr_t statusBar, const std::vector<int32_t>& widths) override;
-    void SetStatusText(intptr_t statusBar, int field, const tk::Text& text) override;
     int32_t StatusBarWidth(intptr_t statusBar) override;
-    intptr_t CreateControl(intptr_t window, const tk::ControlView& view) override;
-    void UpdateControl(intptr_t control, const tk::ControlView& view) override;
+    intptr_t CreateControl(intptr_t, const tk::ControlView& view) override;
+    void UpdateControl(intptr_t control, const tk::ControlView& view) override {
+        controls[control] = view;
+    }
     void DestroyControl(intptr_t control) override;
-    void FocusControl(intptr_t control) override;
-    void ShowCanvas(intptr_t control, const tk::Picture& picture) override;
-    void EnableFileDrop(intptr_t window, int actions) override;
+    void FocusControl(intptr_t control) override { focused = control; }
+    void ShowCanvas(intptr_t, const tk::Picture&) override { ++canvasShows; }
+    void EnableFileDrop(intptr_t, int actions) override { dropActions = actions; }
     int32_t WaitNative() override;
-    bool KeyDown(int keyCode) override;
-    bool KeyPressedSinceLastQuery(int keyCode) override;
+    bool KeyDown(int keyCode) override { return keysDown_.count(keyCode) != 0; }
+    bool KeyPressedSinceLastQuery(int keyCode) override { return keysPressed_.erase(keyCode) != 0; }
     tk::FileDialogAnswer RunFileDialog(const tk::FileDialogRequest& request) override;
     int RunMessageBox(const tk::Text& title, const tk::Text& text, int flags) override;
     std::pair<bool, tk::Text> RunTextDialog(const tk::Text& title, const tk::Text& prompt,
                                             const tk::Text& defaultText) override;
-
-    // Fail the next window creation (to test start-up without a window).
-    bool failWindowCreation = false;
 
   private:
     std::deque<std::function<void()>> script_;
@@ -112,11 +131,30 @@ class ScriptedBackend : public tk::NullBackend {
         bool append;
     };
     std::deque<TextAnswer> textAnswers_;
-    std::set<int> keysDown_;
-    std::set<int> keysPressed_;
-    std::set<int> releaseAtNextMessage_;      // keys of ScriptKeyPress, let go at the next message
+    std::set<int> keysDown_, keysPressed_;
     std::map<intptr_t, int> windowWidths_;    // window handle -> inner width
     std::map<intptr_t, intptr_t> barWindows_; // status bar handle -> window handle
 };
+
+// The toolkit started on a scripted backend with main window 0 (660 x 610) for as long as the
+// object lives. Make it the first member of a fixture: it goes last.
+struct ScriptedToolkit {
+    ScriptedToolkit();
+    ~ScriptedToolkit();
+    ScriptedToolkit(const ScriptedToolkit&) = delete;
+    ScriptedToolkit& operator=(const ScriptedToolkit&) = delete;
+
+    ScriptedBackend backend;
+    bool ok = false;
+};
+
+// One event as the program's loop receives it.
+struct Seen {
+    int32_t kind, source, window, subKind;
+    bool operator==(const Seen&) const = default;
+};
+// Waits for events (running the scripted messages on the way) until the loop idles; `each` runs
+// while every event is current.
+std::vector<Seen> Drain(const std::function<void(const Seen&)>& each = nullptr);
 
 } // namespace pmtest

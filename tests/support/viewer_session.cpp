@@ -2,20 +2,24 @@
 #include "tests/support/viewer_session.h"
 
 #include <cstring>
+#include <filesystem>
 
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
+#include "viewer/input.h"
 #include "viewer/state.h"
 
 namespace pmtest {
 
-ViewerSession::ViewerSession() {
+ViewerSession::ViewerSession() : folder_(std::filesystem::current_path()) {
     if (tk::InitToolkit(&backend) == 0) return;
     ok_ = viewer::CreateMainWindowAndControls();
 }
 
 ViewerSession::~ViewerSession() {
     viewer::ShutDownViewer();
+    std::error_code ignored;
+    std::filesystem::current_path(folder_, ignored);
 }
 
 void ViewerSession::LoadBytes(const std::vector<uint8_t>& bytes) {
@@ -67,6 +71,27 @@ std::string ViewerSession::Title() const {
 
 std::string ViewerSession::DispText() const {
     return tk::GetControlText(viewer::DispField);
+}
+
+std::string ViewerSession::Held() const {
+    const tk::MemoryBlock& bytes = viewer::state.fileBuffer;
+    return bytes.empty() ? ""
+                         : std::string(reinterpret_cast<const char*>(bytes.get()),
+                                       static_cast<size_t>(viewer::state.fileSize));
+}
+
+std::vector<std::string> ViewerSession::Messages() const {
+    std::vector<std::string> texts;
+    for (const auto& dialog : backend.dialogs)
+        if (dialog.kind == "message") texts.push_back(dialog.text);
+    return texts;
+}
+
+void ViewerSession::Drain() {
+    for (int guard = 0; guard < 100000 && viewer::state.quitRequested != 1; ++guard) {
+        if (backend.ScriptedLeft() == 0 && tk::QueuedEventCount() == 0) return;
+        viewer::RunLoopPass();
+    }
 }
 
 } // namespace pmtest

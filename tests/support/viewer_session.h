@@ -1,6 +1,7 @@
 // A viewer on the scripted backend, built as start-up builds it (window, menu, every control,
 // status bar) but not yet painted, with helpers to load bytes and to read back what a repaint
-// produced. Tests and benchmarks keep one per case; the destructor shuts the viewer down.
+// produced. Tests and benchmarks keep one per case; the destructor shuts the viewer down and
+// makes the directory current again that was current before (loading a file changes it).
 //
 //     pmtest::ViewerSession session;          // ASSERT_TRUE(session.ok());
 //     session.LoadBytes({0x81, 0x00});
@@ -40,14 +41,20 @@ class ViewerSession {
     std::vector<uint8_t> CanvasBytes() const;
     tk::Colour CanvasPixel(int32_t x, int32_t y) const;
 
-    std::string StatusText() const; // status bar field 0
-    std::string Title() const;      // the main window's title
-    std::string DispText() const;   // the text of DispField
+    std::string StatusText() const;            // status bar field 0
+    std::string Title() const;                 // the main window's title
+    std::string DispText() const;              // the text of DispField
+    std::string Held() const;                  // the loaded bytes
+    std::vector<std::string> Messages() const; // the texts of the message boxes shown
+
+    // Event loop passes until nothing is scripted or queued, or the loop would end.
+    void Drain();
 
     pmtest::ScriptedBackend backend;
 
   private:
     bool ok_ = false;
+    std::string folder_;
 };
 
 } // namespace pmtest

@@ -1,12 +1,15 @@
-// The event loop end to end on the scripted backend: scripted gestures in, viewer state out.
+// The event loop end to end on the scripted backend: gestures, keys and menu commands in,
+// viewer state and texts out.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <filesystem>
 #include <string>
-#include <unistd.h>
+#include <tuple>
+#include <vector>
 
-#include "tests/support/scripted_backend.h"
+#include "tests/support/test_files.h"
+#include "tests/support/viewer_session.h"
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
 #include "viewer/input.h"
@@ -15,254 +18,178 @@
 #include "viewer/state.h"
 
 using namespace viewer;
+using namespace std::string_literals;
 
 namespace {
 
-class InputTest : public ::testing::Test {
+class Input : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_NE(tk::InitToolkit(&backend), 0);
-        ASSERT_TRUE(CreateMainWindowAndControls());
-        RedrawView();
-        char tmpl[] = "/tmp/pixmole-input-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        ASSERT_EQ(getcwd(cwd, sizeof cwd), cwd);
-    }
-    void TearDown() override {
-        ShutDownViewer();
-        if (chdir(cwd) != 0) ADD_FAILURE() << "cannot go back to " << cwd;
-        std::system(("rm -rf '" + dir + "'").c_str());
-    }
+    void SetUp() override { ASSERT_TRUE(session.ok()); }
 
-    // Runs loop passes until nothing is scripted or queued (or the loop would end).
-    void Drain() {
-        for (int guard = 0; guard < 100000; ++guard) {
-            if (backend.ScriptedLeft() == 0 && tk::QueuedEventCount() == 0) return;
-            RunLoopPass();
-            if (state.quitRequested == 1) return;
-        }
-        FAIL() << "the loop did not settle";
-    }
-
-    std::string MakeFile(const std::string& name, const std::string& bytes) {
-        std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-
-    std::string Status() { return tk::StatusText(MainStatusBar, 0); }
-
-    pmtest::ScriptedBackend backend;
-    std::string dir;
-    char cwd[4096] = {};
+    pmtest::ViewerSession session;
+    pmtest::ScriptedBackend& backend = session.backend;
 };
 
-TEST_F(InputTest, DragInsideTheWidthShowsTheSelectionAndEnablesSaveSelected) {
+TEST_F(Input, CanvasDragsSelectAndJump) {
     tk::SetControlState(WidthScroller, 8);
-    RedrawView();
-    EXPECT_EQ(tk::MenuItemDisabled(MainMenu, MenuSaveSelected), 1);
     backend.ScriptCanvasDrag(CanvasView, 10, 10, {{20, 20}, {40, 30}});
-    Drain();
-    EXPECT_EQ(Status(), "x:10 y:10 w:3 h:20");
+    session.Drain();
+    EXPECT_EQ(session.StatusText(), "x:10 y:10 w:3 h:20");
     EXPECT_EQ(tk::MenuItemDisabled(MainMenu, MenuSaveSelected), 0);
-    EXPECT_EQ(state.selection.x2, 40);
-    EXPECT_EQ(state.selection.y2, 30);
-
-    // A new press greys the item again and makes the selection a point.
-    backend.ScriptCanvasDrag(CanvasView, 5, 6, {});
-    Drain();
+    // A new press greys "Save selected" again; past the sprite's 64 pixels a drag is stored but
+    // not shown.
+    backend.ScriptCanvasDrag(CanvasView, 5, 6, {{75, 20}});
+    session.Drain();
     EXPECT_EQ(tk::MenuItemDisabled(MainMenu, MenuSaveSelected), 1);
-    EXPECT_EQ(Status(), "Invalid Selection,w:-5,h:-6");
-}
+    EXPECT_EQ(session.StatusText(), "Invalid Selection,w:-5,h:-6");
+    EXPECT_EQ(state.selection.x2, 75);
 
-TEST_F(InputTest, DragWiderThanTheSpriteIsStoredButNotRepainted) {
-    tk::SetControlState(WidthScroller, 1); // limit: 8 sprite pixels
-    RedrawView();
-    backend.ScriptCanvasDrag(CanvasView, 0, 0, {{4, 4}});
-    Drain();
-    int shows = backend.canvasShows;
-    backend.ScriptCanvasMove(CanvasView, 30, 20, 1); // 30 pixels wide: past the limit
-    Drain();
-    EXPECT_EQ(backend.canvasShows, shows);
-    EXPECT_EQ(state.selection.x2, 30);
-    backend.ScriptCanvasMove(CanvasView, 6, 20, 1); // back inside
-    Drain();
-    EXPECT_GT(backend.canvasShows, shows);
-}
-
-TEST_F(InputTest, RightClickJumpsByPositionAndWidth) {
-    tk::SetControlState(WidthScroller, 2);
-    RedrawView();
-    backend.ScriptCanvasDrag(CanvasView, 0, 0, {}, true);
-    Drain();
-    EXPECT_EQ(tk::GetControlState(RowScroller), 0);
-    // x 17 -> t = 16; n = T(16 * 60 / 2) = 480; plus y 3.
+    // A right click jumps: x 17 -> t = 16; n = T(16 x 60 / 8) = 120; plus y 3.
     tk::SetControlAttribute(RowScroller, tk::Maximum, 100000);
     backend.ScriptCanvasDrag(CanvasView, 17, 3, {}, true);
-    Drain();
-    EXPECT_EQ(tk::GetControlState(RowScroller), 483);
+    session.Drain();
+    EXPECT_EQ(tk::GetControlState(RowScroller), 123);
 }
 
-TEST_F(InputTest, ArrowKeysChangeWidthAndRowWithinTheScrollRanges) {
-    backend.PressKey(tk::VkLeft); // width 1 stays 1 (the scroll bar clamps)
-    RunLoopPass();
-    EXPECT_EQ(tk::GetControlState(WidthScroller), 1);
-    EXPECT_EQ(tk::GetControlAttribute(OffsetSpin, tk::Minimum), 0);
-    EXPECT_EQ(tk::GetControlAttribute(OffsetSpin, tk::Maximum), 0);
-    backend.SetKeyDown(tk::VkLeft, false);
-
-    tk::SetControlState(WidthScroller, 256);
-    backend.PressKey(tk::VkRight);
-    RunLoopPass();
-    EXPECT_EQ(tk::GetControlState(WidthScroller), 256);
-    EXPECT_EQ(tk::GetControlAttribute(OffsetSpin, tk::Minimum), -257);
-    EXPECT_EQ(tk::GetControlAttribute(OffsetSpin, tk::Maximum), 257);
-    EXPECT_EQ(tk::GetControlText(OffsetSpin), "0");
-    backend.SetKeyDown(tk::VkRight, false);
-
-    // A key held down counts once.
-    backend.PressKey(tk::VkUp);
-    RunLoopPass();
-    RunLoopPass();
-    EXPECT_EQ(tk::GetControlState(RowScroller), 1);
-    backend.SetKeyDown(tk::VkUp, false);
-    backend.PressKey(tk::VkDown);
-    RunLoopPass();
-    EXPECT_EQ(tk::GetControlState(RowScroller), 0);
-    backend.SetKeyDown(tk::VkDown, false);
-    backend.PressKey(tk::VkDown); // at 0 it stays
-    RunLoopPass();
-    EXPECT_EQ(tk::GetControlState(RowScroller), 0);
-}
-
-TEST_F(InputTest, EscapeEndsTheLoopAfterOneMoreWait) {
-    // An event already waiting is handled by the pass that saw Escape.
-    tk::PostEvent(tk::MenuEvent, MenuZoom2, MainWindow, 0, nullptr, nullptr);
-    backend.PressKey(tk::VkEscape);
-    RunEventLoop();
-    EXPECT_EQ(state.quitRequested, 1);
-    EXPECT_EQ(state.zoom, 2);
-
-    // With nothing waiting, the pass waits for one native message, which only wakes it: the
-    // event that message posts is left for a loop that no longer runs.
-    state.quitRequested = 0;
-    backend.SetKeyDown(tk::VkEscape, false);
-    backend.PressKey(tk::VkEscape);
-    backend.ScriptMenu(MainWindow, MenuZoom8);
-    RunEventLoop();
-    EXPECT_EQ(state.zoom, 2);
-    EXPECT_EQ(tk::QueuedEventCount(), 1);
-}
-
-TEST_F(InputTest, GridSpinBoxesAreClampedAndRewritten) {
-    auto typeText = [&](int control, const std::string& text) {
-        backend.Script([control, text] {
-            tk::notify::TextEdited(control, text, static_cast<int32_t>(text.size()));
-        });
-        Drain();
+TEST_F(Input, ArrowKeysStepWidthAndRowOncePerPressWithinTheScrollRanges) {
+    struct Case {
+        int key;
+        int32_t width, row, widthAfter, rowAfter, offsetRange; // -range..range; 99 untouched
     };
-    typeText(GridXSpin, "abc");
-    EXPECT_EQ(tk::GetControlState(GridXSpin), 1);
-    EXPECT_EQ(tk::GetControlText(GridXSpin), "1");
-    EXPECT_EQ(tk::ControlCaret(GridXSpin), 1);
-    typeText(GridYSpin, "99");
-    EXPECT_EQ(tk::GetControlText(GridYSpin), "25");
-    EXPECT_EQ(tk::GetControlState(GridYSpin), 25);
-    EXPECT_EQ(tk::ControlCaret(GridYSpin), 2);
-    typeText(GridYSpin, "-5");
-    EXPECT_EQ(tk::GetControlText(GridYSpin), "1");
-    // The arrows rewrite from the state.
-    backend.ScriptSpinArrow(GridYSpin, +1);
-    Drain();
-    EXPECT_EQ(tk::GetControlText(GridYSpin), "2");
+    const Case cases[] = {
+        {tk::VkLeft, 9, 5, 8, 5, 8},    {tk::VkLeft, 1, 5, 1, 5, 0},
+        {tk::VkRight, 9, 5, 10, 5, 10}, {tk::VkRight, 256, 5, 256, 5, 257},
+        {tk::VkUp, 9, 5, 9, 6, 99},     {tk::VkDown, 9, 5, 9, 4, 99},
+        {tk::VkDown, 9, 0, 9, 0, 99},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "key " << c.key << " width " << c.width);
+        tk::SetControlState(WidthScroller, c.width);
+        tk::SetControlState(RowScroller, c.row);
+        tk::SetControlAttribute(OffsetSpin, tk::Minimum, -99);
+        tk::SetControlAttribute(OffsetSpin, tk::Maximum, 99);
+        tk::SetControlText(OffsetSpin, "7");
+        backend.PressKey(c.key);
+        RunLoopPass();
+        RunLoopPass(); // the key is still down, but counts once
+        backend.SetKeyDown(c.key, false);
+        EXPECT_EQ(std::tuple(tk::GetControlState(WidthScroller), tk::GetControlState(RowScroller),
+                             tk::GetControlAttribute(OffsetSpin, tk::Minimum),
+                             tk::GetControlAttribute(OffsetSpin, tk::Maximum),
+                             tk::GetControlText(OffsetSpin)),
+                  std::tuple(c.widthAfter, c.rowAfter, -int64_t{c.offsetRange},
+                             int64_t{c.offsetRange}, std::string(c.offsetRange == 99 ? "7" : "0")));
+    }
 }
 
-TEST_F(InputTest, OffsetIsClampedAboveByTheWidthOnly) {
-    tk::SetControlState(WidthScroller, 4);
-    backend.ScriptThumbDrag(WidthScroller, {4});
-    Drain();
-    EXPECT_EQ(tk::GetControlAttribute(OffsetSpin, tk::Minimum), -4);
-    EXPECT_EQ(tk::GetControlAttribute(OffsetSpin, tk::Maximum), 4);
-    backend.Script([] { tk::notify::TextEdited(OffsetSpin, "9", 1); });
-    Drain();
-    EXPECT_EQ(tk::GetControlText(OffsetSpin), "4");
-    backend.Script([] { tk::notify::TextEdited(OffsetSpin, "-100", 4); });
-    Drain();
-    EXPECT_EQ(tk::GetControlText(OffsetSpin), "-100");
-    EXPECT_EQ(tk::GetControlText(DispField), "-4"); // the state is held in the -4..4 range
-}
-
-TEST_F(InputTest, DispButtonJumpsToTheTypedPosition) {
-    tk::SetControlState(WidthScroller, 3);
-    RedrawView();
-    tk::SetControlAttribute(RowScroller, tk::Maximum, 10000);
+TEST_F(Input, SpinBoxesTheDispButtonAndTheWidthScrollerRewriteTheView) {
+    backend.ScriptThumbDrag(WidthScroller, {4}); // the offset range follows the width: -4..4
+    session.Drain();
+    struct Case {
+        int control;
+        const char* typed; // nullptr: the up arrow
+        const char* text;  // rewritten, the caret behind it
+        int32_t state;
+    };
+    const Case cases[] = {
+        {GridXSpin, "abc", "1", 1},   {GridYSpin, "99", "25", 25}, {GridYSpin, "-5", "1", 1},
+        {GridYSpin, nullptr, "2", 2}, {OffsetSpin, "9", "4", 4},   {OffsetSpin, "-100", "-100", -4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed ? c.typed : "arrow");
+        if (c.typed)
+            backend.Script([&c] { tk::notify::TextEdited(c.control, c.typed, 1); });
+        else
+            backend.ScriptSpinArrow(c.control, +1);
+        session.Drain();
+        EXPECT_EQ(std::tuple(tk::GetControlText(c.control), tk::GetControlState(c.control),
+                             tk::ControlCaret(c.control)),
+                  std::tuple(std::string(c.text), c.state, int32_t(std::strlen(c.text))));
+    }
+    EXPECT_EQ(session.DispText(), "-4"); // no lower bound on the typed offset; its state is held
+    // ">" jumps to the row of the typed position: T(100 / 4) = 25, shown from 25 x 4 - 4.
     tk::SetControlText(DispField, "100");
     backend.ScriptButtonClick(DispGoButton);
-    Drain();
-    EXPECT_EQ(tk::GetControlState(RowScroller), 33);
-    EXPECT_EQ(tk::GetControlText(DispField), "99");
+    session.Drain();
+    EXPECT_EQ(tk::GetControlState(RowScroller), 25);
+    EXPECT_EQ(session.DispText(), "96");
 }
 
-TEST_F(InputTest, DropLoadsTheFirstPathAndZoomAndQuitMenusAct) {
-    std::string a = MakeFile("a.bin", std::string(600, '\x55'));
-    std::string b = MakeFile("b.bin", "bb");
-    backend.ScriptDrop(MainWindow, {a, b});
-    Drain();
-    EXPECT_EQ(state.fileSize, 600);
-    EXPECT_EQ(state.loadedPath, a);
+// A dropped file (the first of those dropped, whatever bytes its name holds) or one chosen with
+// "Open..": every byte held, its folder current, the row scroll bar reset; a name without a
+// folder is looked up in the current one, and a relative path names the same file before and
+// after the change. A missing or empty file empties the view without a word.
+TEST_F(Input, DroppedOrOpenedFilesLoadWholeAndMakeTheirFolderCurrent) {
+    pmtest::TempDir dir;
+    const std::string bytes = pmtest::Pattern(1000), a = dir / "sub/a.bin", sub = dir / "sub/";
+    pmtest::WriteFile(a, bytes), pmtest::WriteFile(dir / "sub/b.bin", "xyz");
+    struct Case {
+        bool open;
+        std::vector<std::string> paths;
+        std::string from, held, folder;
+        int64_t page; // T(size / 481)
+    };
+    const Case cases[] = {
+        {false, {a, dir / "sub/b.bin"}, dir.path(), bytes, sub, 2},
+        {true, {"b.bin"}, sub, "xyz", sub, 0},
+        {false, {"sub/b.bin"}, dir.path(), "xyz", sub, 0},
+        {false, {dir / "sub/missing.bin"}, dir.path(), "", sub, 0},
+        {true, {pmtest::WriteFile(dir / "empty.bin", "")}, sub, "", dir / "", 0},
+        {false, {pmtest::WriteFile(dir / "line\nfeed \xff.bin", "lf")}, sub, "lf", dir / "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.paths[0]);
+        ASSERT_EQ(LoadBinaryFile(a), LoadOutcome::Loaded);
+        tk::SetControlState(RowScroller, 1);
+        std::filesystem::current_path(c.from);
+        if (c.open) backend.AnswerFileDialog(c.paths[0]);
+        c.open ? backend.ScriptMenu(MainWindow, MenuOpen) : backend.ScriptDrop(MainWindow, c.paths);
+        session.Drain();
+        EXPECT_EQ(session.Held(), c.held);
+        EXPECT_EQ(tk::CurrentDirectory(), c.folder);
+        EXPECT_EQ(state.loadedPath, c.paths[0]);
+        EXPECT_EQ(std::tuple(tk::GetControlState(RowScroller),
+                             tk::GetControlAttribute(RowScroller, tk::Maximum),
+                             tk::GetControlAttribute(RowScroller, tk::PageLength)),
+                  std::tuple(0, int64_t(c.held.size()), c.page));
+    }
+    EXPECT_TRUE(session.Messages().empty());
+    backend.ScriptMenu(MainWindow, MenuOpen); // cancelled: the path is forgotten, not the file
     backend.ScriptMenu(MainWindow, MenuZoom8);
-    Drain();
-    EXPECT_EQ(state.zoom, 8);
-    EXPECT_NE(tk::MainWindowTitle(MainWindow).find(" zoom:8"), std::string::npos);
-    backend.ScriptMenu(MainWindow, MenuQuit);
-    Drain();
-    EXPECT_EQ(state.quitRequested, 1);
-}
-
-TEST_F(InputTest, UnreadableDropKeepsThePreviousFileAndPath) {
-    std::string good = MakeFile("good.bin", "hello");
-    backend.ScriptDrop(MainWindow, {good});
-    Drain();
-    ASSERT_EQ(state.fileSize, 5);
-    backend.ScriptDrop(MainWindow, {dir}); // a directory cannot be opened as a file
-    Drain();
-    EXPECT_EQ(state.quitRequested, 0);
-    EXPECT_EQ(state.fileSize, 5);
-    EXPECT_EQ(state.loadedPath, good);
-    ASSERT_FALSE(backend.dialogs.empty());
-    EXPECT_EQ(backend.dialogs.back().text, "Couldn't open the file!");
-}
-
-TEST_F(InputTest, OpenMenuLoadsTheChosenFileAndCancelEmptiesThePath) {
-    std::string f = MakeFile("c.bin", "xyz");
-    backend.AnswerFileDialog(f);
-    backend.ScriptMenu(MainWindow, MenuOpen);
-    Drain();
-    EXPECT_EQ(state.fileSize, 3);
-    ASSERT_FALSE(backend.dialogs.empty());
-    EXPECT_EQ(backend.dialogs.back().title, "Please choose file to load");
-    backend.ScriptMenu(MainWindow, MenuOpen); // cancelled: nothing queued to answer
-    Drain();
+    session.Drain();
     EXPECT_EQ(state.loadedPath, "");
-    EXPECT_EQ(state.fileSize, 3);
+    EXPECT_EQ(session.Held(), "lf");
+    EXPECT_EQ(session.Title(), "Pixmole 0.10.0, sprsize:1 disp:0 zoom:8");
 }
 
-TEST_F(InputTest, CanvasAttributesIgnoreDataTheCanvasDidNotAttach) {
-    // An event posted by the program under the canvas's number may carry any record; reading it
-    // as pointer data would run past its end.
-    auto* small = new int32_t(77);
-    tk::PostEvent(tk::ControlEvent, CanvasView, MainWindow, tk::MouseMove, small,
-                  [](void* p) { delete static_cast<int32_t*>(p); });
-    ASSERT_EQ(tk::WaitForEvent(), tk::ControlEvent);
-    EXPECT_EQ(tk::GetControlAttribute(CanvasView, tk::MouseX), 0);
-    EXPECT_EQ(tk::GetControlAttribute(CanvasView, tk::Buttons), 0);
+TEST_F(Input, StartUpLoadsTheFirstParameterAndKeepsItsPathAbsolute) {
+    pmtest::TempDir dir;
+    pmtest::WriteFile(dir / "sub/my file.bin", pmtest::Pattern(600));
+    std::filesystem::current_path(dir.path());
+    for (const std::string& line :
+         {"pixmole \"sub/my file.bin\" other"s, "pixmole"s, "pixmole " + dir.path()}) {
+        tk::SetCommandLineText(line); // then none, then one of no bytes: nothing happens
+        EXPECT_TRUE(LoadStartupFile());
+        EXPECT_EQ(session.Held(), pmtest::Pattern(600));
+        EXPECT_EQ(state.loadedPath, dir / "sub/my file.bin");
+        EXPECT_EQ(tk::CurrentDirectory(), dir / "sub/");
+    }
 }
 
-TEST_F(InputTest, CloseBoxEndsTheLoop) {
-    backend.ScriptClose(MainWindow);
+TEST_F(Input, EscapeQuitAndTheCloseBoxEndTheLoop) {
+    // Escape ends the loop after one more wait: a native message that only wakes the pass; what
+    // that message posts is left waiting.
+    backend.PressKey(tk::VkEscape);
+    backend.ScriptMenu(MainWindow, MenuZoom8);
     RunEventLoop();
-    EXPECT_EQ(state.quitRequested, 1);
+    EXPECT_EQ(state.zoom, 1);
+    EXPECT_EQ(tk::QueuedEventCount(), 1);
+    for (int item : {int(MenuQuit), -1}) { // "Quit", then the close box
+        state.quitRequested = 0;
+        item > 0 ? backend.ScriptMenu(MainWindow, item) : backend.ScriptClose(MainWindow);
+        session.Drain();
+        EXPECT_EQ(state.quitRequested, 1);
+    }
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 
 namespace pmtest {
 
-ViewerSession::ViewerSession() : folder_(std::filesystem::current_path()) {
+ViewerSession::ViewerSession() : folder_(std::filesystem::current_path().string()) {
     if (tk::InitToolkit(&backend) == 0) return;
     ok_ = viewer::CreateMainWindowAndControls();
 }

@@ -90,10 +90,25 @@ void Win32Backend::Shutdown() {
 
 // ---- The native wait ------------------------------------------------------------------------
 
+namespace {
+
+bool InFront() {
+    DWORD process = 0;
+    GetWindowThreadProcessId(GetForegroundWindow(), &process);
+    return process == GetCurrentProcessId();
+}
+
+} // namespace
+
 int32_t Win32Backend::WaitNative() {
     State& s = *state_;
     MSG msg{};
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    BOOL got = 0;
+    // Raw key input only wakes the loop for keys pressed while another application is in front.
+    // In front, each key's own message follows, and a menu or dialog takes it first: raw input
+    // comes ahead of it in the queue and must not let the loop see the key before them.
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) > 0 && msg.message == WM_INPUT && InFront())
+        DispatchMessageW(&msg);
     if (got == -1) return NativeMessageBase;
     if (got == 0) {
         PostQuitMessage(int(msg.wParam)); // whoever loops next sees it too

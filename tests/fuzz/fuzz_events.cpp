@@ -9,6 +9,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <memory>
 #include <tuple>
@@ -37,9 +38,10 @@ struct Entry {
     int32_t kind, source, window, subKind;
     int64_t x, y, buttons, wheel;
     Text files;
-    auto Key() const { return std::tie(kind, source, window, subKind); }
     bool operator==(const Entry&) const = default;
 };
+// What the queue keeps of an entry (or of a QueuedEvent): kind, source, window, sub-kind.
+const auto Key = [](const auto& e) { return std::tuple(e.kind, e.source, e.window, e.subKind); };
 
 Entry Current(int32_t kind) {
     auto at = [](int attribute) { return GetControlAttribute(Canvas, attribute); };
@@ -47,17 +49,18 @@ Entry Current(int32_t kind) {
             at(MouseY), at(Buttons),    at(WheelDelta), DroppedFiles()};
 }
 
-std::unique_ptr<pmtest::ScriptedBackend> backend;
+std::unique_ptr<pmtest::ScriptedToolkit> toolkit;
 std::deque<Entry> model;
 int suspended = 0;         // SuspendEvents calls not yet resumed
 bool programmatic = false; // inside a change by the program, which posts nothing
 int nestingControl = -1;   // a ControlEvent of this control posts two more from inside
-bool spinOutside[ControlCount + 1] = {}; // a range the program changed: the state may lie outside
+// A range the program changed: the state may lie outside.
+std::array<bool, ControlCount + 1> spinOutside;
 
 template <size_t I> void Record() {
     CHECK(suspended == 0 && !programmatic);
     const Entry e = Current(KindAt(I));
-    if (model.empty() || e.kind >= 0x10000 || e.Key() != model.back().Key()) model.push_back(e);
+    if (model.empty() || e.kind >= 0x10000 || Key(e) != Key(model.back())) model.push_back(e);
 }
 
 template <size_t... I> void BindRecorders(std::index_sequence<I...>) {
@@ -77,10 +80,7 @@ void CheckRanges() {
 
 void CheckQueueAndRanges() {
     CHECK(QueuedEventCount() == int(model.size()));
-    for (size_t i = 0; i < model.size(); ++i) {
-        const QueuedEvent q = QueuedEventAt(int(i));
-        CHECK(std::tie(q.kind, q.source, q.window, q.subKind) == model[i].Key());
-    }
+    for (size_t i = 0; i < model.size(); ++i) CHECK(Key(QueuedEventAt(int(i))) == Key(model[i]));
     CheckRanges();
 }
 
@@ -98,17 +98,14 @@ void PostFromInside() {
     inside = false;
 }
 
-int32_t Any(FuzzedDataProvider& in, int32_t lo, int32_t hi) {
-    return in.ConsumeBool() ? in.ConsumeIntegral<int32_t>() : in.ConsumeIntegralInRange(lo, hi);
+template <typename T = int32_t> T Any(FuzzedDataProvider& in, T lo, T hi) {
+    return in.ConsumeBool() ? in.ConsumeIntegral<T>() : in.ConsumeIntegralInRange(lo, hi);
 }
 
 void Build(FuzzedDataProvider& in) {
-    backend = std::make_unique<pmtest::ScriptedBackend>();
-    model.clear(), suspended = 0;
-    std::fill(std::begin(spinOutside), std::end(spinOutside), false);
-    CHECK(InitToolkit(backend.get()) == 1);
-    CHECK(CreateMainWindow(Window, 0, 0, 660, 610, "events", 0xCA0001) &&
-          CreateMenuBar(0, WindowHandle(Window)));
+    model.clear(), suspended = 0, spinOutside = {};
+    toolkit = std::make_unique<pmtest::ScriptedToolkit>(); // main window 0 (Window)
+    CHECK(toolkit->ok && CreateMenuBar(0, WindowHandle(Window)));
     for (int id = 1; id <= 8; ++id) AddMenuItem(id, "item");
     EnableFileDrop(Window, FileListFormat, DropCopy);
     CHECK(AddCanvas(Canvas, 0, 0, in.ConsumeIntegralInRange(1, 80),
@@ -128,8 +125,7 @@ void Build(FuzzedDataProvider& in) {
     BindEvent(ControlEvent, AnyValue, AnyValue, AnyValue, &PostFromInside);
     BindRecorders(std::make_index_sequence<KindCount>());
     // Bound as the viewer binds its repaint: the new position is already inside the range.
-    BindControlCallback(RowBar, &CheckRanges);
-    BindControlCallback(WidthBar, &CheckRanges);
+    for (int bar : {RowBar, WidthBar}) BindControlCallback(bar, &CheckRanges);
     nestingControl = in.ConsumeBool() ? in.ConsumeIntegralInRange(0, int(ControlCount)) : -1;
 }
 
@@ -147,8 +143,8 @@ void Gesture(const std::vector<uint8_t>& bytes) {
     const int what = in.ConsumeIntegralInRange(0, 8),
               control = in.ConsumeIntegralInRange(0, int(ControlCount));
     const int small = in.ConsumeIntegralInRange(0, 14), bar = control % 2 ? RowBar : WidthBar;
-    const int spin = NumericSpin + control % 3,
-              field = NumericSpin + control % 5; // and text fields
+    // A spin box; or a spin box or text field.
+    const int spin = NumericSpin + control % 3, field = NumericSpin + control % 5;
     const int32_t a = Any(in, -40, 700), b = Any(in, -5, 90);
     const Text text = in.ConsumeRandomLengthString(8);
     if (what == 0 && small > 8) notify::ScrollAction(bar, notify::Scroll::ThumbTrack, b);
@@ -179,8 +175,7 @@ void Gesture(const std::vector<uint8_t>& bytes) {
 void ByTheProgram(FuzzedDataProvider& in) {
     const int control = in.ConsumeIntegralInRange(0, int(ControlCount)),
               what = in.ConsumeIntegralInRange(0, 3);
-    const int64_t value =
-        in.ConsumeBool() ? in.ConsumeIntegral<int64_t>() : in.ConsumeIntegralInRange(-40, 700);
+    const int64_t value = Any<int64_t>(in, -40, 700);
     const int32_t values[] = {0, 1, 2, 3, 6, 7, 77, -2, 0x10003, INT32_MAX};
     Text text = in.ConsumeRandomLengthString(6);
     if (control == DigitsField) std::erase_if(text, [](char c) { return c < '0' || c > '9'; });
@@ -208,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     for (int step = 0; step < 400 && in.remaining_bytes() > 0; ++step) {
         const int what = in.ConsumeIntegralInRange(0, 6);
         // A scripted native message, or one dispatched at once, as inside a modal loop.
-        if (what <= 1) backend->Script([g = in.ConsumeBytes<uint8_t>(32)] { Gesture(g); });
+        if (what <= 1) toolkit->backend.Script([g = in.ConsumeBytes<uint8_t>(32)] { Gesture(g); });
         if (what == 2) Gesture(in.ConsumeBytes<uint8_t>(32));
         if (what == 3) Wait(), Wait();
         if (what == 4) ByTheProgram(in);
@@ -218,10 +213,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
     for (; suspended > 0; --suspended) ResumeEvents();
     // Every scripted message runs and every entry comes back in order.
-    for (int guard = 0; guard < 10000 && (!model.empty() || backend->ScriptedLeft() > 0); ++guard)
+    for (int n = 0; n < 10000 && (!model.empty() || toolkit->backend.ScriptedLeft() > 0); ++n)
         Wait(), CheckQueueAndRanges();
     CHECK(model.empty() && QueuedEventCount() == 0);
-    ReleaseToolkit();
-    backend.reset();
+    toolkit.reset();
     return 0;
 }

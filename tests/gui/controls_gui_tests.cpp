@@ -56,9 +56,7 @@ std::vector<std::string> Play(const std::vector<Gesture>& gestures, bool real) {
         watched = g.control;
         posted.clear();
         real ? g.real(*gtk) : g.scripted(session->backend);
-        if (real) OnGtk::Loop(150);
-        while (!real && (session->backend.ScriptedLeft() > 0 || tk::QueuedEventCount() > 0))
-            RunLoopPass();
+        real ? OnGtk::Loop(150) : session->Drain();
         for (const std::string& p : posted) shown.push_back(std::to_string(g.control) + ": " + p);
         shown.push_back(tk::StatusText(MainStatusBar, 0) + " | " + tk::MainWindowTitle(MainWindow) +
                         " | " + tk::GetControlText(OffsetSpin));
@@ -66,12 +64,18 @@ std::vector<std::string> Play(const std::vector<Gesture>& gestures, bool real) {
     return shown;
 }
 
+// Presses the left button at the first point of the widget, moves through the others, lets go.
+void Press(OnGtk& gtk, GtkWidget* w, const std::vector<std::pair<int, int>>& points) {
+    gtk.At(w, points[0].first, points[0].second);
+    gtk.Button(true);
+    for (size_t i = 1; i < points.size(); ++i) gtk.At(w, points[i].first, points[i].second);
+    gtk.Button(false);
+}
+
 Gesture Arrow(int control, const char* name, int delta) {
     return {control,
             [=](OnGtk& gtk) {
-                gtk.At(gui::Part(control, name), 6, 4);
-                gtk.Button(true);
-                gtk.Button(false);
+                Press(gtk, gui::Part(control, name), {{6, 4}});
             },
             [=](pmtest::ScriptedBackend& b) { b.ScriptSpinArrow(control, delta); }};
 }
@@ -84,19 +88,14 @@ TEST(ControlsGui, GesturesPostWhatTheScriptedBackendPostsAndTheViewerShowsTheSam
         int start = 0, end = 0;
         gtk_range_get_slider_range(GTK_RANGE(bar), &start, &end);
         const int y = gtk_widget_get_allocated_height(bar) / 2;
-        gtk.At(bar, (start + end) / 2, y);
-        gtk.Button(true);
-        for (int step = 1; step <= 10; ++step) gtk.At(bar, (start + end) / 2 + step * 25, y);
-        gtk.Button(false);
+        std::vector<std::pair<int, int>> points;
+        for (int step = 0; step <= 10; ++step) points.push_back({(start + end) / 2 + step * 25, y});
+        Press(gtk, bar, points);
         for (size_t i = 0; i + 2 < posted.size(); ++i) // the release and the end report the last
             track.push_back(std::stoi(posted[i].substr(posted[i].find(' '))));
     };
     auto canvasDrag = [](OnGtk& gtk) {
-        gtk.At(gui::Part(CanvasView), 10, 20);
-        gtk.Button(true);
-        gtk.At(gui::Part(CanvasView), 20, 30);
-        gtk.At(gui::Part(CanvasView), 30, 40);
-        gtk.Button(false);
+        Press(gtk, gui::Part(CanvasView), {{10, 20}, {20, 30}, {30, 40}});
     };
     auto toTop = [](auto&) {
         tk::SetControlState(GridXSpin, 25), tk::SetControlText(GridXSpin, "25");

@@ -43,9 +43,7 @@ TEST(MonkeyGui, RealProgramSurvivesRandomInputAndEndsCleanly) {
     }
 
     auto inside = [&](const gui::Box& b) { p.At(b, pick(0, b.w - 1), pick(0, b.h - 1)); };
-    auto any = [&](const std::vector<gui::Box>& boxes) {
-        return boxes[pick(0, int(boxes.size()) - 1)];
-    };
+    auto any = [&](const auto& boxes) { return boxes[pick(0, int(boxes.size()) - 1)]; };
     auto somewhere = [&] {
         const int r = pick(0, 9);
         if (r < 9)
@@ -60,11 +58,10 @@ TEST(MonkeyGui, RealProgramSurvivesRandomInputAndEndsCleanly) {
         static long stamp = 1000;
         p.SendProtocol(p.main, "_NET_WM_PING", ++stamp);
         XEvent e;
-        return p.WaitFor(
-            [&] {
-                return XCheckTypedEvent(p.d, ClientMessage, &e) && e.xclient.data.l[1] == stamp;
-            },
-            15000);
+        auto back = [&] {
+            return XCheckTypedEvent(p.d, ClientMessage, &e) && e.xclient.data.l[1] == stamp;
+        };
+        return p.WaitFor(back, 15000);
     };
     std::set<std::string> titles;
     std::string failure;

@@ -13,21 +13,11 @@ namespace pmtest {
 namespace {
 
 // Signed 32-bit arithmetic that wraps, and T(q) keeping the low 32 bits of its result.
-int32_t Wrap(uint64_t value) {
-    return static_cast<int32_t>(static_cast<uint32_t>(value));
-}
-int32_t Add(int32_t a, int32_t b) {
-    return Wrap(uint64_t(uint32_t(a)) + uint32_t(b));
-}
-int32_t Sub(int32_t a, int32_t b) {
-    return Wrap(uint64_t(uint32_t(a)) - uint32_t(b));
-}
-int32_t Mul(int64_t a, int64_t b) {
-    return Wrap(uint64_t(a) * uint64_t(b));
-}
-int32_t T(double q) {
-    return Wrap(static_cast<uint64_t>(tk::TruncateToInteger(q)));
-}
+const auto Wrap = [](uint64_t value) { return int32_t(uint32_t(value)); };
+const auto Add = [](int32_t a, int32_t b) { return Wrap(uint64_t(uint32_t(a)) + uint32_t(b)); };
+const auto Sub = [](int32_t a, int32_t b) { return Wrap(uint64_t(uint32_t(a)) - uint32_t(b)); };
+const auto Mul = [](int64_t a, int64_t b) { return Wrap(uint64_t(a) * uint64_t(b)); };
+const auto T = [](double q) { return Wrap(uint64_t(tk::TruncateToInteger(q))); };
 
 } // namespace
 
@@ -111,20 +101,16 @@ void LiteralRedrawView() {
         title += ", grid:" + IntegerToText(gridX) + "x" + IntegerToText(gridY);
         const tk::Colour red = tk::MakeColour(255, 0, 0);
         const tk::Colour green = tk::MakeColour(0, 255, 0);
-        // A grid size below 1 draws nothing in that direction (the loop would not end).
-        if (gridX >= 1) {
-            int32_t l = gridX;
-            do {
-                tk::DrawLine(l, 0, l, 481, l % (int64_t(gridX) * gridX) == 0 ? green : red);
-                l = Add(l, gridX);
-            } while (!(l > 641));
-        }
-        if (gridY >= 1) {
-            int32_t l = gridY;
-            do {
-                tk::DrawLine(0, l, 641, l, l % (int64_t(gridY) * gridY) == 0 ? green : red);
-                l = Add(l, gridY);
-            } while (!(l > 481));
+        // The columns, then the rows. A grid size below 1 draws nothing in that direction (the
+        // loop would not end).
+        for (const bool rows : {false, true}) {
+            const int32_t size = rows ? gridY : gridX;
+            for (int32_t l = size; size >= 1;) {
+                const tk::Colour colour = l % (int64_t(size) * size) == 0 ? green : red;
+                rows ? tk::DrawLine(0, l, 641, l, colour) : tk::DrawLine(l, 0, l, 481, colour);
+                l = Add(l, size);
+                if (l > (rows ? 481 : 641)) break;
+            }
         }
     }
     tk::SetControlText(DispField, IntegerToText(startPos));

@@ -33,19 +33,15 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, int seconds,
     }
     if (child < 0) return run;
     int status = 0;
+    pid_t ended = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            run.out = ReadFile(outPath);
-            run.err = ReadFile(errPath);
-            return run;
-        }
+    while ((ended = waitpid(child, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    run.finished = true;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.finished = ended == child;
+    if (!run.finished) kill(child, SIGKILL), waitpid(child, &status, 0);
+    if (run.finished)
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = ReadFile(outPath);
     run.err = ReadFile(errPath);
     return run;

@@ -1,5 +1,6 @@
-// A toolkit started on the null backend for as long as the object lives: tests of the file,
-// drawing and image procedures hold one, and every test starts from fresh toolkit state.
+// The toolkit started on a backend for as long as the object lives, with main window 0
+// (660 x 610) when `withMainWindow`: tests hold one, and every test starts from fresh toolkit
+// state. RunningToolkit runs the null backend, for the file, drawing and image procedures.
 //
 //     class MyTest : public ::testing::Test {
 //         pmtest::RunningToolkit toolkit; // first member: it goes last
@@ -11,14 +12,19 @@
 
 namespace pmtest {
 
-struct RunningToolkit {
-    RunningToolkit() { ok = tk::InitToolkit(&backend) != 0; }
-    ~RunningToolkit() { tk::ReleaseToolkit(); }
-    RunningToolkit(const RunningToolkit&) = delete;
-    RunningToolkit& operator=(const RunningToolkit&) = delete;
+template <typename Backend, bool withMainWindow> struct StartedToolkit {
+    StartedToolkit() {
+        ok = tk::InitToolkit(&backend) != 0 &&
+             (!withMainWindow || tk::CreateMainWindow(0, 0, 0, 660, 610, "main", 0xCA0001) != 0);
+    }
+    ~StartedToolkit() { tk::ReleaseToolkit(); }
+    StartedToolkit(const StartedToolkit&) = delete;
+    StartedToolkit& operator=(const StartedToolkit&) = delete;
 
-    tk::NullBackend backend;
+    Backend backend;
     bool ok = false;
 };
+
+using RunningToolkit = StartedToolkit<tk::NullBackend, false>;
 
 } // namespace pmtest

@@ -43,9 +43,8 @@ void ScriptedBackend::ScriptThumbDrag(int control, const std::vector<int32_t>& t
 void ScriptedBackend::ScriptTyping(int control, const Text& characters) {
     for (char c : characters) {
         Script([=] {
-            Text typed(1, c);
-            if (!notify::AcceptsTyping(control, typed)) return;
-            Text text = tk::GetControlText(control) + typed;
+            if (!notify::AcceptsTyping(control, Text(1, c))) return;
+            const Text text = tk::GetControlText(control) + c;
             notify::TextEdited(control, text, static_cast<int32_t>(text.size()));
         });
     }
@@ -56,25 +55,15 @@ void ScriptedBackend::ScriptCanvasDrag(int control, int32_t x1, int32_t y1,
                                        bool rightButton) {
     using notify::Mouse;
     const uint32_t held = rightButton ? 2u : 1u;
-    const Mouse down = rightButton ? Mouse::RightDown : Mouse::LeftDown;
-    const Mouse up = rightButton ? Mouse::RightUp : Mouse::LeftUp;
+    auto input = [&](Mouse kind, std::pair<int32_t, int32_t> at, uint32_t buttons) {
+        Script([=] { notify::CanvasInput(control, kind, at.first, at.second, buttons, 0, 0); });
+    };
     // The pointer arrives at the press point first, then presses, moves holding, releases.
-    ScriptCanvasMove(control, x1, y1, 0);
-    Script([=] { notify::CanvasInput(control, down, x1, y1, held, 0, 0); });
-    for (const auto& [x, y] : moves) ScriptCanvasMove(control, x, y, held);
-    const std::pair<int32_t, int32_t> at = moves.empty() ? std::make_pair(x1, y1) : moves.back();
-    Script([=] { notify::CanvasInput(control, up, at.first, at.second, 0, 0, 0); });
-}
-
-void ScriptedBackend::Shutdown() {
-    script_.clear();
-    controls.clear();
-    windowTitles.clear();
-    menuBar.clear();
-    focused = 0;
-    dropActions = 0;
-    keysDown_.clear();
-    keysPressed_.clear();
+    input(Mouse::Move, {x1, y1}, 0);
+    input(rightButton ? Mouse::RightDown : Mouse::LeftDown, {x1, y1}, held);
+    for (const auto& at : moves) input(Mouse::Move, at, held);
+    input(rightButton ? Mouse::RightUp : Mouse::LeftUp,
+          moves.empty() ? std::pair(x1, y1) : moves.back(), 0);
 }
 
 intptr_t ScriptedBackend::CreateWindow(int, int, int, int innerWidth, int, const Text& title,
@@ -119,33 +108,23 @@ int32_t ScriptedBackend::WaitNative() {
 }
 
 tk::FileDialogAnswer ScriptedBackend::RunFileDialog(const tk::FileDialogRequest& request) {
-    dialogs.push_back({request.save ? "save" : "open", request.title, {}, {}, request, 0});
+    dialogs.push_back({request.save ? "save" : "open", {}, {}, request});
     if (fileAnswers_.empty()) return NullBackend::RunFileDialog(request);
     return TakeFirst(fileAnswers_);
 }
 
 int ScriptedBackend::RunMessageBox(const Text& title, const Text& text, int flags) {
-    dialogs.push_back({"message", title, text, {}, {}, flags});
+    dialogs.push_back({"message", text, {}, {}});
     if (messageAnswers_.empty()) return NullBackend::RunMessageBox(title, text, flags);
     return TakeFirst(messageAnswers_);
 }
 
 std::pair<bool, Text> ScriptedBackend::RunTextDialog(const Text& title, const Text& prompt,
                                                      const Text& defaultText) {
-    dialogs.push_back({"text", title, prompt, defaultText, {}, 0});
+    dialogs.push_back({"text", prompt, defaultText, {}});
     if (textAnswers_.empty()) return NullBackend::RunTextDialog(title, prompt, defaultText);
-    TextAnswer answer = TakeFirst(textAnswers_);
-    if (!answer.ok) return {false, Text()};
-    return {true, answer.append ? defaultText + answer.text : answer.text};
-}
-
-ScriptedToolkit::ScriptedToolkit() {
-    ok = tk::InitToolkit(&backend) != 0 &&
-         tk::CreateMainWindow(0, 0, 0, 660, 610, "main", 0xCA0001) != 0;
-}
-
-ScriptedToolkit::~ScriptedToolkit() {
-    tk::ReleaseToolkit();
+    const auto [ok, text, appended] = TakeFirst(textAnswers_);
+    return {ok, !ok ? Text() : appended ? defaultText + text : text};
 }
 
 std::vector<Seen> Drain(const std::function<void(const Seen&)>& each) {

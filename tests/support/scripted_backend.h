@@ -9,7 +9,9 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 
+#include "tests/support/running_toolkit.h"
 #include "toolkit/headless/null_backend.h"
 
 namespace pmtest {
@@ -42,11 +44,6 @@ class ScriptedBackend : public tk::NullBackend {
     void ScriptCanvasDrag(int control, int32_t x1, int32_t y1,
                           const std::vector<std::pair<int32_t, int32_t>>& moves,
                           bool rightButton = false);
-    void ScriptCanvasMove(int control, int32_t x, int32_t y, uint32_t buttons) {
-        Script([=] {
-            tk::notify::CanvasInput(control, tk::notify::Mouse::Move, x, y, buttons, 0, 0);
-        });
-    }
     void ScriptDrop(int window, const std::vector<tk::Text>& paths, int allowedActions = 1) {
         Script([=] { tk::notify::FilesDropped(window, paths, allowedActions, 0, 0, 0); });
     }
@@ -69,9 +66,8 @@ class ScriptedBackend : public tk::NullBackend {
     // What the dialogs were asked, for tests.
     struct DialogRecord {
         std::string kind; // "open", "save", "message", "text"
-        tk::Text title, text, defaultText;
+        tk::Text text, defaultText;
         tk::FileDialogRequest file;
-        int flags = 0;
     };
     std::vector<DialogRecord> dialogs;
 
@@ -83,7 +79,6 @@ class ScriptedBackend : public tk::NullBackend {
     void PressKey(int keyCode) { keysDown_.insert(keyCode), keysPressed_.insert(keyCode); }
 
     // What was shown.
-    int canvasShows = 0;
     std::map<intptr_t, tk::ControlView> controls;
     std::map<intptr_t, tk::Text> windowTitles;
     std::vector<tk::MenuItemView> menuBar;
@@ -91,7 +86,6 @@ class ScriptedBackend : public tk::NullBackend {
     int dropActions = 0;
 
     // ---- Backend ----
-    void Shutdown() override;
     intptr_t CreateWindow(int number, int x, int y, int innerWidth, int innerHeight,
                           const tk::Text& title, uint32_t flags) override;
     void SetWindowTitle(intptr_t window, const tk::Text& title) override {
@@ -111,7 +105,6 @@ class ScriptedBackend : public tk::NullBackend {
     }
     void DestroyControl(intptr_t control) override;
     void FocusControl(intptr_t control) override { focused = control; }
-    void ShowCanvas(intptr_t, const tk::Picture&) override { ++canvasShows; }
     void EnableFileDrop(intptr_t, int actions) override { dropActions = actions; }
     int32_t WaitNative() override;
     bool KeyDown(int keyCode) override { return keysDown_.count(keyCode) != 0; }
@@ -125,12 +118,7 @@ class ScriptedBackend : public tk::NullBackend {
     std::deque<std::function<void()>> script_;
     std::deque<tk::FileDialogAnswer> fileAnswers_;
     std::deque<int> messageAnswers_;
-    struct TextAnswer {
-        bool ok;
-        tk::Text text;
-        bool append;
-    };
-    std::deque<TextAnswer> textAnswers_;
+    std::deque<std::tuple<bool, tk::Text, bool>> textAnswers_; // ok, text, appended to the default
     std::set<int> keysDown_, keysPressed_;
     std::map<intptr_t, int> windowWidths_;    // window handle -> inner width
     std::map<intptr_t, intptr_t> barWindows_; // status bar handle -> window handle
@@ -138,15 +126,7 @@ class ScriptedBackend : public tk::NullBackend {
 
 // The toolkit started on a scripted backend with main window 0 (660 x 610) for as long as the
 // object lives. Make it the first member of a fixture: it goes last.
-struct ScriptedToolkit {
-    ScriptedToolkit();
-    ~ScriptedToolkit();
-    ScriptedToolkit(const ScriptedToolkit&) = delete;
-    ScriptedToolkit& operator=(const ScriptedToolkit&) = delete;
-
-    ScriptedBackend backend;
-    bool ok = false;
-};
+using ScriptedToolkit = StartedToolkit<ScriptedBackend, true>;
 
 // One event as the program's loop receives it.
 struct Seen {

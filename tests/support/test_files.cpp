@@ -71,18 +71,13 @@ DecodedPng DecodePng(const std::string& path) {
     if (setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, file);
         png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-        result.width = png_get_image_width(png, info);
-        result.height = png_get_image_height(png, info);
-        result.bitDepth = png_get_bit_depth(png, info);
-        result.colourType = png_get_color_type(png, info);
-        result.interlace = png_get_interlace_type(png, info);
+        png_get_IHDR(png, info, &result.width, &result.height, &result.bitDepth, &result.colourType,
+                     &result.interlace, nullptr, nullptr);
         png_bytepp data = png_get_rows(png, info);
         const size_t bytes = png_get_rowbytes(png, info);
         for (png_uint_32 y = 0; y < result.height; ++y)
             result.rows.emplace_back(data[y], data[y] + bytes);
-    } else {
-        result.rows.clear();
-    }
+    } // after a failed read (the longjmp) no row was added
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(file);
     return result;

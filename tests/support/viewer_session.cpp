@@ -12,8 +12,7 @@
 namespace pmtest {
 
 ViewerSession::ViewerSession() : folder_(std::filesystem::current_path().string()) {
-    if (tk::InitToolkit(&backend) == 0) return;
-    ok_ = viewer::CreateMainWindowAndControls();
+    ok_ = tk::InitToolkit(&backend) != 0 && viewer::CreateMainWindowAndControls();
 }
 
 ViewerSession::~ViewerSession() {
@@ -46,38 +45,22 @@ const tk::PixelBuffer* ViewerSession::Canvas() const {
 }
 
 std::vector<uint8_t> ViewerSession::CanvasBytes() const {
-    const tk::PixelBuffer* canvas = Canvas();
-    if (canvas == nullptr) return {};
-    return std::vector<uint8_t>(canvas->bits,
-                                canvas->bits + static_cast<size_t>(canvas->stride) *
-                                                   static_cast<size_t>(canvas->height));
+    const tk::PixelBuffer* c = Canvas();
+    return c ? std::vector<uint8_t>(c->bits, c->bits + size_t(c->stride) * c->height)
+             : std::vector<uint8_t>();
 }
 
 tk::Colour ViewerSession::CanvasPixel(int32_t x, int32_t y) const {
-    const tk::PixelBuffer* canvas = Canvas();
-    if (canvas == nullptr || x < 0 || y < 0 || x >= canvas->width || y >= canvas->height) return 0;
-    const uint8_t* p =
-        canvas->bits + static_cast<size_t>(canvas->height - 1 - y) * canvas->stride + x * 3;
+    const tk::PixelBuffer* c = Canvas();
+    if (c == nullptr || x < 0 || y < 0 || x >= c->width || y >= c->height) return 0;
+    const uint8_t* p = c->bits + size_t(c->height - 1 - y) * c->stride + x * 3;
     return p[0] * 65536u + p[1] * 256u + p[2];
 }
 
-std::string ViewerSession::StatusText() const {
-    return tk::StatusText(viewer::MainStatusBar, 0);
-}
-
-std::string ViewerSession::Title() const {
-    return tk::MainWindowTitle(viewer::MainWindow);
-}
-
-std::string ViewerSession::DispText() const {
-    return tk::GetControlText(viewer::DispField);
-}
-
 std::string ViewerSession::Held() const {
-    const tk::MemoryBlock& bytes = viewer::state.fileBuffer;
-    return bytes.empty() ? ""
-                         : std::string(reinterpret_cast<const char*>(bytes.get()),
-                                       static_cast<size_t>(viewer::state.fileSize));
+    const auto* bytes = reinterpret_cast<const char*>(viewer::state.fileBuffer.get());
+    return viewer::state.fileBuffer.empty() ? ""
+                                            : std::string(bytes, size_t(viewer::state.fileSize));
 }
 
 std::vector<std::string> ViewerSession::Messages() const {

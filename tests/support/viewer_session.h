@@ -14,7 +14,10 @@
 #include <vector>
 
 #include "tests/support/scripted_backend.h"
+#include "toolkit/controls.h"
 #include "toolkit/drawing.h"
+#include "toolkit/window.h"
+#include "viewer/state.h"
 
 namespace pmtest {
 
@@ -41,9 +44,10 @@ class ViewerSession {
     std::vector<uint8_t> CanvasBytes() const;
     tk::Colour CanvasPixel(int32_t x, int32_t y) const;
 
-    std::string StatusText() const;            // status bar field 0
-    std::string Title() const;                 // the main window's title
-    std::string DispText() const;              // the text of DispField
+    // Status bar field 0, the main window's title, the text of DispField.
+    std::string StatusText() const { return tk::StatusText(viewer::MainStatusBar, 0); }
+    std::string Title() const { return tk::MainWindowTitle(viewer::MainWindow); }
+    std::string DispText() const { return tk::GetControlText(viewer::DispField); }
     std::string Held() const;                  // the loaded bytes
     std::vector<std::string> Messages() const; // the texts of the message boxes shown
 

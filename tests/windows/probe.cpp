@@ -4,56 +4,43 @@
 //   probe children   one line per child window: class, left, top, width, height (screen pixels)
 //   probe status     the text of the status bar's first field
 //   probe key VK     the virtual key pressed for a tenth of a second
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h> // needs windows.h first
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-void Print(const wchar_t* text) {
-    char utf8[1024] = {};
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8 - 1, nullptr, nullptr);
-    std::printf("%s", utf8);
-}
-
-BOOL CALLBACK PrintChild(HWND child, LPARAM) {
-    wchar_t name[64] = {};
-    RECT r{};
-    GetClassNameW(child, name, 64);
-    GetWindowRect(child, &r);
-    Print(name);
-    std::printf(" %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
-    return TRUE;
-}
-
-void Key(WORD vk, bool down) {
-    INPUT in{};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-    SendInput(1, &in, sizeof in);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     HWND main = FindWindowW(L"PixmoleWindow", nullptr);
     if (main == nullptr || argc < 2) return 1;
     if (std::strcmp(argv[1], "children") == 0) {
-        EnumChildWindows(main, PrintChild, 0);
+        EnumChildWindows(
+            main,
+            [](HWND child, LPARAM) {
+                char name[64] = {};
+                RECT r{};
+                GetClassNameA(child, name, 64);
+                GetWindowRect(child, &r);
+                std::printf("%s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
+                            r.bottom - r.top);
+                return TRUE;
+            },
+            0);
     } else if (std::strcmp(argv[1], "status") == 0) {
         HWND bar = FindWindowExW(main, nullptr, STATUSCLASSNAMEW, nullptr);
-        wchar_t text[512] = {};
+        char text[512] = {};
         DWORD_PTR got = 0; // WM_GETTEXT is carried between processes, unlike SB_GETTEXT
-        SendMessageTimeoutW(bar, WM_GETTEXT, 512, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &got);
-        Print(text);
+        SendMessageTimeoutA(bar, WM_GETTEXT, 512, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &got);
+        std::printf("%s", text);
     } else if (std::strcmp(argv[1], "key") == 0 && argc == 3) {
-        Key(WORD(std::atoi(argv[2])), true);
-        Sleep(100);
-        Key(WORD(std::atoi(argv[2])), false);
+        INPUT key{};
+        key.type = INPUT_KEYBOARD, key.ki.wVk = WORD(std::atoi(argv[2]));
+        SendInput(1, &key, sizeof key);
+        Sleep(100); // held as a person holds it
+        key.ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(1, &key, sizeof key);
     } else {
         return 1;
     }

@@ -7,21 +7,17 @@
 
 #include <X11/keysym.h>
 
-#include <cstdio>
 #include <sstream>
 
 #include "tests/gui/support/driver.h"
+#include "tests/support/processes.h"
 #include "tests/support/test_files.h"
 
 namespace {
 
-std::string Probe(const std::string& args) {
-    std::string out;
-    const std::string command = "wine '" + std::string(std::getenv("PIXMOLE_PROBE")) + "' " + args;
-    FILE* f = popen(command.c_str(), "r");
-    for (char line[256]; f != nullptr && std::fgets(line, sizeof line, f) != nullptr;) out += line;
-    if (f != nullptr) pclose(f);
-    return out;
+std::string Probe(std::vector<std::string> args) {
+    args.insert(args.begin(), {"/usr/bin/wine", std::getenv("PIXMOLE_PROBE")});
+    return pmtest::RunProgram(args).out;
 }
 
 TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
@@ -37,7 +33,7 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     int controls = 0, ox = 0, oy = 0;
     Window child = 0;
     XTranslateCoordinates(p.d, p.main, DefaultRootWindow(p.d), 0, 0, &ox, &oy, &child);
-    std::istringstream children(Probe("children"));
+    std::istringstream children(Probe({"children"}));
     gui::Box box, label;
     for (std::string kind; children >> kind >> box.x >> box.y >> box.w >> box.h;) {
         box.x -= ox, box.y -= oy;
@@ -47,7 +43,6 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     }
     EXPECT_EQ(controls, 16);
     const gui::Box canvas = p.layout.at["canvas"];
-    ASSERT_GT(canvas.w, 600);
     // Without a window manager the keys go to the window under the pointer.
     auto keysHere = [&] { p.At(label, 2, 2), p.Pause(100); };
     auto saveSelected = [&] { // the last item on the menu bar
@@ -64,10 +59,9 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     p.At(canvas, 0, 10);
     p.Button(1, true);
     for (int step = 1; step <= 4; ++step) p.At(canvas, 7 * step / 4, 10 + 15 * step / 4);
-    p.Pause(300);
-    p.Button(1, false);
-    EXPECT_TRUE(p.WaitFor([&] { return Probe("status") == "x:0 y:10 w:0 h:15"; }))
-        << Probe("status");
+    p.Pause(300), p.Button(1, false);
+    EXPECT_TRUE(p.WaitFor([&] { return Probe({"status"}) == "x:0 y:10 w:0 h:15"; }))
+        << Probe({"status"});
     saveSelected();
     EXPECT_TRUE(
         p.WaitFor([&] { return pmtest::ReadFile(dir / "drop.bin.000") == drop.substr(10, 16); }));
@@ -78,13 +72,11 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
         pmtest::WriteFile(dir / ("drop.bin." + std::to_string(1000 + n).substr(1)), "taken");
     const std::string title = p.Title(p.main);
     saveSelected();
-    Window message = 0;
-    ASSERT_TRUE(p.WaitFor([&] { return (message = p.FindWindow("Save selected")) != 0; }));
+    XWindowAttributes shown{};
+    ASSERT_TRUE(p.WaitFor([&] { return p.FindWindow("Save selected") != 0; }));
     p.Pause(300);
-    XWindowAttributes a{};
-    XGetWindowAttributes(p.d, message, &a);
-    p.Move(a.x + a.width / 2, a.y + 10);
-    p.Stroke(XK_Escape, 100);
+    XGetWindowAttributes(p.d, p.FindWindow("Save selected"), &shown);
+    p.Move(shown.x + shown.width / 2, shown.y + 10), p.Stroke(XK_Escape, 100);
     EXPECT_TRUE(p.WaitFor([&] { return p.FindWindow("Save selected") == 0; }));
     p.Pause(500);
     EXPECT_TRUE(p.Running() && p.Title(p.main) == title);
@@ -97,7 +89,7 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
         XSetInputFocus(p.d, other, RevertToParent, CurrentTime);
         return p.HasFocus(other);
     }));
-    Probe("key 39"); // VK_RIGHT
+    Probe({"key", "39"}); // VK_RIGHT
     EXPECT_TRUE(p.WaitFor([&] { return p.TitleHas("sprsize:2 "); })) << p.Title(p.main);
 
     XSetInputFocus(p.d, PointerRoot, RevertToParent, CurrentTime);

@@ -47,12 +47,7 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     ASSERT_TRUE(p.DropFile(dir / "drop.bin", [&] { return p.TitleHas("disp:0 "); }));
 
     // Save selected: canvas (0, 10) to (7, 25) at width 1 is 16 rows of one byte.
-    const gui::Box canvas = p.layout.at["canvas"];
-    p.At(canvas, 0, 10);
-    p.Button(1, true);
-    for (int step = 1; step <= 4; ++step) p.At(canvas, 7 * step / 4, 10 + 15 * step / 4);
-    p.Pause(300);
-    p.Button(1, false);
+    p.Drag(p.layout.at["canvas"], 0, 10, 7, 25);
     p.ClickOn(p.layout.at["Save selected"]);
     EXPECT_TRUE(fileIs("drop.bin.000", drop.substr(10, 16)));
 
@@ -102,12 +97,7 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
 
     // Still answering, with the keys given back; then Escape from another client's window.
     EXPECT_TRUE(p.KeyUntil(XK_Right, [&] { return p.TitleHas("sprsize:2 "); }));
-    Window other = XCreateSimpleWindow(p.d, DefaultRootWindow(p.d), 900, 800, 99, 99, 0, 0, 0);
-    XMapRaised(p.d, other);
-    ASSERT_TRUE(p.WaitFor([&] {
-        XSetInputFocus(p.d, other, RevertToParent, CurrentTime);
-        return p.HasFocus(other);
-    }));
+    ASSERT_TRUE(p.FocusElsewhere());
     p.KeyUntil(XK_Escape, [&] { return !p.Running(); });
     EXPECT_EQ(p.WaitExit(20000), 0);
 }

@@ -42,7 +42,6 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
         if (kind == "Static") label = box;
     }
     EXPECT_EQ(controls, 16);
-    const gui::Box canvas = p.layout.at["canvas"];
     // Without a window manager the keys go to the window under the pointer.
     auto keysHere = [&] { p.At(label, 2, 2), p.Pause(100); };
     auto saveSelected = [&] { // the last item on the menu bar
@@ -56,10 +55,7 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     ASSERT_TRUE(p.KeyUntil(XK_Up, [&] { return p.TitleHas("disp:1 "); }));
     ASSERT_TRUE(p.DropFile(dir / "drop.bin", [&] { return p.TitleHas("disp:0 "); }));
 
-    p.At(canvas, 0, 10);
-    p.Button(1, true);
-    for (int step = 1; step <= 4; ++step) p.At(canvas, 7 * step / 4, 10 + 15 * step / 4);
-    p.Pause(300), p.Button(1, false);
+    p.Drag(p.layout.at["canvas"], 0, 10, 7, 25);
     EXPECT_TRUE(p.WaitFor([&] { return Probe({"status"}) == "x:0 y:10 w:0 h:15"; }))
         << Probe({"status"});
     saveSelected();
@@ -82,13 +78,7 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     EXPECT_TRUE(p.Running() && p.Title(p.main) == title);
 
     // Keys while another client has the focus: Wine sees them only when sent with SendInput.
-    Window other = XCreateSimpleWindow(p.d, DefaultRootWindow(p.d), 900, 800, 99, 99, 0, 0, 0);
-    XMapRaised(p.d, other);
-    p.Move(950, 850);
-    ASSERT_TRUE(p.WaitFor([&] {
-        XSetInputFocus(p.d, other, RevertToParent, CurrentTime);
-        return p.HasFocus(other);
-    }));
+    ASSERT_TRUE(p.FocusElsewhere());
     Probe({"key", "39"}); // VK_RIGHT
     EXPECT_TRUE(p.WaitFor([&] { return p.TitleHas("sprsize:2 "); })) << p.Title(p.main);
 

@@ -242,6 +242,25 @@ void Program::ClickOn(const Box& b, int button) {
     Button(button, false);
 }
 
+void Program::Drag(const Box& b, int x0, int y0, int x1, int y1) {
+    At(b, x0, y0);
+    Button(1, true);
+    for (int step = 1; step <= 4; ++step)
+        At(b, x0 + (x1 - x0) * step / 4, y0 + (y1 - y0) * step / 4);
+    Pause(300);
+    Button(1, false);
+}
+
+bool Program::FocusElsewhere() {
+    Window other = XCreateSimpleWindow(d, DefaultRootWindow(d), 900, 800, 99, 99, 0, 0, 0);
+    XMapRaised(d, other);
+    Move(950, 850);
+    return WaitFor([&] {
+        XSetInputFocus(d, other, RevertToParent, CurrentTime);
+        return HasFocus(other);
+    });
+}
+
 bool Program::KeyUntil(unsigned long keysym, const std::function<bool()>& done) {
     Key(keysym, true);
     const bool ok = WaitFor(done, 5000);

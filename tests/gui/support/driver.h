@@ -114,6 +114,10 @@ class Program : public XInput {
     bool WaitDialog(const std::string& prefix); // shown, with the keyboard focus, settled
     void At(const Box& b, int x, int y);        // moves the pointer to a point of the box
     void ClickOn(const Box& b, int button = 1);
+    // Presses the left button on the box at (x0, y0), moves to (x1, y1) in four steps, lets go.
+    void Drag(const Box& b, int x0, int y0, int x1, int y1);
+    // Gives the keyboard focus to a new window of this process (another client for the program).
+    bool FocusElsewhere();
     // Holds the key until done() holds (or the time is up), then lets it go.
     bool KeyUntil(unsigned long keysym, const std::function<bool()>& done);
     // Opens "Project" and walks down to its n-th item with the keys; Return chooses it.

@@ -46,7 +46,7 @@ TEST_F(CanvasInput, EachMessageGivesItsEventsWithItsFieldsAndTheClickDecision) {
         {0, M::LeftUp, 61, 61, 2, 0, {LeftButtonUp, LeftClick}},
         {0, M::RightUp, 62, 62, 0, 0, {RightButtonUp, RightClick}},
         {0, M::LeftDouble, 3, 4, 1, 0, {LeftButtonDown, LeftDoubleClick}},
-        {0, M::LeftUp, 3, 4, 0, 0, {LeftButtonUp, LeftClick}},
+        {0, M::LeftUp, 3, 0, 0, 0, {LeftButtonUp, LeftClick}}, // the top row is inside
         {0, M::RightDouble, 3, 4, 2, 0, {RightButtonDown, RightDoubleClick}},
         {0, M::RightUp, 3, 4, 0, 0, {RightButtonUp, RightClick}},
         {0, M::MiddleDouble, 7, 8, 4, 0, {MiddleButtonDown}}, // the middle button never clicks
@@ -55,8 +55,8 @@ TEST_F(CanvasInput, EachMessageGivesItsEventsWithItsFieldsAndTheClickDecision) {
         {1, M::LeftDown, 5, 5, 1, 0, {LeftButtonDown}},
         {1, M::LeftUp, 96, 5, 0, 0, {LeftButtonUp}}, // outside the sunken canvas's inner area
         {1, M::KeyDown, 0, 0, 0, VkLeft, {KeyDown}, VkLeft},
-        {1, M::Char, 0, 0, 0, 9, {}}, // control characters are not text
-        {1, M::Char, 0, 0, 0, 'a', {TextInput}, 'a'},
+        {1, M::Char, 0, 0, 0, 31, {}}, // control characters are not text; a space is
+        {1, M::Char, 0, 0, 0, ' ', {TextInput}, ' '},
         {1, M::KeyUp, 0, 0, 0, VkUp, {KeyUp}, VkUp},
         {0, M::Wheel, 0, 0, 0, 60, {}}, // steps of 120, counted across canvases
         {1, M::Wheel, 0, 0, 0, -400, {MouseWheel}, -2},

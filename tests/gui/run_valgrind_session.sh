@@ -11,10 +11,11 @@ here="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(realpath -m "${1:-$here/build-valgrind}")"
 cmake --build "$build" --target program_gui_tests
 log="$(mktemp "${TMPDIR:-/tmp}/pm-valgrind.XXXXXX")"
-export PIXMOLE_APP="$build/app/pixmole" PIXMOLE_APP_PREFIX="valgrind --tool=memcheck -s
-    --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite --num-callers=40
-    --show-leak-kinds=definite --suppressions=$here/tests/valgrind.supp --gen-suppressions=all
-    ${PM_VALGRIND_OPTS:-} --log-file=$log"
+# The driver puts the prefix in front of the program on one shell command line.
+options=(--tool=memcheck -s --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
+         --num-callers=40 --show-leak-kinds=definite --suppressions="$here/tests/valgrind.supp"
+         --gen-suppressions=all ${PM_VALGRIND_OPTS:-} --log-file="$log")
+export PIXMOLE_APP="$build/app/pixmole" PIXMOLE_APP_PREFIX="valgrind ${options[*]}"
 status=0
 "$here/tests/gui/with_xvfb.sh" "$build/tests/program_gui_tests" || status=$?
 grep -E 'ERROR SUMMARY|definitely lost|used_suppression' "$log" | sed 's/^[=-]*[0-9]*[=-]* *//' || true

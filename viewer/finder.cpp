@@ -1,12 +1,364 @@
-// The graphics finder. Work in progress: the scan itself lands in the next commits.
+// The graphics finder.
+//
+// One-bit graphics are similar to the row just above them and much less similar to rows further
+// away: at the right width W, the bits of byte i and byte i + W differ far less often than those
+// of byte i and byte i + 7W. Text, machine code and compressed data differ about as much at every
+// distance. The columns of an integer or float table are similar at every multiple of their
+// stride, but their low-order bits change at random from one row to the next, where every active
+// bit of a picture (its rightmost pixel column as much as its leftmost) follows the row above.
+// And the bytes of a picture hold runs of pixels: few changes from one bit to the next, where the
+// bytes of code, text and compressed data change between neighbouring bits about every other bit.
+//
+// The scan, in 32-byte blocks:
+// 1. every byte once: per block, the bytes that are neither 0x00 nor 0xFF and their bit changes;
+//    blocks among busy neighbours (code, text, compressed or random data) count against every
+//    width and are read no further; blocks of fill count for nothing either way;
+// 2. the other blocks: the near and far bit differences at every width give each width evidence
+//    for or against it; per width, the stretches whose evidence adds up most are segments;
+// 3. the strongest segments first, each checked whole, column by column and bit by bit, and
+//    scored; a segment lying mostly over a stronger one is the same picture at another width.
 #include "viewer/finder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
 
 namespace viewer {
 
-std::vector<GraphicsRegion> FindGraphics(const uint8_t*, int64_t, const FindProgress&) {
-    return {};
+namespace {
+
+constexpr int64_t BlockBytes = 32;
+constexpr int FarRows = 7; // the baseline: rows this far apart
+
+// Limits of the decisions, found on real files (fonts in ROMs and executables, console and X11
+// fonts against code, text, compressed data and numeric tables).
+constexpr double MaxChanges = 3.0;     // bit changes per byte above which nothing is graphics
+constexpr uint32_t MinActiveBytes = 3; // bytes other than 0x00 and 0xFF a block needs to judge
+
+constexpr std::array<uint8_t, 256> MakeChanges() {
+    std::array<uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        table[i] = uint8_t(__builtin_popcount(unsigned(i ^ (i >> 1)) & 0x7F));
+    return table;
+}
+constexpr std::array<uint8_t, 256> BitChanges = MakeChanges();
+
+// The hot loops count bits; where the platform can pick a function at load time, they come in a
+// version for processors with a popcount instruction too.
+#if defined(__ELF__) && defined(__x86_64__) && !defined(__clang__)
+#define POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
+#else
+#define POPCOUNT_CLONES
+#endif
+
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
-int32_t GuessWidth(const uint8_t*, int64_t) { return 0; }
+// Bytes that are neither 0x00 nor 0xFF, and the sum of their bit changes.
+struct Texture {
+    uint32_t active = 0, changes = 0;
+    Texture& operator+=(const Texture& o) {
+        active += o.active;
+        changes += o.changes;
+        return *this;
+    }
+    double ChangesPerByte() const { return active == 0 ? 0 : double(changes) / active; }
+};
+
+// Eight bytes at a time: bit changes inside each byte, and the bytes that are 0x00 or 0xFF.
+POPCOUNT_CLONES Texture TextureOf(const uint8_t* bytes, int64_t first, int64_t last) {
+    constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7FULL, High = 0x8080808080808080ULL;
+    auto zeroBytes = [](uint64_t x) { return ~(((x & Low7) + Low7) | x | Low7) & High; };
+    Texture t;
+    uint32_t quiet = 0;
+    int64_t i = first;
+    for (; i + 8 <= last; i += 8) {
+        const uint64_t x = Load64(bytes + i);
+        t.changes += uint32_t(__builtin_popcountll((x ^ (x >> 1)) & Low7));
+        quiet += uint32_t(__builtin_popcountll(zeroBytes(x) | zeroBytes(~x)));
+    }
+    for (; i < last; ++i) {
+        const uint8_t b = bytes[i];
+        quiet += b == 0 || b == 0xFF;
+        t.changes += BitChanges[b];
+    }
+    t.active = uint32_t(last - first) - quiet;
+    return t;
+}
+
+// Bit differences between the bytes of [first, last) and those W and FarRows W further on, for
+// every width; a pair counts only when all three bytes lie inside the data.
+struct Distances {
+    std::array<uint32_t, MaxFindWidth + 1> nearBits{}, farBits{}, pairs{};
+    Distances& operator+=(const Distances& o) {
+        for (int w = 0; w <= MaxFindWidth; ++w) {
+            nearBits[w] += o.nearBits[w];
+            farBits[w] += o.farBits[w];
+            pairs[w] += o.pairs[w];
+        }
+        return *this;
+    }
+};
+
+POPCOUNT_CLONES void AddDistances(const uint8_t* bytes, int64_t size, int64_t first, int64_t last,
+                                  Distances& d, int fromWidth = MinFindWidth,
+                                  int toWidth = MaxFindWidth) {
+    for (int w = fromWidth; w <= toWidth; ++w) {
+        const int64_t end = std::min(last, size - int64_t{FarRows} * w);
+        if (end <= first) continue;
+        uint32_t nearBits = 0, farBits = 0;
+        int64_t i = first;
+        for (; i + 8 <= end; i += 8) {
+            const uint64_t x = Load64(bytes + i);
+            nearBits += uint32_t(__builtin_popcountll(x ^ Load64(bytes + i + w)));
+            farBits += uint32_t(__builtin_popcountll(x ^ Load64(bytes + i + FarRows * w)));
+        }
+        for (; i < end; ++i) {
+            nearBits += uint32_t(__builtin_popcount(unsigned(bytes[i] ^ bytes[i + w])));
+            farBits += uint32_t(__builtin_popcount(unsigned(bytes[i] ^ bytes[i + FarRows * w])));
+        }
+        d.nearBits[w] += nearBits;
+        d.farBits[w] += farBits;
+        d.pairs[w] += uint32_t(end - first);
+    }
+}
+
+// The largest near/far ratio a width may show for bytes of this texture: pictures with long runs
+// of pixels may change more from row to row than pictures whose bytes look busier.
+double MaxRatio(double changesPerByte) {
+    constexpr double Calm = 2.5, CalmRatio = 0.9, BusyRatio = 0.5;
+    if (changesPerByte <= Calm) return CalmRatio;
+    if (changesPerByte >= MaxChanges) return 0;
+    return CalmRatio - (changesPerByte - Calm) * (CalmRatio - BusyRatio) / (MaxChanges - Calm);
+}
+
+// The best width for the bytes counted in d, 0 when none fits.
+int BestWidth(const Distances& d, double changesPerByte) {
+    const double limit = MaxRatio(changesPerByte);
+    std::array<double, MaxFindWidth + 1> ratio{};
+    int best = 0;
+    for (int w = MinFindWidth; w <= MaxFindWidth; ++w) {
+        ratio[w] = 2;
+        if (d.pairs[w] < 24 || d.farBits[w] < std::max(16.0, 0.1 * d.pairs[w])) continue; // quiet
+        ratio[w] = double(d.nearBits[w]) / d.farBits[w];
+        if (ratio[w] <= limit && (best == 0 || ratio[w] < ratio[best])) best = w;
+    }
+    // A width's multiples fit a picture too, often about as well (a font at width 1 also fits
+    // the stride of its glyphs): a divisor that fits nearly as well is the width.
+    for (int w = MinFindWidth; w < best; ++w)
+        if (best % w == 0 && ratio[w] <= limit && ratio[best] >= 0.8 * ratio[w]) return w;
+    return best;
+}
+
+// A candidate region checked whole at its width.
+struct Verdict {
+    bool graphics = false;
+    double score = 0;
+};
+
+Verdict CheckRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w) {
+    const int64_t end = std::min(last, size - int64_t{FarRows} * w);
+    if (end - first < 4 * w || end - first < 48) return {};
+    // Near and far changes of every bit of every column.
+    std::vector<std::array<uint32_t, 8>> nearBits(static_cast<size_t>(w)),
+        farBits(static_cast<size_t>(w));
+    uint64_t totalNear = 0, totalFar = 0;
+    for (int64_t i = first; i < end; ++i) {
+        const unsigned n = bytes[i] ^ bytes[i + w], f = bytes[i] ^ bytes[i + FarRows * w];
+        totalNear += unsigned(__builtin_popcount(n));
+        totalFar += unsigned(__builtin_popcount(f));
+        auto& cn = nearBits[size_t((i - first) % w)];
+        auto& cf = farBits[size_t((i - first) % w)];
+        for (int j = 0; j < 8; ++j) {
+            cn[j] += (n >> j) & 1;
+            cf[j] += (f >> j) & 1;
+        }
+    }
+    if (totalFar == 0) return {};
+    const double ratio = double(totalNear) / double(totalFar);
+    // Bits that change from row to row about as often as between distant rows carry noise (the
+    // low bits of numbers); a picture has next to none.
+    uint64_t noisyFar = 0;
+    for (int c = 0; c < w; ++c)
+        for (int j = 0; j < 8; ++j)
+            if (farBits[size_t(c)][j] >= 8 &&
+                nearBits[size_t(c)][j] >= 0.95 * farBits[size_t(c)][j])
+                noisyFar += farBits[size_t(c)][j];
+    const double noise = double(noisyFar) / double(totalFar);
+    const double changes = TextureOf(bytes, first, last).ChangesPerByte();
+    // Wide rows are rare in pictures and common in tables of records: they must look the part.
+    const bool wide = w > 8;
+    const double maxRatio = wide ? std::min(0.55, MaxRatio(changes)) : MaxRatio(changes);
+    const double minRatio = wide ? 0.2 : 0.12; // rows repeated whole are a table, not a picture
+    if (ratio < minRatio || ratio > maxRatio || noise > (wide ? 0.1 : 0.25)) return {};
+    if ((last - first) / w < 12) return {}; // too few rows to tell
+    const double shape =
+        std::clamp(0.55 * (1 - ratio) + 0.45 * (MaxChanges - changes) / 1.5, 0.0, 1.0);
+    const double evidence = double(totalFar) - double(totalNear) / MaxRatio(changes);
+    return {true,
+            std::clamp(shape * std::min(1.0, std::sqrt(evidence / 3000)) * (1 - noise), 0.0, 1.0)};
+}
+
+// Evidence that width w fits a block: positive where its rows are more alike than MaxRatio
+// allows, negative where they are not, 0 for a block without changes at that distance.
+double Evidence(const Distances& d, int w, double limit) {
+    return double(d.farBits[w]) - double(d.nearBits[w]) / limit;
+}
+
+// A stretch of blocks whose evidence for one width adds up: the best-scoring stretch ending where
+// the running sum peaked (the running sum restarts at 0 whenever it falls below).
+struct Segment {
+    int64_t firstBlock = 0, lastBlock = 0; // inclusive
+    int width = 0;
+    double evidence = 0;
+};
+
+struct Run {
+    double sum = 0, peak = 0;
+    int64_t first = 0, peakBlock = 0;
+};
+
+constexpr double MinEvidence = 100; // bits, about 50 rows of a small sprite
+constexpr double BusyPenalty = 1;   // bits per active byte of a block whose bytes change too often
+
+void CloseRun(Run& run, int w, std::vector<Segment>& segments) {
+    if (run.peak >= MinEvidence) segments.push_back({run.first, run.peakBlock, w, run.peak});
+    run = Run{};
+}
+
+// Steps 1 and 2: the segments of every width.
+std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const FindProgress& progress,
+                                  bool& cancelled) {
+    const int64_t blocks = (size + BlockBytes - 1) / BlockBytes;
+    std::vector<Segment> segments;
+    std::array<Run, MaxFindWidth + 1> runs{};
+    auto range = [&](int64_t k) {
+        return std::pair{k * BlockBytes, std::min(size, (k + 1) * BlockBytes)};
+    };
+    auto textureOf = [&](int64_t k) {
+        if (k < 0 || k >= blocks) return Texture{};
+        auto [first, last] = range(k);
+        return TextureOf(bytes, first, last);
+    };
+    // The texture of the blocks around the current one.
+    constexpr int64_t Reach = 2, Ring = 2 * Reach + 1;
+    std::array<Texture, Ring> texture{};
+    for (int64_t k = 0; k < Reach; ++k) texture[size_t(k)] = textureOf(k);
+    auto closeAll = [&] {
+        for (int w = MinFindWidth; w <= MaxFindWidth; ++w)
+            if (runs[w].sum > 0) CloseRun(runs[w], w, segments);
+    };
+    for (int64_t k = 0; k < blocks; ++k) {
+        if ((k & 0xFFFF) == 0 && progress && !progress(k * BlockBytes, size)) {
+            cancelled = true;
+            return {};
+        }
+        texture[size_t((k + Reach) % Ring)] = textureOf(k + Reach);
+        if (texture[size_t(k % Ring)].active < MinActiveBytes) continue; // quiet: no evidence
+        Texture around;
+        for (const Texture& t : texture) around += t;
+        const double changes = around.ChangesPerByte();
+        if (changes >= MaxChanges) {
+            // Code, text or compressed data, or a dithered patch inside a picture: evidence
+            // against every width, about what such bytes give where they are counted.
+            const double penalty = BusyPenalty * texture[size_t(k % Ring)].active;
+            for (int w = MinFindWidth; w <= MaxFindWidth; ++w) {
+                Run& run = runs[w];
+                if (run.sum <= 0) continue;
+                run.sum -= penalty;
+                if (run.sum <= 0) CloseRun(run, w, segments);
+            }
+            continue;
+        }
+        const double limit = MaxRatio(changes);
+        Distances d;
+        auto [first, last] = range(k);
+        AddDistances(bytes, size, first, last, d);
+        for (int w = MinFindWidth; w <= MaxFindWidth; ++w) {
+            Run& run = runs[w];
+            if (run.sum <= 0) run = Run{0, 0, k, k};
+            run.sum += Evidence(d, w, limit);
+            if (run.sum > run.peak) {
+                run.peak = run.sum;
+                run.peakBlock = k;
+            }
+            if (run.sum <= 0) CloseRun(run, w, segments);
+        }
+    }
+    closeAll();
+    return segments;
+}
+
+// Near/far ratio of width w over bytes [first, last).
+double RatioOver(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w) {
+    Distances d;
+    AddDistances(bytes, size, first, last, d, w, w);
+    return d.farBits[w] == 0 ? 2 : double(d.nearBits[w]) / d.farBits[w];
+}
+
+// Evidence for width w over bytes [first, last).
+double EvidenceOver(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w) {
+    Distances d;
+    AddDistances(bytes, size, first, last, d, w, w);
+    return Evidence(d, w, MaxRatio(TextureOf(bytes, first, last).ChangesPerByte()));
+}
+
+} // namespace
+
+std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
+                                         const FindProgress& progress) {
+    std::vector<GraphicsRegion> regions;
+    if (bytes == nullptr || size <= 0) return regions;
+    bool cancelled = false;
+    std::vector<Segment> segments = FindSegments(bytes, size, progress, cancelled);
+    if (cancelled) return {};
+    // Step 3: the strongest segments first; one that lies mostly over a stronger one is the same
+    // picture seen at another width (a multiple of its own, or the stride of its glyphs).
+    std::stable_sort(segments.begin(), segments.end(),
+                     [](const Segment& a, const Segment& b) { return a.evidence > b.evidence; });
+    std::vector<std::pair<int64_t, int64_t>> taken; // byte ranges
+    for (const Segment& s : segments) {
+        int64_t first = s.firstBlock * BlockBytes;
+        const int64_t last = std::min(size, (s.lastBlock + 1) * BlockBytes);
+        bool covered = false;
+        for (auto [a, b] : taken) {
+            const int64_t overlap = std::min(b, last) - std::max(a, first);
+            if (overlap > (last - first) / 2) covered = true;
+        }
+        if (covered) continue;
+        int w = s.width;
+        // A divisor of the width that fits nearly as well is the width.
+        Verdict v;
+        for (int d = MinFindWidth; d < w && !v.graphics; ++d)
+            if (w % d == 0 && EvidenceOver(bytes, size, first, last, d) >= 0.25 * s.evidence &&
+                RatioOver(bytes, size, first, last, d) <=
+                    1.3 * RatioOver(bytes, size, first, last, w)) {
+                v = CheckRegion(bytes, size, first, last, d);
+                if (v.graphics) w = d;
+            }
+        if (!v.graphics) v = CheckRegion(bytes, size, first, last, w);
+        taken.push_back({first, last});
+        if (v.graphics) regions.push_back({first, last - first, w, v.score});
+    }
+    if (progress && !progress(size, size)) return {};
+    std::stable_sort(
+        regions.begin(), regions.end(),
+        [](const GraphicsRegion& a, const GraphicsRegion& b) { return a.score > b.score; });
+    return regions;
+}
+
+int32_t GuessWidth(const uint8_t* bytes, int64_t size) {
+    if (bytes == nullptr || size <= 0) return 0;
+    const int64_t last = std::min<int64_t>(size, 2048);
+    Distances d;
+    AddDistances(bytes, size, 0, last, d);
+    const int w = BestWidth(d, TextureOf(bytes, 0, last).ChangesPerByte());
+    if (w == 0 || !CheckRegion(bytes, size, 0, last, w).graphics) return 0;
+    return w;
+}
 
 } // namespace viewer

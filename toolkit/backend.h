@@ -45,6 +45,7 @@ struct MenuItemView {
     bool disabled = false;
     std::vector<MenuItemView> children; // a title's drop-down
     bool isTitle = false;
+    Accelerator accelerator; // keyCode 0: none
 };
 
 class Backend {
@@ -62,7 +63,9 @@ class Backend {
     virtual void DestroyWindow(intptr_t window) = 0;
 
     // The whole menu bar of a window, rebuilt from the core's model whenever it changes
-    // (titles, items, separators, items standing on the bar itself, greyed items).
+    // (titles, items, separators, items standing on the bar itself, greyed items), with each
+    // item's accelerator: the key chooses the item (notify::MenuChosen) while the window has the
+    // focus, and the item shows the key's name beside its text.
     virtual bool SetMenuBar(intptr_t window, const std::vector<MenuItemView>& bar) = 0;
     virtual void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) = 0;
 
@@ -89,6 +92,9 @@ class Backend {
     // and return its number: NativeMessageBase (window.h) plus the backend's own number, so never
     // an event kind.
     virtual int32_t WaitNative() = 0;
+    // Make the current or next WaitNative return although no native message came. Called from
+    // any thread (the only such entry): it may touch nothing but thread-safe primitives.
+    virtual void Wake() = 0;
 
     // Global key state of a virtual-key code: down now; pressed since the previous query.
     virtual bool KeyDown(int keyCode) = 0;

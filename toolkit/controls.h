@@ -86,6 +86,8 @@ constexpr int VkLeft = 0x25;
 constexpr int VkUp = 0x26;
 constexpr int VkRight = 0x27;
 constexpr int VkDown = 0x28;
+constexpr int VkF3 = 0x72;
+constexpr int VkF4 = 0x73;
 
 // Attached to every canvas event; valid until the next WaitForEvent.
 struct CanvasEventData {

@@ -19,6 +19,9 @@ int WindowNumberOfHandle(intptr_t handle); // -1 when no window has it
 void LayOutStatusBarsOf(int window);
 void RemoveStatusBarsOf(int window);
 // events.cpp
+// The backend WakeEventLoop wakes, null while no toolkit runs. A thread that may call
+// WakeEventLoop must have ended before ReleaseToolkit clears it.
+void SetWakeTarget(Backend* backend);
 void RemoveQueuedControlEvents(int control);
 void RemoveQueuedWindowEvents(int window);
 void RemoveBindingsOfWindow(int window);

@@ -1,6 +1,7 @@
 // The one event queue: posting (with merging and bound procedures), waiting, the current event,
 // bindings and the suspension counter.
 #include <array>
+#include <atomic>
 #include <deque>
 #include <map>
 #include <vector>
@@ -13,6 +14,10 @@
 namespace tk {
 
 namespace {
+
+// The backend that WakeEventLoop wakes: kept outside the toolkit state, which belongs to the
+// thread that runs the event loop.
+std::atomic<Backend*> wakeTarget{nullptr};
 
 struct PendingEvent {
     int32_t kind = 0;
@@ -136,6 +141,10 @@ int32_t WaitForEvent() {
     return backend != nullptr ? backend->WaitNative() : 0;
 }
 
+void WakeEventLoop() {
+    if (Backend* backend = wakeTarget.load()) backend->Wake();
+}
+
 namespace {
 
 // The event WaitForEvent took last (or the one being posted, inside a bound procedure).
@@ -192,6 +201,10 @@ QueuedEvent QueuedEventAt(int index) {
 }
 
 namespace core {
+
+void SetWakeTarget(Backend* backend) {
+    wakeTarget.store(backend);
+}
 
 void RemoveQueuedControlEvents(int control) {
     if (Part() == nullptr) return;

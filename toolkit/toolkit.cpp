@@ -47,10 +47,12 @@ int InitToolkit(Backend* backend) {
     state::SetCurrent(toolkit);
     toolkit->MakeParts();
     core::SetBackend(backend);
+    core::SetWakeTarget(backend);
     return 1;
 }
 
 void ReleaseToolkit() {
+    core::SetWakeTarget(nullptr);
     delete state::Current(); // the parts go in the reverse order of their making
     state::SetCurrent(nullptr);
 }

@@ -291,13 +291,14 @@ int AddMenuTitle(const Text& text) {
     return 1;
 }
 
-int AddMenuItem(int identifier, const Text& text) {
+int AddMenuItem(int identifier, const Text& text, Accelerator accelerator) {
     if (Part() == nullptr) return 0;
     std::vector<MenuItemView>* level = CurrentMenuLevel();
     if (!level) return 0;
     MenuItemView item;
     item.identifier = identifier;
     item.text = text;
+    item.accelerator = accelerator;
     level->push_back(std::move(item));
     AttachBuildingMenu();
     return 1;

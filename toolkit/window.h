@@ -73,9 +73,21 @@ Text MainWindowTitle(int number);
 void CloseWindow(int number);
 
 // ---- Menus ----------------------------------------------------------------------------------
+// A menu accelerator: a key (virtual-key code) with modifiers (bit 0 Shift, bit 1 Alt, bit 2
+// Ctrl) that chooses its item while the item's window has the keyboard focus, as a click on the
+// item would (a greyed item ignores it). The item shows the key beside its text.
+constexpr uint32_t AccelShift = 1;
+constexpr uint32_t AccelAlt = 2;
+constexpr uint32_t AccelCtrl = 4;
+struct Accelerator {
+    int32_t keyCode = 0; // 0: none
+    uint32_t modifiers = 0;
+    bool operator==(const Accelerator&) const = default;
+};
+
 intptr_t CreateMenuBar(int number, intptr_t windowHandle);
 int AddMenuTitle(const Text& text);
-int AddMenuItem(int identifier, const Text& text);
+int AddMenuItem(int identifier, const Text& text, Accelerator accelerator = {});
 int AddMenuSeparator();
 int CloseSubmenu();
 int SetMenuItemDisabled(int menuNumber, int identifier, int state);
@@ -111,6 +123,11 @@ using ReleaseProc = void (*)(void* data);
 void PostEvent(int32_t kind, int32_t source, int32_t window, int32_t subKind, void* data,
                ReleaseProc releaseData);
 int32_t WaitForEvent();
+// Makes a WaitForEvent that blocks (now or next) return, with a native message number. The one
+// toolkit procedure that may be called from any thread: a worker thread calls it when it has
+// news for the event loop, and must have ended before ReleaseToolkit. Calls may merge into one
+// wake-up.
+void WakeEventLoop();
 int32_t EventControl();
 int32_t EventMenuItem();
 int32_t EventKind(); // the sub-kind of the current event

@@ -1,5 +1,6 @@
 // pixmole-batch: the viewer without a window. Loads a file, sets the controls as a person would,
-// paints once, and writes the canvas as PNG and/or the selection as packed bits.
+// paints once, and writes the canvas as PNG and/or the selection as packed bits; or lists where
+// the file's one-bit graphics lie.
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -12,6 +13,7 @@
 #include "toolkit/png_writer.h"
 #include "toolkit/window.h"
 #include "viewer/exports.h"
+#include "viewer/finder.h"
 #include "viewer/loader.h"
 #include "viewer/renderer.h"
 #include "viewer/state.h"
@@ -29,6 +31,7 @@ constexpr int32_t CornerLimit = 4096;
 
 const char* const Usage =
     R"(usage: pixmole-batch [options] FILE
+       pixmole-batch --find FILE
 
 Loads FILE as the viewer does, sets the view, paints the 641 x 481 canvas once and prints two
 lines: "title: " with the window title and "status: " with the status bar text.
@@ -49,12 +52,18 @@ lines: "title: " with the window title and "status: " with the status bar text.
   --bits OUT         write the selection packed eight samples to a byte, as "Save selected" does
   --help             this text
 
+  --find             list where FILE's one-bit graphics lie instead: one line per region, best
+                     first, four fields separated by tabs: first byte, length in bytes, width in
+                     bytes per pixel row, score 0..1 with three decimals. Nothing is printed when
+                     none is found. Takes no other option.
+
 Relative OUT names are taken from the directory the command was started in.
 
 Exit codes: 0 done, 1 FILE cannot be loaded or an output cannot be written, 2 bad arguments.
 )";
 
 struct Options {
+    bool find = false;
     int32_t width = 1, row = 0, offset = 0, zoom = 1;
     bool multi = false, invert = false, align = false, grid = false;
     int32_t gridX = 8, gridY = 8;
@@ -93,13 +102,17 @@ std::vector<int32_t> ParseList(std::string_view text, size_t count, const std::s
 Options ParseArguments(int argc, char** argv) {
     Options o;
     bool haveFile = false;
+    int viewOptions = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg != "--find" && arg.size() > 1 && arg[0] == '-') ++viewOptions;
         auto value = [&]() -> std::string {
             if (i + 1 >= argc) throw BadArgument{arg + " needs a value"};
             return argv[++i];
         };
-        if (arg == "--width") {
+        if (arg == "--find") {
+            o.find = true;
+        } else if (arg == "--width") {
             o.width = ParseInt(value(), arg);
             if (o.width < 1 || o.width > 256) throw BadArgument{"--width must be 1..256"};
         } else if (arg == "--row") {
@@ -147,6 +160,7 @@ Options ParseArguments(int argc, char** argv) {
         }
     }
     if (!haveFile || o.file.empty()) throw BadArgument{"no FILE given"};
+    if (o.find && viewOptions > 0) throw BadArgument{"--find takes no other option"};
     return o;
 }
 
@@ -242,6 +256,18 @@ class BatchBackend : public tk::NullBackend {
     }
 };
 
+// The regions as --find prints them, best first.
+void PrintRegions() {
+    if (state.fileBuffer.empty() || state.fileSize <= 0) return; // an empty file
+    const std::vector<GraphicsRegion> regions =
+        FindGraphics(state.fileBuffer.get(), state.fileSize);
+    for (const GraphicsRegion& region : regions) {
+        std::printf("%lld\t%lld\t%d\t%.3f\n", static_cast<long long>(region.first),
+                    static_cast<long long>(region.length), static_cast<int>(region.width),
+                    region.score);
+    }
+}
+
 bool IsRelative(const std::string& path) {
     return !path.empty() && path.front() != '/';
 }
@@ -286,6 +312,12 @@ int main(int argc, char** argv) {
     if (tk::InitToolkit(&backend) == 0 || !CreateMainWindowAndControls()) {
         std::fprintf(stderr, "pixmole-batch: the toolkit cannot start\n");
         return ExitFailure;
+    }
+    if (options.find) {
+        const bool loaded = Load(backend, options.file);
+        if (loaded) PrintRegions();
+        ShutDownViewer();
+        return loaded ? 0 : ExitFailure;
     }
     int exitCode = 0;
     // Loading makes the file's folder current; relative output names belong to this one.

@@ -6,6 +6,7 @@
 #include "toolkit/requesters.h"
 #include "toolkit/window.h"
 #include "viewer/exports.h"
+#include "viewer/find_commands.h"
 #include "viewer/loader.h"
 #include "viewer/renderer.h"
 #include "viewer/state.h"
@@ -28,21 +29,28 @@ void SetOffsetRange(int32_t minimum, int32_t maximum) {
     tk::SetControlText(OffsetSpin, "0");
 }
 
+} // namespace
+
+void SetSpriteWidth(int32_t width) {
+    tk::SetControlState(WidthScroller, width);
+    SetOffsetRange(-width, width);
+}
+
+namespace {
+
 void PollKeys() {
     if (KeyHit(tk::VkEscape)) state.quitRequested = 1; // the pass still waits once more
     if (KeyHit(tk::VkLeft)) {
         int32_t w = tk::GetControlState(WidthScroller);
         if (w > 0) {
-            tk::SetControlState(WidthScroller, w - 1);
-            SetOffsetRange(1 - w, w - 1);
+            SetSpriteWidth(w - 1);
             RedrawView();
         }
     }
     if (KeyHit(tk::VkRight)) {
         int32_t w = tk::GetControlState(WidthScroller);
         if (w < 272) {
-            tk::SetControlState(WidthScroller, w + 1);
-            SetOffsetRange(-w - 1, w + 1);
+            SetSpriteWidth(w + 1);
             RedrawView();
         }
     }
@@ -199,6 +207,13 @@ void HandleMenu(int item) {
     case MenuSaveSelected:
         SaveSelectedBits();
         break;
+    case MenuNextGraphics:
+    case MenuPreviousGraphics:
+        StepToGraphics(item == MenuNextGraphics ? 1 : -1);
+        break;
+    case MenuGuessWidth:
+        GuessViewWidth();
+        break;
     default:
         break;
     }
@@ -229,6 +244,7 @@ void RunLoopPass() {
     default:
         break; // a plain native message: the keys are polled again on the next pass
     }
+    PollFinder(); // a worker's news wakes the wait with a plain native message
 }
 
 void RunEventLoop() {

@@ -7,6 +7,7 @@
 
 #include "toolkit/controls.h"
 #include "toolkit/requesters.h"
+#include "viewer/find_commands.h"
 #include "viewer/state.h"
 
 namespace viewer {
@@ -79,6 +80,7 @@ LoadOutcome LoadBinaryFile(const Text& requested, bool atStartup) {
     }
 
     tk::ChangeDirectory(tk::FolderPartOf(path));
+    DiscardFinderResults(); // the next file's regions are not these; the scan reads the bytes
     ReleaseFile();
 
     if (size > 0) {

@@ -361,6 +361,11 @@ void DrawGrid(const tk::PixelBuffer& pixels, int32_t gridX, int32_t gridY) {
 
 // ---- RedrawView -----------------------------------------------------------------------------
 
+int32_t FirstDisplayedByte() {
+    return Add32(Mul32(tk::GetControlState(RowScroller), tk::GetControlState(WidthScroller)),
+                 tk::GetControlState(OffsetSpin));
+}
+
 void RedrawView() {
     using tk::IntegerToText;
 
@@ -411,8 +416,7 @@ void RedrawView() {
         // With gridY 1 the quotient is infinite and its low 32 bits are 0: single-row columns.
         layout.lastY = Mul32(gridY, Quotient(Sub32(state.viewHeight, 1), gridY - 1.0));
     }
-    layout.startPos = Add32(Mul32(tk::GetControlState(RowScroller), state.spriteWidth),
-                            tk::GetControlState(OffsetSpin));
+    layout.startPos = FirstDisplayedByte();
 
     // The black background, then the selection, then the sprite boxes over both (the selection
     // shows only beside the columns and in the gaps of zoom 8). Where gapless boxes will paint

@@ -3,6 +3,7 @@
 
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
+#include "viewer/find_commands.h"
 #include "viewer/renderer.h"
 
 namespace viewer {
@@ -17,6 +18,7 @@ void ResetViewerState() {
     state.defaultGridSize = 8;
     state.zoom = 1;
     state.selection = SelectionRect{};
+    DiscardFinderResults(); // before the bytes it reads go
     state.fileSize = 0;
     tk::FreeBlock(state.fileBuffer);
     state.loadedPath.clear();
@@ -39,6 +41,11 @@ void BuildMenu() {
     tk::AddMenuItem(MenuZoom8, "x8");
     tk::AddMenuItem(MenuSaveSelected, "Save selected");
     tk::SetMenuItemDisabled(MainMenu, MenuSaveSelected, 1);
+    tk::AddMenuTitle("Find");
+    tk::AddMenuItem(MenuNextGraphics, "Next graphics", {tk::VkF3, 0});
+    tk::AddMenuItem(MenuPreviousGraphics, "Previous graphics", {tk::VkF3, tk::AccelShift});
+    tk::AddMenuItem(MenuGuessWidth, "Guess width", {tk::VkF4, 0});
+    tk::CloseSubmenu();
 }
 
 void AddGridSpin(int number, int x, int y) {
@@ -87,6 +94,7 @@ bool CreateMainWindowAndControls() {
 }
 
 void ShutDownViewer() {
+    DiscardFinderResults();
     tk::FreeBlock(state.fileBuffer);
     tk::ReleaseToolkit();
 }

@@ -63,6 +63,9 @@ enum MenuItem : int {
     MenuZoom2 = 6,
     MenuZoom8 = 7,
     MenuSaveSelected = 8,
+    MenuNextGraphics = 9, // the "Find" drop-down
+    MenuPreviousGraphics = 10,
+    MenuGuessWidth = 11,
 };
 
 constexpr int MainWindow = 0;

@@ -1,12 +1,14 @@
 // The real program under real X input, one session: a file dropped from another client loads,
 // a drag over the canvas selects, "x2" on the bar magnifies twice, the three exports write the
 // right bytes, Escape in the open menu, the text dialog, a message box and the Open chooser
-// leaves it running, and Escape pressed while another client has the focus ends it with 0.
-// run_valgrind_session.sh runs the same session with the program under Valgrind.
+// leaves it running, F3 and Shift+F3 jump to the graphics of the sample, and Escape pressed while
+// another client has the focus ends it with 0. run_valgrind_session.sh runs the same session
+// with the program under Valgrind.
 #include <gtest/gtest.h>
 
 #include "tests/gui/support/driver.h"
 #include "tests/support/test_files.h"
+#include "tests/support/viewer_session.h"
 
 #include <X11/keysym.h>
 
@@ -101,6 +103,30 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
 
     ASSERT_TRUE(p.OpenProject(1, true));
     EXPECT_TRUE(escapeCloses("Please choose file to load")) << "the Open chooser";
+
+    // The sample: F3 jumps to its first region after byte 0, Shift+F3 back to the one at 0, each
+    // at its width with its first byte on top.
+    const std::string sample = pmtest::SampleBytes();
+    const std::vector<viewer::GraphicsRegion> regions = pmtest::RegionsInFileOrder(sample);
+    ASSERT_TRUE(regions.size() >= 2 && regions[0].first == 0) << "the sample's font at 0";
+    ASSERT_TRUE(p.KeyUntil(XK_Up, [&] { return p.TitleHas("disp:1 "); })); // a load shows 0
+    ASSERT_TRUE(p.DropFile(pmtest::WriteFile(dir / "sample.bin", sample),
+                           [&] { return p.TitleHas("disp:0 "); }));
+    auto shows = [&](const viewer::GraphicsRegion& r) {
+        return p.TitleHas(", sprsize:" + std::to_string(r.width) +
+                          " disp:" + std::to_string(r.first) + " ");
+    };
+    // Menu keys act while the window has the focus.
+    ASSERT_TRUE(p.WaitFor([&] {
+        XSetInputFocus(p.d, p.main, RevertToParent, CurrentTime);
+        return p.HasFocus(p.main);
+    }));
+    p.Stroke(XK_F3);
+    EXPECT_TRUE(p.WaitFor([&] { return shows(regions[1]); })) << p.Title(p.main);
+    p.Key(XK_Shift_L, true);
+    p.Stroke(XK_F3);
+    p.Key(XK_Shift_L, false);
+    EXPECT_TRUE(p.WaitFor([&] { return shows(regions[0]); })) << p.Title(p.main);
 
     // Still answering, with the keys given back; then Escape from another client's window.
     EXPECT_TRUE(p.KeyUntil(XK_Right, [&] { return p.TitleHas("sprsize:2 "); }));

@@ -40,6 +40,22 @@ void ScriptedBackend::ScriptThumbDrag(int control, const std::vector<int32_t>& t
     });
 }
 
+void ScriptedBackend::ScriptAccelerator(int window, int keyCode, uint32_t modifiers) {
+    Script([=, this] {
+        std::function<const tk::MenuItemView*(const std::vector<tk::MenuItemView>&)> find =
+            [&](const std::vector<tk::MenuItemView>& level) -> const tk::MenuItemView* {
+            for (const tk::MenuItemView& item : level) {
+                if (!item.isTitle && item.accelerator == tk::Accelerator{keyCode, modifiers})
+                    return &item;
+                if (const tk::MenuItemView* inner = find(item.children)) return inner;
+            }
+            return nullptr;
+        };
+        if (const tk::MenuItemView* item = find(menuBar))
+            notify::MenuChosen(window, item->identifier);
+    });
+}
+
 void ScriptedBackend::ScriptTyping(int control, const Text& characters) {
     for (char c : characters) {
         Script([=] {

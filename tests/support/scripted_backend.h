@@ -4,6 +4,7 @@
 // test can never block.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -37,6 +38,10 @@ class ScriptedBackend : public tk::NullBackend {
     void ScriptMenu(int window, int identifier) {
         Script([=] { tk::notify::MenuChosen(window, identifier); });
     }
+    // A key pressed while the window has the focus: the menu item the menu bar shows with that
+    // accelerator is chosen, as the GTK and Win32 backends choose it; a key no item has does
+    // nothing.
+    void ScriptAccelerator(int window, int keyCode, uint32_t modifiers = 0);
     void ScriptClose(int window) {
         Script([=] { tk::notify::CloseRequested(window); });
     }
@@ -107,6 +112,9 @@ class ScriptedBackend : public tk::NullBackend {
     void FocusControl(intptr_t control) override { focused = control; }
     void EnableFileDrop(intptr_t, int actions) override { dropActions = actions; }
     int32_t WaitNative() override;
+    // Counts the wake-ups (any thread); the wait never blocks anyway.
+    void Wake() override { wakeUps.fetch_add(1); }
+    std::atomic<int> wakeUps{0};
     bool KeyDown(int keyCode) override { return keysDown_.count(keyCode) != 0; }
     bool KeyPressedSinceLastQuery(int keyCode) override { return keysPressed_.erase(keyCode) != 0; }
     tk::FileDialogAnswer RunFileDialog(const tk::FileDialogRequest& request) override;

@@ -1,11 +1,16 @@
 // The viewer session on the scripted backend, shared by the renderer tests and benchmarks.
 #include "tests/support/viewer_session.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
+#include "tests/support/test_files.h"
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
+#include "viewer/find_commands.h"
 #include "viewer/input.h"
 #include "viewer/state.h"
 
@@ -22,6 +27,7 @@ ViewerSession::~ViewerSession() {
 }
 
 void ViewerSession::LoadBytes(const std::vector<uint8_t>& bytes) {
+    viewer::DiscardFinderResults(); // as a load does: the scan reads the bytes
     tk::FreeBlock(viewer::state.fileBuffer);
     viewer::state.fileSize = 0;
     if (bytes.empty()) return;
@@ -75,6 +81,38 @@ void ViewerSession::Drain() {
         if (backend.ScriptedLeft() == 0 && tk::QueuedEventCount() == 0) return;
         viewer::RunLoopPass();
     }
+}
+
+} // namespace pmtest
+
+namespace pmtest {
+
+bool ViewerSession::DrainUntilFound(int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (true) {
+        Drain();
+        viewer::PollFinder();
+        if (!viewer::FinderBusy()) return true;
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+} // namespace pmtest
+
+namespace pmtest {
+
+std::string SampleBytes() {
+    const std::filesystem::path here = std::filesystem::path(__FILE__).parent_path();
+    return ReadFile((here / "../../samples/sprites.bin").string());
+}
+
+std::vector<viewer::GraphicsRegion> RegionsInFileOrder(const std::string& bytes) {
+    std::vector<viewer::GraphicsRegion> regions = viewer::FindGraphics(
+        reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int64_t>(bytes.size()));
+    std::sort(regions.begin(), regions.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    return regions;
 }
 
 } // namespace pmtest

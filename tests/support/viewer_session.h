@@ -17,6 +17,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/drawing.h"
 #include "toolkit/window.h"
+#include "viewer/finder.h"
 #include "viewer/state.h"
 
 namespace pmtest {
@@ -53,6 +54,9 @@ class ViewerSession {
 
     // Event loop passes until nothing is scripted or queued, or the loop would end.
     void Drain();
+    // Drain, then passes until the graphics scan has ended and its pending step is made; false
+    // when it is still running after `seconds`.
+    bool DrainUntilFound(int seconds = 60);
 
     pmtest::ScriptedBackend backend;
 
@@ -60,5 +64,10 @@ class ViewerSession {
     bool ok_ = false;
     std::string folder_;
 };
+
+// The project's sample file (samples/sprites.bin), and the finder's regions of some bytes in file
+// order, as the window steps through them.
+std::string SampleBytes();
+std::vector<viewer::GraphicsRegion> RegionsInFileOrder(const std::string& bytes);
 
 } // namespace pmtest

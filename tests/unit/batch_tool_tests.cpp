@@ -2,6 +2,7 @@
 // written files) and make-sample (the committed sample is what it generates).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "tests/support/processes.h"
 #include "tests/support/test_files.h"
+#include "viewer/finder.h"
 
 namespace {
 
@@ -38,8 +40,18 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
     EXPECT_EQ(sample,
               pmtest::ReadFile(fs::path(__FILE__).parent_path() / "../../samples/sprites.bin"))
         << "regenerate samples/sprites.bin with make-sample";
+    // --find prints exactly the finder's regions, best first; none for zeros.
+    std::string regions;
+    for (const viewer::GraphicsRegion& r : viewer::FindGraphics(
+             reinterpret_cast<const uint8_t*>(sample.data()), int64_t(sample.size()))) {
+        char line[100];
+        std::snprintf(line, sizeof line, "%lld\t%lld\t%d\t%.3f\n", (long long)r.first,
+                      (long long)r.length, r.width, r.score);
+        regions += line;
+    }
+    pmtest::WriteFile(dir / "zeros.bin", std::string(4096, '\0'));
     // The arguments (split at spaces), the exit code, a text found in the output (exit code 0) or
-    // the errors, and what out.bits then holds.
+    // the errors (all of the output for --find), and what out.bits then holds.
     using Case = std::tuple<std::string, int, std::string, std::string>;
     std::vector<Case> cases = {
         {"--width 2 --select 0,0,15,7 --bits out.bits data.bin", 0,
@@ -56,14 +68,18 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
         {"--offset -5 --select 0,1,7,1 --png shot.png --bits out.bits in/data.bin", 0, " disp:-1 ",
          f.substr(0, 1)},
         {"--help", 0, "  --grid-size X,Y", ""},
+        {"--find sample.bin", 0, regions, ""},
+        {"--find zeros.bin", 0, "", ""},
+        {"--find nothing.bin", 1, "no such file", ""},
         {"", 2, "", ""},
         {"nothing.bin", 1, "no such file", ""},
         {"fifo", 1, "Couldn't open the file!", ""}, // refused at once: nothing waits for a writer
         {"--select 0,0,15,0 --bits none/x.bits data.bin", 1, "x.bits (No such file or directory)",
          ""},
     };
-    for (std::string bad : {"--zoom 3", "--width x", "--width 0", "--select 1,2,3", "--frobnicate",
-                            "--select 0,0,99999,1", "--png", "data.bin"})
+    for (std::string bad :
+         {"--zoom 3", "--width x", "--width 0", "--select 1,2,3", "--frobnicate",
+          "--select 0,0,99999,1", "--png", "data.bin", "--find --width 2", "--grid --find"})
         cases.push_back({bad + " data.bin", 2, "pixmole-batch: ", ""});
     for (const auto& [line, exitCode, said, bits] : cases) {
         SCOPED_TRACE(line);
@@ -76,6 +92,9 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
         EXPECT_NE((exitCode == 0 ? run.out : run.err).find(said), std::string::npos)
             << run.out << run.err;
         EXPECT_TRUE(exitCode != 2 || run.out.empty());
+        if (line.rfind("--find", 0) == 0 && exitCode == 0) {
+            EXPECT_EQ(run.out, said);
+        }
         EXPECT_EQ(pmtest::ReadFile(dir / "out.bits"), bits);
     }
     EXPECT_EQ(pmtest::DecodePng(dir / "shot.png").rows.size(), 481u);

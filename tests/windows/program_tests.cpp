@@ -1,7 +1,8 @@
 // The Windows program under Wine on Xvfb, driven with real X input by the driver of the GUI
 // tests: its sixteen controls, a drag over the canvas and the status text, "Save selected", a
 // file dropped from another client, Escape in a message box, keys sent with SendInput while
-// another client has the focus, and Escape on the main window ending it with 0. What X cannot
+// another client has the focus, F3 jumping to the sample's graphics with the status bar naming
+// them, and Escape on the main window ending it with 0. What X cannot
 // show (the child windows, the status text) a probe of ours reads under Wine.
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include "tests/gui/support/driver.h"
 #include "tests/support/processes.h"
 #include "tests/support/test_files.h"
+#include "tests/support/viewer_session.h"
 
 namespace {
 
@@ -83,6 +85,27 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     EXPECT_TRUE(p.WaitFor([&] { return p.TitleHas("sprsize:2 "); })) << p.Title(p.main);
 
     XSetInputFocus(p.d, PointerRoot, RevertToParent, CurrentTime);
+    keysHere();
+
+    // F3 on the sample: the first region after byte 0, at its width, named in the status bar.
+    const std::string sample = pmtest::SampleBytes();
+    const std::vector<viewer::GraphicsRegion> regions = pmtest::RegionsInFileOrder(sample);
+    ASSERT_TRUE(regions.size() >= 2 && regions[0].first == 0) << "the sample's font at 0";
+    ASSERT_TRUE(p.KeyUntil(XK_Up, [&] { return p.TitleHas("disp:2 "); })); // a load shows 0
+    ASSERT_TRUE(p.DropFile(pmtest::WriteFile(dir / "sample.bin", sample),
+                           [&] { return p.TitleHas("disp:0 "); }));
+    keysHere();
+    p.Stroke(XK_F3);
+    const viewer::GraphicsRegion& next = regions[1];
+    EXPECT_TRUE(p.WaitFor([&] {
+        return p.TitleHas(", sprsize:" + std::to_string(next.width) +
+                          " disp:" + std::to_string(next.first) + " ");
+    })) << p.Title(p.main);
+    EXPECT_EQ(Probe({"status"}), "Graphics 2 of " + std::to_string(regions.size()) + ": byte " +
+                                     std::to_string(next.first) + ", " +
+                                     std::to_string(next.length) + " bytes, width " +
+                                     std::to_string(next.width));
+
     keysHere();
     p.KeyUntil(XK_Escape, [&] { return !p.Running(); });
     EXPECT_EQ(p.WaitExit(20000), 0);

@@ -3,6 +3,8 @@
 // the files gtk_backend_impl.h lists.
 #include "toolkit/gtk/gtk_backend.h"
 
+#include <atomic>
+
 #include "toolkit/gtk/gtk_backend_impl.h"
 #include "toolkit/window.h"
 
@@ -23,6 +25,14 @@ void OnGdkEvent(GdkEvent* event, gpointer data) {
     if (event->type == GDK_BUTTON_PRESS && widget != nullptr) NoteScrollPress(s, widget);
     gtk_main_do_event(event);
     if (event->type == GDK_BUTTON_RELEASE && widget != nullptr) ReportScrollRelease(s, widget);
+}
+
+// Set by Wake on any thread, taken by WaitNative. A flag of its own rather than the backend's
+// state: an idle source added by Wake may outlive the backend that added it.
+std::atomic<bool> wakeRequested{false};
+
+gboolean OnWakeIdle(gpointer) {
+    return G_SOURCE_REMOVE; // running it was the point: the main context iteration returns
 }
 
 // GTK's own handler, put back at shut-down.
@@ -92,12 +102,18 @@ int32_t GtkBackend::WaitNative() {
     BackendState& s = *state_;
     const uint64_t start = s.handled;
     KeymapMayHaveChanged();
-    while (s.handled == start && !wakeUp && QueuedEventCount() == 0) {
+    while (s.handled == start && !wakeUp && !wakeRequested.load() && QueuedEventCount() == 0) {
         g_main_context_iteration(nullptr, TRUE);
     }
     wakeUp = false;
+    wakeRequested.store(false);
     if (s.handled != start) return NativeMessageBase + (s.lastEventType & 0xFFFF);
     return kWakeUpMessage;
+}
+
+void GtkBackend::Wake() {
+    // g_idle_add is safe from any thread and wakes the default main context.
+    if (!wakeRequested.exchange(true)) g_idle_add(OnWakeIdle, nullptr);
 }
 
 } // namespace tk::gtk

@@ -111,6 +111,7 @@ struct WindowRec {
     GtkWidget* menuBar = nullptr;
     GtkWidget* fixed = nullptr; // the inner area
     GtkWidget* status = nullptr;
+    GtkAccelGroup* accelerators = nullptr; // the menu items' keys (the window holds it)
     int innerWidth = 0, innerHeight = 0;
     std::vector<std::unique_ptr<MenuItemRec>> menuItems;
     std::map<int, GtkWidget*> menuWidgets; // by identifier
@@ -173,6 +174,7 @@ class GtkBackend : public Backend {
     bool Init() override;
     void Shutdown() override;
     int32_t WaitNative() override;
+    void Wake() override;
 
     // gtk_windows.cpp
     intptr_t CreateWindow(int number, int x, int y, int innerWidth, int innerHeight,

@@ -164,6 +164,11 @@ intptr_t GtkBackend::CreateWindow(int number, int x, int y, int innerWidth, int 
     gtk_container_add(GTK_CONTAINER(window), rec->box);
     gtk_widget_show_all(rec->box);
 
+    // The window owns the group; the record only points at it.
+    rec->accelerators = gtk_accel_group_new();
+    gtk_window_add_accel_group(GTK_WINDOW(window), rec->accelerators);
+    g_object_unref(rec->accelerators);
+
     WindowRec* w = rec.get();
     g_signal_connect(window, "delete-event", G_CALLBACK(OnDelete), w);
     g_signal_connect(window, "focus-in-event", G_CALLBACK(OnWindowFocus), w);
@@ -300,6 +305,20 @@ void OnMenuBarDeactivated(GtkMenuShell*, gpointer data) {
     notify::MenuTracking(static_cast<WindowRec*>(data)->number, false);
 }
 
+// An item's accelerator: GTK activates the item for the key while the window has the focus, and
+// the item's label shows the key. Items standing on the bar take clicks only.
+void AddAccelerator(WindowRec* w, GtkWidget* item, const Accelerator& accelerator) {
+    if (accelerator.keyCode == 0 || w->accelerators == nullptr) return;
+    const std::vector<guint> keys = KeyValuesOf(accelerator.keyCode);
+    if (keys.empty()) return;
+    guint modifiers = 0;
+    if (accelerator.modifiers & AccelShift) modifiers |= GDK_SHIFT_MASK;
+    if (accelerator.modifiers & AccelAlt) modifiers |= GDK_MOD1_MASK;
+    if (accelerator.modifiers & AccelCtrl) modifiers |= GDK_CONTROL_MASK;
+    gtk_widget_add_accelerator(item, "activate", w->accelerators, keys.front(),
+                               GdkModifierType(modifiers), GTK_ACCEL_VISIBLE);
+}
+
 void AddMenuItems(WindowRec* w, GtkWidget* shell, const std::vector<MenuItemView>& items,
                   bool onBar) {
     for (const MenuItemView& view : items) {
@@ -326,6 +345,7 @@ void AddMenuItems(WindowRec* w, GtkWidget* shell, const std::vector<MenuItemView
                                      m.get());
                 } else {
                     g_signal_connect(item, "activate", G_CALLBACK(OnMenuActivate), m.get());
+                    AddAccelerator(w, item, view.accelerator);
                 }
                 w->menuWidgets[view.identifier] = item;
                 w->menuItems.push_back(std::move(m));

@@ -52,6 +52,8 @@ int32_t NullBackend::WaitNative() {
     return NullIdle;
 }
 
+void NullBackend::Wake() {}
+
 bool NullBackend::KeyDown(int) {
     return false;
 }

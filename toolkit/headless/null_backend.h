@@ -14,7 +14,7 @@ constexpr int32_t NullIdle = NativeMessageBase;
 // - Windows, status bars and controls keep nothing: each creation returns the next number of one
 //   increasing sequence (1, 2, 3, ...), never 0 and never reused; changing or destroying one does
 //   nothing. A status bar is 0 pixels wide.
-// - WaitNative returns NullIdle at once, having dispatched nothing.
+// - WaitNative returns NullIdle at once, having dispatched nothing; so Wake has nothing to do.
 // - No key is ever down or pressed.
 // - Showing a canvas and accepting file drops do nothing.
 // - Every dialog is cancelled: the file dialog answers the empty path (pattern -1), the message
@@ -41,6 +41,7 @@ class NullBackend : public Backend {
     void ShowCanvas(intptr_t control, const Picture& picture) override;
     void EnableFileDrop(intptr_t window, int actions) override;
     int32_t WaitNative() override;
+    void Wake() override;
     bool KeyDown(int keyCode) override;
     bool KeyPressedSinceLastQuery(int keyCode) override;
     FileDialogAnswer RunFileDialog(const FileDialogRequest& request) override;

@@ -27,6 +27,7 @@
 #undef CreateWindow
 
 #include <algorithm>
+#include <atomic>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -108,6 +109,8 @@ class Win32Backend : public Backend {
     bool KeyPressedSinceLastQuery(int keyCode) override;
     // win32_backend.cpp
     int32_t WaitNative() override;
+    // win32_windows.cpp
+    void Wake() override;
 
     // win32_dialogs.cpp
     FileDialogAnswer RunFileDialog(const FileDialogRequest& request) override;
@@ -178,6 +181,7 @@ struct Win32Backend::State {
     std::map<HWND, StatusRec> statusBars;
     bool pressed[256] = {}; // "pressed since" bits taken from GetAsyncKeyState, not yet asked for
     HWND rawKeys = nullptr; // the window that WM_INPUT wakes for every key, whoever has the focus
+    std::atomic<HWND> wakeWindow{nullptr}; // Wake posts to it (read from any thread)
 
     WindowRec* Window(HWND hwnd) {
         auto it = windows.find(hwnd);

@@ -17,6 +17,43 @@ namespace {
 constexpr WORD kTabCommand = 0xFFF0;     // the window's shortcut table: Tab
 constexpr WORD kBackTabCommand = 0xFFF1; // Shift+Tab
 constexpr UINT kReportActivation = WM_APP + 1;
+constexpr UINT kWakeUp = WM_APP + 2; // Wake: the wait returns, nothing else happens
+
+// The name of an accelerator as a menu shows it after a tab: "F3", "Shift+F3", "Ctrl+O".
+std::wstring AcceleratorName(const Accelerator& accelerator) {
+    const int key = accelerator.keyCode;
+    std::wstring name;
+    if (key >= VK_F1 && key <= VK_F24)
+        name = L"F" + std::to_wstring(key - VK_F1 + 1);
+    else if ((key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z'))
+        name = std::wstring(1, wchar_t(key));
+    else
+        return std::wstring(); // a key without a short name shows none
+    if (accelerator.modifiers & AccelShift) name = L"Shift+" + name;
+    if (accelerator.modifiers & AccelAlt) name = L"Alt+" + name;
+    if (accelerator.modifiers & AccelCtrl) name = L"Ctrl+" + name;
+    return name;
+}
+
+// The window's shortcut table: Tab and Shift+Tab for the focus, then the menu items' keys.
+void CollectAccelerators(const std::vector<MenuItemView>& items, std::vector<ACCEL>& keys) {
+    for (const MenuItemView& item : items) {
+        CollectAccelerators(item.children, keys);
+        if (item.isTitle || item.separator || item.accelerator.keyCode == 0) continue;
+        BYTE flags = FVIRTKEY;
+        if (item.accelerator.modifiers & AccelShift) flags |= FSHIFT;
+        if (item.accelerator.modifiers & AccelAlt) flags |= FALT;
+        if (item.accelerator.modifiers & AccelCtrl) flags |= FCONTROL;
+        keys.push_back({flags, WORD(item.accelerator.keyCode), WORD(item.identifier)});
+    }
+}
+
+HACCEL MakeShortcuts(const std::vector<MenuItemView>& bar) {
+    std::vector<ACCEL> keys = {{FVIRTKEY, VK_TAB, kTabCommand},
+                               {FVIRTKEY | FSHIFT, VK_TAB, kBackTabCommand}};
+    CollectAccelerators(bar, keys);
+    return CreateAcceleratorTableW(keys.data(), int(keys.size()));
+}
 
 } // namespace
 
@@ -68,8 +105,9 @@ intptr_t Win32Backend::CreateWindow(int number, int x, int y, int innerWidth, in
     RAWINPUTDEVICE keyboard{1, 6, RIDEV_INPUTSINK, hwnd}; // generic desktop page, keyboard
     if (s.rawKeys == nullptr && RegisterRawInputDevices(&keyboard, 1, sizeof keyboard))
         s.rawKeys = hwnd;
-    ACCEL keys[] = {{FVIRTKEY, VK_TAB, kTabCommand}, {FVIRTKEY | FSHIFT, VK_TAB, kBackTabCommand}};
-    w->shortcuts = CreateAcceleratorTableW(keys, 2);
+    w->shortcuts = MakeShortcuts({});
+    HWND none = nullptr;
+    s.wakeWindow.compare_exchange_strong(none, hwnd); // the first window takes the wake-ups
 
     if (!(flags & WindowHidden)) {
         const bool quietly = (flags & WindowNoActivate) != 0;
@@ -101,6 +139,8 @@ void Win32Backend::DestroyWindow(intptr_t window) {
     std::unique_ptr<WindowRec> owned = std::move(s.windows[hwnd]);
     s.windows.erase(hwnd);
     if (owned->dropActions != 0) DragAcceptFiles(hwnd, FALSE);
+    HWND wakes = hwnd;
+    s.wakeWindow.compare_exchange_strong(wakes, nullptr);
     if (s.rawKeys == hwnd) {
         RAWINPUTDEVICE keyboard{1, 6, RIDEV_REMOVE, nullptr};
         RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
@@ -170,6 +210,8 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case kReportActivation:
         if (GetActiveWindow() == hwnd) notify::Activated(number, true);
         return 0;
+    case kWakeUp:
+        return 0;
     case WM_SIZE:
         if (w->status != nullptr) SendMessageW(w->status, WM_SIZE, 0, 0);
         if (w->ready && w->quiet == 0) {
@@ -230,8 +272,10 @@ bool AppendItems(HMENU menu, const std::vector<MenuItemView>& items) {
             }
             ok = TRUE;
         } else {
-            ok = AppendMenuW(menu, MF_STRING | grey, UINT_PTR(item.identifier),
-                             Wide(item.text).c_str());
+            std::wstring text = Wide(item.text);
+            const std::wstring key = AcceleratorName(item.accelerator);
+            if (!key.empty()) text += L"\t" + key;
+            ok = AppendMenuW(menu, MF_STRING | grey, UINT_PTR(item.identifier), text.c_str());
         }
         if (!ok) return false;
     }
@@ -258,7 +302,16 @@ bool Win32Backend::SetMenuBar(intptr_t window, const std::vector<MenuItemView>& 
     --w->quiet;
     if (old != nullptr) DestroyMenu(old);
     DrawMenuBar(w->hwnd);
+    if (HACCEL shortcuts = MakeShortcuts(bar)) {
+        if (w->shortcuts != nullptr) DestroyAcceleratorTable(w->shortcuts);
+        w->shortcuts = shortcuts;
+    }
     return true;
+}
+
+void Win32Backend::Wake() {
+    // PostMessageW may be called from any thread; the message only ends the wait.
+    if (HWND target = state_->wakeWindow.load()) PostMessageW(target, kWakeUp, 0, 0);
 }
 
 void Win32Backend::SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) {

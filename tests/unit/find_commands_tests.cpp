@@ -1,0 +1,205 @@
+// The "Find" drop-down on the scripted backend: its place on the menu bar and its keys, stepping
+// through the finder's regions both ways and past either end, guessing a width, and a new load
+// dropping the regions of the file before. Expectations come from the finder itself on the same
+// bytes, so they hold for whatever it reports.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/test_files.h"
+#include "tests/support/viewer_session.h"
+#include "toolkit/controls.h"
+#include "toolkit/window.h"
+#include "viewer/find_commands.h"
+#include "viewer/finder.h"
+#include "viewer/renderer.h"
+#include "viewer/state.h"
+
+using namespace viewer;
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+using pmtest::RegionsInFileOrder;
+
+class Find : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(session.ok());
+        ASSERT_FALSE(sample.empty()) << "samples/sprites.bin";
+    }
+    // The sample held as a load holds it, the row scroll bar's range with it.
+    void LoadSample() {
+        session.LoadBytes(sample);
+        tk::SetControlAttribute(RowScroller, tk::Maximum, static_cast<int64_t>(sample.size()));
+        RedrawView();
+    }
+    // F3, Shift+F3 or F4 while the window has the focus, and the loop until the scan is over.
+    void Press(int key, uint32_t modifiers = 0) {
+        backend.ScriptAccelerator(MainWindow, key, modifiers);
+        ASSERT_TRUE(session.DrainUntilFound());
+    }
+    // What the view shows: the first byte on display must be the region's first byte, at its
+    // width, and the title must say so.
+    void ExpectShowing(int64_t first, int32_t width) {
+        EXPECT_EQ(FirstDisplayedByte(), first);
+        EXPECT_EQ(tk::GetControlState(WidthScroller), width);
+        EXPECT_EQ(tk::GetControlState(OffsetSpin), first % width);
+        EXPECT_EQ(tk::GetControlText(OffsetSpin), std::to_string(first % width));
+        EXPECT_NE(session.Title().find(", sprsize:" + std::to_string(width) +
+                                       " disp:" + std::to_string(first) + " "),
+                  std::string::npos)
+            << session.Title();
+    }
+    std::string RegionText(size_t index, const std::vector<GraphicsRegion>& regions) {
+        const GraphicsRegion& r = regions[index];
+        return "Graphics " + std::to_string(index + 1) + " of " + std::to_string(regions.size()) +
+               ": byte " + std::to_string(r.first) + ", " + std::to_string(r.length) +
+               " bytes, width " + std::to_string(r.width);
+    }
+
+    pmtest::ViewerSession session;
+    pmtest::ScriptedBackend& backend = session.backend;
+    const std::vector<uint8_t> sample = Bytes(pmtest::SampleBytes());
+};
+
+TEST_F(Find, TheDropDownStandsLastWithItsKeysAndTheOtherItemsKeepTheirPlaces) {
+    const std::vector<tk::MenuItemView>& bar = backend.menuBar;
+    std::vector<int> onBar;
+    for (const tk::MenuItemView& item : bar) onBar.push_back(item.isTitle ? -1 : item.identifier);
+    EXPECT_EQ(onBar, (std::vector<int>{-1, MenuZoom1, MenuZoom2, MenuZoom8, MenuSaveSelected, -1}));
+    ASSERT_EQ(bar.back().text, "Find");
+    std::vector<std::tuple<int, std::string, int32_t, uint32_t>> items;
+    for (const tk::MenuItemView& item : bar.back().children)
+        items.emplace_back(item.identifier, item.text, item.accelerator.keyCode,
+                           item.accelerator.modifiers);
+    EXPECT_EQ(items, (decltype(items){
+                         {MenuNextGraphics, "Next graphics", tk::VkF3, 0},
+                         {MenuPreviousGraphics, "Previous graphics", tk::VkF3, tk::AccelShift},
+                         {MenuGuessWidth, "Guess width", tk::VkF4, 0}}));
+    // A key no item carries chooses nothing.
+    backend.ScriptAccelerator(MainWindow, tk::VkF4, tk::AccelCtrl);
+    EXPECT_TRUE(pmtest::Drain().empty());
+}
+
+TEST_F(Find, StepsGoThroughTheRegionsInFileOrderAndStopAtEitherEnd) {
+    const std::vector<GraphicsRegion> regions = RegionsInFileOrder(pmtest::SampleBytes());
+    ASSERT_GE(regions.size(), 2u) << "the sample holds a font and sprites";
+    LoadSample();
+
+    // Forwards from byte 0: every region that starts after it, then the end.
+    const size_t firstAfterZero = regions.front().first > 0 ? 0 : 1;
+    for (size_t i = firstAfterZero; i < regions.size(); ++i) {
+        SCOPED_TRACE(i);
+        Press(tk::VkF3);
+        ExpectShowing(regions[i].first, regions[i].width);
+        EXPECT_EQ(session.StatusText(), RegionText(i, regions));
+    }
+    const GraphicsRegion& last = regions.back();
+    Press(tk::VkF3);
+    EXPECT_EQ(session.StatusText(), "No more graphics after byte " + std::to_string(last.first));
+    ExpectShowing(last.first, last.width);
+
+    // Backwards through the menu item and its key alike, down to the first region and past it.
+    for (size_t i = regions.size() - 1; i-- > 0;) {
+        SCOPED_TRACE(i);
+        if (i % 2 == 0) {
+            Press(tk::VkF3, tk::AccelShift);
+        } else {
+            backend.ScriptMenu(MainWindow, MenuPreviousGraphics);
+            ASSERT_TRUE(session.DrainUntilFound());
+        }
+        ExpectShowing(regions[i].first, regions[i].width);
+        EXPECT_EQ(session.StatusText(), RegionText(i, regions));
+    }
+    Press(tk::VkF3, tk::AccelShift);
+    EXPECT_EQ(session.StatusText(),
+              "No more graphics before byte " + std::to_string(regions.front().first));
+    ExpectShowing(regions.front().first, regions.front().width);
+
+    // The message stays until the view changes.
+    backend.ScriptMenu(MainWindow, MenuZoom2);
+    session.Drain();
+    EXPECT_EQ(session.StatusText(), "Invalid Selection,w:0,h:0");
+}
+
+TEST_F(Find, AStepFromInsideARegionGoesToTheNextOneNotBackToItsStart) {
+    const std::vector<GraphicsRegion> regions = RegionsInFileOrder(pmtest::SampleBytes());
+    ASSERT_GE(regions.size(), 2u);
+    LoadSample();
+    // One byte past the second region's start: F3 goes on, Shift+F3 goes back to that start.
+    ShowFromByte(static_cast<int32_t>(regions[1].first) + 1, 1);
+    Press(tk::VkF3, tk::AccelShift);
+    ExpectShowing(regions[1].first, regions[1].width);
+    ShowFromByte(static_cast<int32_t>(regions[0].first), 1);
+    Press(tk::VkF3);
+    ExpectShowing(regions[1].first, regions[1].width);
+}
+
+TEST_F(Find, GuessWidthTakesTheWidthThatFitsAndKeepsTheFirstByte) {
+    LoadSample();
+    // The first region start where some width fits, shown at another width first.
+    int32_t at = -1, width = 0;
+    for (const GraphicsRegion& region : RegionsInFileOrder(pmtest::SampleBytes())) {
+        at = static_cast<int32_t>(region.first);
+        width = GuessWidth(sample.data() + at, static_cast<int64_t>(sample.size()) - at);
+        if (width >= 1) break;
+    }
+    ASSERT_GE(width, 1) << "no width fits at any region of the sample";
+    ShowFromByte(at, width + 1);
+    RedrawView();
+    Press(tk::VkF4);
+    ExpectShowing(at, width);
+    EXPECT_EQ(session.StatusText(),
+              "Width " + std::to_string(width) + " fits the bytes from byte " + std::to_string(at));
+
+    // Past the end of the file, and with no file, nothing fits and nothing changes.
+    ShowFromByte(static_cast<int32_t>(sample.size()), 3);
+    RedrawView();
+    Press(tk::VkF4);
+    EXPECT_EQ(session.StatusText(),
+              "No width fits the bytes from byte " + std::to_string(sample.size()));
+    ExpectShowing(static_cast<int64_t>(sample.size()), 3);
+    session.LoadBytes({});
+    Press(tk::VkF4);
+    EXPECT_EQ(tk::GetControlState(WidthScroller), 3);
+    Press(tk::VkF3);
+    EXPECT_EQ(session.StatusText(), "No file loaded: nothing to find");
+}
+
+TEST_F(Find, ANewLoadDropsTheRegionsAndStopsTheScan) {
+    pmtest::TempDir dir;
+    const std::string zeros(4096, '\0');
+    ASSERT_TRUE(RegionsInFileOrder(zeros).empty()) << "fill alone is not graphics";
+    const std::string samplePath = pmtest::WriteFile(dir / "sample.bin", pmtest::SampleBytes());
+    const std::string zerosPath = pmtest::WriteFile(dir / "zeros.bin", zeros);
+
+    backend.ScriptDrop(MainWindow, {samplePath});
+    Press(tk::VkF3);
+    ASSERT_EQ(session.StatusText().rfind("Graphics ", 0), 0u) << session.StatusText();
+    backend.ScriptDrop(MainWindow, {zerosPath});
+    Press(tk::VkF3);
+    EXPECT_EQ(session.StatusText(), "No graphics found in this file");
+    EXPECT_EQ(FirstDisplayedByte(), 0);
+
+    // A scan still running when the next file comes is stopped and its regions never show: a
+    // large block of varied bytes, then the sample at once.
+    session.LoadBytes(Bytes(pmtest::Pattern(size_t{32} << 20)));
+    backend.ScriptAccelerator(MainWindow, tk::VkF3);
+    backend.ScriptDrop(MainWindow, {samplePath});
+    session.Drain();
+    EXPECT_FALSE(FinderBusy());
+    ShowFromByte(0, 1);
+    const std::vector<GraphicsRegion> regions = RegionsInFileOrder(pmtest::SampleBytes());
+    Press(tk::VkF3, tk::AccelShift);
+    EXPECT_EQ(session.StatusText(), "No more graphics before byte 0");
+    Press(tk::VkF3);
+    EXPECT_EQ(FirstDisplayedByte(),
+              regions.front().first > 0 ? regions[0].first : regions[1].first);
+}
+
+} // namespace

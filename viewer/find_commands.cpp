@@ -1,0 +1,196 @@
+// The "Find" drop-down: the scan on a worker thread, stepping through its regions, guessing a
+// width.
+//
+// Threads: the worker only reads the loaded bytes and writes its own Scan record; it tells the
+// event loop through the record's atomics and tk::WakeEventLoop. Everything else, the toolkit
+// calls among them, happens on the loop's thread, which joins the worker before the bytes go.
+#include "viewer/find_commands.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "toolkit/controls.h"
+#include "toolkit/window.h"
+#include "viewer/finder.h"
+#include "viewer/input.h"
+#include "viewer/renderer.h"
+#include "viewer/state.h"
+
+namespace viewer {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A scan shows its progress once it has run this long.
+constexpr auto QuietScanTime = std::chrono::milliseconds(300);
+
+// One scan of the loaded bytes. `regions` is the worker's until `finished` is set.
+struct Scan {
+    std::thread worker;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false};
+    std::atomic<int> percent{0};
+    std::vector<GraphicsRegion> regions;
+    Clock::time_point started = Clock::now();
+    int shownPercent = -1; // the progress the status bar shows, -1 none yet
+};
+
+struct FinderView {
+    std::unique_ptr<Scan> scan;          // running, or ended and not yet taken
+    bool haveRegions = false;            // the loaded file was scanned
+    std::vector<GraphicsRegion> regions; // the loaded file's, in file order
+    int pendingStep = 0;                 // +1 or -1: the step to make when the scan ends
+};
+
+FinderView finder;
+
+bool FileLoaded() {
+    return !state.fileBuffer.empty() && state.fileSize > 0;
+}
+
+void Say(const Text& text) {
+    tk::SetStatusText(MainStatusBar, 0, text);
+}
+
+void StartScan() {
+    auto scan = std::make_unique<Scan>();
+    const uint8_t* bytes = state.fileBuffer.get();
+    const int64_t size = state.fileSize;
+    Scan* s = scan.get();
+    s->worker = std::thread([s, bytes, size] {
+        std::vector<GraphicsRegion> found =
+            FindGraphics(bytes, size, [s](int64_t done, int64_t total) {
+                const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+                if (s->percent.exchange(percent) != percent) tk::WakeEventLoop();
+                return !s->cancelled.load();
+            });
+        s->regions = std::move(found);
+        s->finished.store(true);
+        tk::WakeEventLoop();
+    });
+    finder.scan = std::move(scan);
+}
+
+// Takes the regions of an ended scan, in file order.
+void TakeRegions() {
+    Scan& scan = *finder.scan;
+    scan.worker.join();
+    finder.regions = std::move(scan.regions);
+    std::sort(finder.regions.begin(), finder.regions.end(),
+              [](const GraphicsRegion& a, const GraphicsRegion& b) { return a.first < b.first; });
+    finder.haveRegions = true;
+    finder.scan.reset();
+}
+
+Text RegionText(size_t index) {
+    const GraphicsRegion& region = finder.regions[index];
+    return "Graphics " + tk::IntegerToText(static_cast<int64_t>(index) + 1) + " of " +
+           tk::IntegerToText(static_cast<int64_t>(finder.regions.size())) + ": byte " +
+           tk::IntegerToText(region.first) + ", " + tk::IntegerToText(region.length) +
+           " bytes, width " + tk::IntegerToText(region.width);
+}
+
+// The step itself, on the regions of the loaded file.
+void Step(int direction) {
+    const int64_t shown = FirstDisplayedByte();
+    if (finder.regions.empty()) {
+        Say("No graphics found in this file");
+        return;
+    }
+    const auto& regions = finder.regions;
+    // The first region starting after the first byte on display, or the last one before it.
+    auto after = std::upper_bound(
+        regions.begin(), regions.end(), shown,
+        [](int64_t at, const GraphicsRegion& region) { return at < region.first; });
+    auto before = std::lower_bound(
+        regions.begin(), regions.end(), shown,
+        [](const GraphicsRegion& region, int64_t at) { return region.first < at; });
+    if (direction > 0 ? after == regions.end() : before == regions.begin()) {
+        Say((direction > 0 ? "No more graphics after byte " : "No more graphics before byte ") +
+            tk::IntegerToText(shown));
+        return;
+    }
+    const auto target = direction > 0 ? after : before - 1;
+    const size_t index = static_cast<size_t>(target - regions.begin());
+    ShowFromByte(static_cast<int32_t>(target->first), target->width);
+    RedrawView();
+    Say(RegionText(index)); // after the repaint, which rewrites the status bar
+}
+
+} // namespace
+
+void ShowFromByte(int32_t first, int32_t width) {
+    SetSpriteWidth(width);
+    const int32_t w = tk::GetControlState(WidthScroller);
+    if (w < 1) return;
+    // As ">" sets the row for a position typed into "disp"; the fine offset takes the rest.
+    tk::SetControlState(RowScroller, first / w);
+    const int32_t offset = first % w;
+    tk::SetControlState(OffsetSpin, offset);
+    tk::SetControlText(OffsetSpin, tk::IntegerToText(offset));
+}
+
+void StepToGraphics(int direction) {
+    if (!FileLoaded()) {
+        Say("No file loaded: nothing to find");
+        return;
+    }
+    if (finder.haveRegions) {
+        Step(direction);
+        return;
+    }
+    finder.pendingStep = direction; // the latest request wins
+    if (!finder.scan) StartScan();
+    PollFinder(); // a scan of a small file may be over already
+}
+
+void GuessViewWidth() {
+    const int32_t first = FirstDisplayedByte();
+    int32_t width = 0;
+    if (FileLoaded() && first >= 0 && first < state.fileSize)
+        width = GuessWidth(state.fileBuffer.get() + first, state.fileSize - first);
+    if (width < MinFindWidth || width > MaxFindWidth) {
+        Say("No width fits the bytes from byte " + tk::IntegerToText(first));
+        return;
+    }
+    ShowFromByte(first, width);
+    RedrawView();
+    Say("Width " + tk::IntegerToText(width) + " fits the bytes from byte " +
+        tk::IntegerToText(first));
+}
+
+void PollFinder() {
+    if (!finder.scan) return;
+    Scan& scan = *finder.scan;
+    if (scan.finished.load()) {
+        TakeRegions();
+        const int step = finder.pendingStep;
+        finder.pendingStep = 0;
+        if (step != 0) Step(step);
+        return;
+    }
+    if (Clock::now() - scan.started < QuietScanTime) return;
+    const int percent = scan.percent.load();
+    if (percent == scan.shownPercent) return;
+    scan.shownPercent = percent;
+    Say("Finding graphics: " + tk::IntegerToText(percent) + "%");
+}
+
+bool FinderBusy() {
+    return finder.scan != nullptr;
+}
+
+void DiscardFinderResults() {
+    if (finder.scan) {
+        finder.scan->cancelled.store(true);
+        finder.scan->worker.join();
+    }
+    finder = FinderView{};
+}
+
+} // namespace viewer

@@ -1,0 +1,35 @@
+// The "Find" drop-down: stepping through the graphics the finder reports and guessing a width.
+//
+// The scan of the loaded file runs on a worker thread, started by the first "Next graphics" or
+// "Previous graphics" after a load; the step waits for it and is made when it ends. Its results
+// belong to the loaded file.
+#pragma once
+
+#include <cstdint>
+
+namespace viewer {
+
+// "Next graphics" (direction +1) and "Previous graphics" (-1): the view jumps to the nearest
+// region after (before) the first byte on display, in file order, and the status bar names it.
+void StepToGraphics(int direction);
+
+// "Guess width": the view takes the width that fits the bytes from the first byte on display,
+// which stays first; the status bar says what was found.
+void GuessViewWidth();
+
+// After every wait of the event loop: makes the pending step when the scan has ended, and shows
+// the scan's progress once it has taken longer than a moment.
+void PollFinder();
+
+// A scan is running, or has ended and PollFinder has not yet taken its results.
+bool FinderBusy();
+
+// Stops a running scan, waits for its thread and forgets the results. Called before the loaded
+// bytes are freed or replaced: the worker reads them.
+void DiscardFinderResults();
+
+// Shows the byte at `first` first: the width becomes `width` (as the arrow keys set it), the row
+// and the fine offset follow.
+void ShowFromByte(int32_t first, int32_t width);
+
+} // namespace viewer

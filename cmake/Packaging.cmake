@@ -28,7 +28,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # pixmole_<version>_<architecture>.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PIXMOLE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # Depends from the libraries the programs link (dpkg-shlibdeps)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # Depends: from the libraries the programs link
 # The staged files are finished as Debian's own packages have them just before they are packed.
 set(CPACK_PIXMOLE_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
 set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/debian/staging.cmake")

@@ -34,7 +34,8 @@ expect Architecture amd64 "$(field Architecture)"
 expect Section graphics "$(field Section)"
 # Computed from the programs: versioned entries for the libraries they link.
 for library in libc6 libgtk-3-0 libpng16-16 libstdc++6; do
-    [[ ", $(field Depends)," == *", $library (>= "* ]] || fail "Depends lacks $library: $(field Depends)"
+    [[ ", $(field Depends)," == *", $library (>= "* ]] ||
+        fail "Depends lacks $library: $(field Depends)"
 done
 [ "$(field Description | wc -l)" -ge 5 ] || fail "no long description: $(field Description)"
 [[ "$(field Maintainer)" == *"<"*"@"*">" ]] || fail "Maintainer: $(field Maintainer)"
@@ -52,9 +53,10 @@ for program in pixmole pixmole-batch; do
         fail "man page of $program: not version $version"
 done
 copyright="$usr/share/doc/pixmole/copyright"
-grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$copyright" &&
-    grep -qx 'Copyright: 2026 The Pixmole developers' "$copyright" &&
-    grep -qx 'License: Expat' "$copyright" || fail "copyright file: $(head -8 "$copyright")"
+format=https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+grep -qx "Format: $format" "$copyright" && grep -qx 'License: Expat' "$copyright" &&
+    grep -qx 'Copyright: 2026 The Pixmole developers' "$copyright" ||
+    fail "copyright file: $(head -8 "$copyright")"
 zcat "$usr/share/doc/pixmole/changelog.gz" | head -1 | grep -q "^pixmole ($version) " ||
     fail "changelog: $(zcat "$usr/share/doc/pixmole/changelog.gz" | head -1)"
 
@@ -70,16 +72,20 @@ pixmole-batch.exe
 pixmole.exe" "$(unzip -Z1 "$zip" | LC_ALL=C sort)"
 unzip -q "$zip" -d "$dir/zip"
 for exe in pixmole pixmole-batch; do
-    file "$dir/zip/$exe.exe" | grep -q 'PE32+ executable.*x86-64' || fail "$exe.exe: $(file "$dir/zip/$exe.exe")"
+    file "$dir/zip/$exe.exe" | grep -q 'PE32+ executable.*x86-64' ||
+        fail "$exe.exe: $(file "$dir/zip/$exe.exe")"
 done
 for text in README.txt LICENSE.txt; do
     # Every line ends in CR LF, the last one included.
-    if grep -q $'[^\r]$\|^$' "$dir/zip/$text" || [ "$(tail -c 2 "$dir/zip/$text" | od -An -tx1)" != " 0d 0a" ]; then
+    if grep -q $'[^\r]$\|^$' "$dir/zip/$text" ||
+        [ "$(tail -c 2 "$dir/zip/$text" | od -An -tx1)" != " 0d 0a" ]; then
         fail "$text: a line without CRLF"
     fi
 done
-tr -d '\r' <"$dir/zip/LICENSE.txt" | cmp -s - "$(dirname "$0")/../../LICENSE" || fail "LICENSE.txt differs from LICENSE"
-for said in "PIXMOLE $version" "pixmole-batch.exe --help" "Escape" "Left / Right arrow" "Save selected"; do
+tr -d '\r' <"$dir/zip/LICENSE.txt" | cmp -s - "$(dirname "$0")/../../LICENSE" ||
+    fail "LICENSE.txt differs from LICENSE"
+for said in "PIXMOLE $version" "pixmole-batch.exe --help" Escape "Left / Right arrow" \
+    "Save selected"; do
     grep -qF "$said" "$dir/zip/README.txt" || fail "README.txt does not say \"$said\""
 done
 

@@ -16,7 +16,10 @@ mkdir "$dir/linux" "$dir/windows"
 cp "$sample" "$dir/sample.bin"
 if [[ "$windows" == *.zip ]]; then
     unzip -q "$windows" -d "$dir/unpacked"
-    [ -f "$dir/unpacked/pixmole-batch.exe" ] || { echo "$windows holds no pixmole-batch.exe" >&2; exit 1; }
+    if [ ! -f "$dir/unpacked/pixmole-batch.exe" ]; then
+        echo "$windows holds no pixmole-batch.exe" >&2
+        exit 1
+    fi
     windows="$dir/unpacked/pixmole-batch.exe"
 fi
 linux_version="$("$linux" --version)" windows_version="$(wine "$windows" --version | tr -d '\r')"

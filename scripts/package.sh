@@ -28,10 +28,10 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 "$here/scripts/build-windows.sh" "$windows"
 
 mkdir -p "$dist"
-deb="$dist/pixmole_${version}_amd64.deb" zip="$dist/pixmole-${version}-windows-x64.zip"
+deb="$dist/pixmole_${version}_$(dpkg --print-architecture).deb" zip="$dist/pixmole-${version}-windows-x64.zip"
 rm -f "$deb" "$zip"
 (cd "$build" && cpack -B "$build/cpack" >/dev/null)
-mv "$build/cpack/pixmole_${version}_amd64.deb" "$deb"
+mv "$build/cpack/$(basename "$deb")" "$deb"
 
 # Flat: Windows' "Extract All" makes the folder itself.
 zip -X -j -q "$zip" "$windows/app/app/pixmole.exe" "$windows/app/tools/pixmole-batch.exe" \

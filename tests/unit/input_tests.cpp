@@ -178,7 +178,7 @@ TEST_F(Input, DroppedOrOpenedFilesLoadWholeAndMakeTheirFolderCurrent) {
     session.Drain();
     EXPECT_EQ(state.loadedPath, "");
     EXPECT_EQ(session.Held(), "lf");
-    EXPECT_EQ(session.Title(), "Pixmole 0.10.0, sprsize:1 disp:0 zoom:8");
+    EXPECT_EQ(session.Title(), ProgramTitle + ", sprsize:1 disp:0 zoom:8"s);
 }
 
 TEST_F(Input, StartUpLoadsTheFirstParameterAndKeepsItsPathAbsolute) {

@@ -9,8 +9,8 @@
 //                    menu bar)
 //   probe checks DPI per check box: the width its box and text need in the system's message font
 //                    at that DPI, and its width
-// (Under Wine another process does not learn a window's DPI, it is told its own: the test says
-// which DPI it set.)
+// (Under Wine, GetDpiForWindow on another process's window does not reliably give that window's
+// DPI: the test names the DPI it set.)
 #include <windows.h>
 
 #include <commctrl.h> // needs windows.h first

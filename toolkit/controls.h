@@ -87,6 +87,11 @@ constexpr int VkUp = 0x26;
 constexpr int VkRight = 0x27;
 constexpr int VkDown = 0x28;
 
+// Bits of a canvas event's Modifiers attribute.
+constexpr int64_t ModifierShift = 1;
+constexpr int64_t ModifierAlt = 2;
+constexpr int64_t ModifierCtrl = 4;
+
 // Attached to every canvas event; valid until the next WaitForEvent.
 struct CanvasEventData {
     int32_t x = 0;

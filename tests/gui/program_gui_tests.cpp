@@ -46,6 +46,23 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     ASSERT_TRUE(p.KeyUntil(XK_Up, [&] { return p.TitleHas("disp:1 "); }));
     ASSERT_TRUE(p.DropFile(dir / "drop.bin", [&] { return p.TitleHas("disp:0 "); }));
 
+    // The wheel over the canvas (buttons 4 up, 5 down): a step down shows three rows later, with
+    // Shift it widens the sprite by a byte; a step up goes back. Each step counts once.
+    auto wheel = [&](int button, bool shift, const std::string& shown) {
+        p.At(p.layout.at["canvas"], 320, 240);
+        if (shift) p.Key(XK_Shift_L, true);
+        p.Pause(100);
+        p.Button(button, true), p.Button(button, false);
+        p.Pause(100);
+        if (shift) p.Key(XK_Shift_L, false);
+        p.Pause(300);
+        return p.WaitFor([&] { return p.TitleHas(shown); });
+    };
+    EXPECT_TRUE(wheel(5, false, "sprsize:1 disp:3 ")) << p.Title(p.main);
+    EXPECT_TRUE(wheel(4, false, "sprsize:1 disp:0 ")) << p.Title(p.main);
+    EXPECT_TRUE(wheel(5, true, "sprsize:2 disp:0 ")) << p.Title(p.main);
+    EXPECT_TRUE(wheel(4, true, "sprsize:1 disp:0 ")) << p.Title(p.main);
+
     // Save selected: canvas (0, 10) to (7, 25) at width 1 is 16 rows of one byte.
     p.Drag(p.layout.at["canvas"], 0, 10, 7, 25);
     p.ClickOn(p.layout.at["Save selected"]);

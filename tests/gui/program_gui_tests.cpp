@@ -10,6 +10,8 @@
 
 #include <X11/keysym.h>
 
+#include <tuple>
+
 namespace {
 
 // The bits of byte i as the canvas shows it on row i at width 1, zoom 1: white for a set bit.
@@ -58,10 +60,14 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
         p.Pause(300);
         return p.WaitFor([&] { return p.TitleHas(shown); });
     };
-    EXPECT_TRUE(wheel(5, false, "sprsize:1 disp:3 ")) << p.Title(p.main);
-    EXPECT_TRUE(wheel(4, false, "sprsize:1 disp:0 ")) << p.Title(p.main);
-    EXPECT_TRUE(wheel(5, true, "sprsize:2 disp:0 ")) << p.Title(p.main);
-    EXPECT_TRUE(wheel(4, true, "sprsize:1 disp:0 ")) << p.Title(p.main);
+    const std::tuple<int, bool, const char*> turns[] = {
+        {5, false, "sprsize:1 disp:3 "}, {5, false, "sprsize:1 disp:6 "},
+        {4, false, "sprsize:1 disp:3 "}, {4, false, "sprsize:1 disp:0 "},
+        {5, true, "sprsize:2 disp:0 "},  {5, true, "sprsize:3 disp:0 "},
+        {4, true, "sprsize:2 disp:0 "},  {4, true, "sprsize:1 disp:0 "},
+    };
+    for (const auto& [button, shift, shown] : turns)
+        EXPECT_TRUE(wheel(button, shift, shown)) << "wanted " << shown << "in " << p.Title(p.main);
 
     // Save selected: canvas (0, 10) to (7, 25) at width 1 is 16 rows of one byte.
     p.Drag(p.layout.at["canvas"], 0, 10, 7, 25);

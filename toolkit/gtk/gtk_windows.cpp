@@ -227,15 +227,25 @@ void GtkBackend::DestroyWindow(intptr_t window) {
     gtk_widget_destroy(owned->window);
 }
 
+// A window still waiting to be shown comes on screen before a dialog of its own, so that the
+// dialog stands on top of it (a dialog at start-up, before the loop has run).
 GtkWindow* GtkBackend::DialogParent() const {
     const BackendState& s = *state_;
-    GtkWindow* fallback = nullptr;
+    WindowRec* parent = nullptr;
     for (auto& entry : s.windows) {
-        if (entry.second->number == 0) return GTK_WINDOW(entry.first);
-        if (fallback == nullptr || gtk_window_is_active(GTK_WINDOW(entry.first)))
-            fallback = GTK_WINDOW(entry.first);
+        if (entry.second->number == 0) {
+            parent = entry.second.get();
+            break;
+        }
+        if (parent == nullptr || gtk_window_is_active(GTK_WINDOW(entry.first)))
+            parent = entry.second.get();
     }
-    return fallback;
+    if (parent == nullptr) return nullptr;
+    if (parent->showSource != 0) {
+        g_source_remove(parent->showSource);
+        ShowWhenBuilt(parent);
+    }
+    return GTK_WINDOW(parent->window);
 }
 
 // ---- Menus ----------------------------------------------------------------------------------

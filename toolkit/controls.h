@@ -89,6 +89,11 @@ constexpr int VkDown = 0x28;
 constexpr int VkF3 = 0x72;
 constexpr int VkF4 = 0x73;
 
+// Bits of a canvas event's Modifiers attribute.
+constexpr int64_t ModifierShift = 1;
+constexpr int64_t ModifierAlt = 2;
+constexpr int64_t ModifierCtrl = 4;
+
 // Attached to every canvas event; valid until the next WaitForEvent.
 struct CanvasEventData {
     int32_t x = 0;

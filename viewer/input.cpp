@@ -2,6 +2,10 @@
 // dispatches it. Every handler that changes what is shown ends with a full repaint.
 #include "viewer/input.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
 #include "toolkit/controls.h"
 #include "toolkit/requesters.h"
 #include "toolkit/window.h"
@@ -38,22 +42,21 @@ void SetSpriteWidth(int32_t width) {
 
 namespace {
 
+// The left and right arrow keys: the sprite one byte narrower (delta -1) or wider (+1), the
+// offset spin box's range following it. False where the key does nothing: the left one at width
+// 0 or below (which the scroll bar never holds), the right one from 272 on. That is past the
+// scroll bar's top of 256, so at 256 the width stays while the range still grows to -257..257.
+bool StepWidth(int32_t delta) {
+    int32_t w = tk::GetControlState(WidthScroller);
+    if (delta < 0 ? w <= 0 : w >= 272) return false;
+    SetSpriteWidth(w + delta);
+    return true;
+}
+
 void PollKeys() {
     if (KeyHit(tk::VkEscape)) state.quitRequested = 1; // the pass still waits once more
-    if (KeyHit(tk::VkLeft)) {
-        int32_t w = tk::GetControlState(WidthScroller);
-        if (w > 0) {
-            SetSpriteWidth(w - 1);
-            RedrawView();
-        }
-    }
-    if (KeyHit(tk::VkRight)) {
-        int32_t w = tk::GetControlState(WidthScroller);
-        if (w < 272) {
-            SetSpriteWidth(w + 1);
-            RedrawView();
-        }
-    }
+    if (KeyHit(tk::VkLeft) && StepWidth(-1)) RedrawView();
+    if (KeyHit(tk::VkRight) && StepWidth(+1)) RedrawView();
     if (KeyHit(tk::VkUp)) {
         int32_t r = tk::GetControlState(RowScroller);
         tk::SetControlState(RowScroller, r + 1);
@@ -103,6 +106,25 @@ void HandleCanvas(int32_t subKind) {
         RedrawView();
         if (sel.x2 - sel.x1 > 0 && sel.y2 - sel.y1 > 0)
             tk::SetMenuItemDisabled(MainMenu, MenuSaveSelected, 0);
+        break;
+    }
+    case tk::MouseWheel: {
+        // A step down (a negative count) shows later rows, as three clicks on the row scroll
+        // bar's down arrow do; with Shift it makes the sprite one byte wider, as the right arrow
+        // key does. A step up does the opposite.
+        const int64_t steps = tk::GetControlAttribute(CanvasView, tk::WheelDelta);
+        if ((tk::GetControlAttribute(CanvasView, tk::Modifiers) & tk::ModifierShift) != 0) {
+            bool changed = false;
+            // Past 272 steps every further one leaves the width and the offset range as they are.
+            for (int64_t i = std::min<int64_t>(std::abs(steps), 272); i > 0; --i)
+                changed |= StepWidth(steps < 0 ? +1 : -1);
+            if (changed) RedrawView();
+        } else {
+            const int64_t row = tk::GetControlState(RowScroller) - steps * 3;
+            tk::SetControlState(
+                RowScroller, static_cast<int32_t>(std::clamp<int64_t>(row, INT32_MIN, INT32_MAX)));
+            RedrawView();
+        }
         break;
     }
     case tk::RightClick: {

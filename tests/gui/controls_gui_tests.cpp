@@ -182,6 +182,50 @@ TEST(ControlsGui, AWakeUpFromAnotherThreadEndsTheWait) {
     EXPECT_GE(kind, tk::NativeMessageBase);
 }
 
+// The wheel as GDK reports it to the canvas: a notched wheel's steps, a smooth-scrolling device's
+// fractions of a step (they add up), Shift held; a sideways turn is no step.
+std::vector<std::string> wheels;
+void RecordWheel() {
+    auto at = [](int a) { return std::to_string(tk::GetControlAttribute(CanvasView, a)); };
+    if (tk::EventControl() == CanvasView && tk::EventKind() == tk::MouseWheel)
+        wheels.push_back(at(tk::WheelDelta) + " " + at(tk::Modifiers) + " " + at(tk::MouseX));
+}
+
+TEST(ControlsGui, TheCanvasReportsWheelStepsSmoothFractionsAndShift) {
+    gui::Watchdog(60, "the wheel on GTK");
+    OnGtk gtk;
+    ASSERT_TRUE(gtk.ok);
+    tk::BindEvent(tk::ControlEvent, tk::AnyValue, tk::AnyValue, tk::AnyValue, &RecordWheel);
+    GtkWidget* area = gui::Part(CanvasView);
+    GdkDevice* pointer =
+        gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+    struct Turn {
+        GdkScrollDirection direction;
+        double dx, dy;
+        bool shift;
+    };
+    const Turn turns[] = {
+        {GDK_SCROLL_DOWN, 0, 0, false},     {GDK_SCROLL_UP, 0, 0, true},
+        {GDK_SCROLL_SMOOTH, 0, 0.4, false}, {GDK_SCROLL_SMOOTH, 0, 0.6, false},
+        {GDK_SCROLL_SMOOTH, 0, -2, true},   {GDK_SCROLL_LEFT, 0, 0, false},
+        {GDK_SCROLL_SMOOTH, 1, 0, false},
+    };
+    for (const Turn& t : turns) {
+        GdkEvent* event = gdk_event_new(GDK_SCROLL);
+        event->scroll.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(area)));
+        event->scroll.direction = t.direction;
+        event->scroll.delta_x = t.dx, event->scroll.delta_y = t.dy;
+        event->scroll.x = 100.5, event->scroll.y = 50;
+        event->scroll.state = t.shift ? GDK_SHIFT_MASK : 0;
+        gdk_event_set_device(event, pointer);
+        gtk_widget_event(area, event);
+        gdk_event_free(event);
+    }
+    OnGtk::Loop();
+    // Steps (up positive), modifiers (Shift 1), the canvas pixel.
+    EXPECT_EQ(wheels, std::vector<std::string>({"-1 0 100", "1 1 100", "-1 0 100", "2 1 100"}));
+}
+
 TEST(ControlsGui, TheFiveKeysOfOnePassCostOneServerRoundTrip) {
     gui::Watchdog(60, "the key round trip");
     OnGtk gtk;

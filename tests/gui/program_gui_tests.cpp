@@ -12,6 +12,8 @@
 
 #include <X11/keysym.h>
 
+#include <tuple>
+
 namespace {
 
 // The bits of byte i as the canvas shows it at width 1, zoom 2: a box of 2 x 2 pixels on rows 2i
@@ -51,6 +53,27 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     // The dropped file loads: the row position goes back to 0, the exports below show its bytes.
     ASSERT_TRUE(p.KeyUntil(XK_Up, [&] { return p.TitleHas("disp:1 "); }));
     ASSERT_TRUE(p.DropFile(dir / "drop.bin", [&] { return p.TitleHas("disp:0 "); }));
+
+    // The wheel over the canvas (buttons 4 up, 5 down): a step down shows three rows later, with
+    // Shift it widens the sprite by a byte; a step up goes back. Each step counts once.
+    auto wheel = [&](int button, bool shift, const std::string& shown) {
+        p.At(p.layout.at["canvas"], 320, 240);
+        if (shift) p.Key(XK_Shift_L, true);
+        p.Pause(100);
+        p.Button(button, true), p.Button(button, false);
+        p.Pause(100);
+        if (shift) p.Key(XK_Shift_L, false);
+        p.Pause(300);
+        return p.WaitFor([&] { return p.TitleHas(shown); });
+    };
+    const std::tuple<int, bool, const char*> turns[] = {
+        {5, false, "sprsize:1 disp:3 "}, {5, false, "sprsize:1 disp:6 "},
+        {4, false, "sprsize:1 disp:3 "}, {4, false, "sprsize:1 disp:0 "},
+        {5, true, "sprsize:2 disp:0 "},  {5, true, "sprsize:3 disp:0 "},
+        {4, true, "sprsize:2 disp:0 "},  {4, true, "sprsize:1 disp:0 "},
+    };
+    for (const auto& [button, shift, shown] : turns)
+        EXPECT_TRUE(wheel(button, shift, shown)) << "wanted " << shown << "in " << p.Title(p.main);
 
     // Save selected: canvas (0, 10) to (7, 25) at width 1 is 16 rows of one byte.
     p.Drag(p.layout.at["canvas"], 0, 10, 7, 25);

@@ -4,4 +4,5 @@
 unset WAYLAND_DISPLAY
 export GDK_BACKEND=x11 NO_AT_BRIDGE=1 GIO_USE_VFS=local GTK_USE_PORTAL=0 GSETTINGS_BACKEND=memory
 export DBUS_SESSION_BUS_ADDRESS=disabled:
-exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset -nolisten tcp" "$@"
+# PIXMOLE_XVFB_SCREEN: another screen size (a window scaled by 2 needs more room).
+exec xvfb-run -a -s "-screen 0 ${PIXMOLE_XVFB_SCREEN:-1280x1024x24} -noreset -nolisten tcp" "$@"

@@ -107,6 +107,52 @@ TEST_F(Input, ArrowKeysStepWidthAndRowOncePerPressWithinTheScrollRanges) {
     }
 }
 
+// Over the canvas a wheel step down is three clicks on the row scroll bar's down arrow (later
+// rows, within the bar's range 0..450); with Shift it is the right arrow key (one byte wider).
+// A step up does the opposite.
+TEST_F(Input, TheWheelScrollsThreeRowsAStepAndWithShiftStepsTheWidthAsTheArrowKeys) {
+    // The modifiers, the wheel delta, width and row before and after, the offset range after:
+    // -range..range; 99 untouched.
+    using Case = std::tuple<int64_t, int32_t, int32_t, int32_t, int32_t, int32_t, int64_t>;
+    const int64_t shift = tk::ModifierShift, alt = tk::ModifierAlt;
+    const Case cases[] = {
+        {0, -120, 9, 5, 9, 8, 99},
+        {0, 120, 9, 5, 9, 2, 99},
+        {0, 240, 9, 5, 9, 0, 99},
+        {0, -240, 9, 446, 9, 450, 99},
+        {alt, -360, 9, 0, 9, 9, 99},
+        {0, INT32_MIN, 9, 5, 9, 450, 99},
+        {0, INT32_MAX, 9, 5, 9, 0, 99},
+        {shift, -120, 9, 5, 10, 5, 10},
+        {shift, 120, 9, 5, 8, 5, 8},
+        {shift, -360, 9, 5, 12, 5, 12},
+        {shift, 120, 1, 5, 1, 5, 0},
+        {shift, -120, 256, 5, 256, 5, 257},
+        {shift, INT32_MIN, 9, 5, 256, 5, 257},
+        {shift | alt, INT32_MAX, 9, 5, 1, 5, 0},
+    };
+    for (const auto& [modifiers, delta, width, row, widthAfter, rowAfter, range] : cases) {
+        SCOPED_TRACE(testing::Message() << "modifiers " << modifiers << " delta " << delta
+                                        << " width " << width << " row " << row);
+        tk::SetControlState(WidthScroller, width), tk::SetControlState(RowScroller, row);
+        tk::SetControlState(OffsetSpin, 0), tk::SetControlAttribute(OffsetSpin, tk::Minimum, -99);
+        tk::SetControlAttribute(OffsetSpin, tk::Maximum, 99), tk::SetControlText(OffsetSpin, "7");
+        backend.Script([m = uint32_t(modifiers), d = delta] {
+            tk::notify::CanvasInput(CanvasView, tk::notify::Mouse::Wheel, 300, 200, 0, m, d);
+            // The part short of a whole step is taken back: no remainder reaches the next case.
+            tk::notify::CanvasInput(CanvasView, tk::notify::Mouse::Wheel, 300, 200, 0, m,
+                                    -(d % 120));
+        });
+        session.Drain();
+        EXPECT_EQ(std::tuple(tk::GetControlState(WidthScroller), tk::GetControlState(RowScroller),
+                             tk::GetControlAttribute(OffsetSpin, tk::Minimum),
+                             tk::GetControlAttribute(OffsetSpin, tk::Maximum),
+                             tk::GetControlText(OffsetSpin)),
+                  std::tuple(widthAfter, rowAfter, -range, range, range == 99 ? "7" : "0"));
+        EXPECT_EQ(session.DispText(), std::to_string(widthAfter * rowAfter)); // shown at once
+    }
+}
+
 TEST_F(Input, SpinBoxesTheDispButtonAndTheWidthScrollerRewriteTheView) {
     backend.ScriptThumbDrag(WidthScroller, {4}); // the offset range follows the width: -4..4
     session.Drain();

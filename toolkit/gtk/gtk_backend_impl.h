@@ -118,6 +118,7 @@ struct WindowRec {
     bool configured = false;
     int lastX = 0, lastY = 0, lastWidth = 0, lastHeight = 0;
     GdkWindowState windowState = GdkWindowState(0);
+    guint showSource = 0; // the idle that shows the window once it is built; 0 when none waits
 };
 
 // ---- The backend state ----------------------------------------------------------------------

@@ -70,9 +70,13 @@ void ConvertPicture(ControlRec* rec, const Picture& picture) {
     cairo_surface_mark_dirty(surface);
 }
 
+// On a scaled screen (GDK_SCALE=2) the context maps one canvas pixel to a block of device pixels;
+// nearest-neighbour sampling makes each block exactly the pixel's own colour, never a blend with
+// its neighbours.
 void PaintCanvas(ControlRec* rec, cairo_t* cr) {
     if (rec->surface) {
         cairo_set_source_surface(cr, rec->surface.get(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     } else {
         cairo_set_source_rgb(cr, 1, 1, 1);
     }

@@ -58,6 +58,16 @@ gboolean OnWindowFocus(GtkWidget*, GdkEventFocus* event, gpointer data) {
     return FALSE;
 }
 
+// A window comes on screen when the loop next runs, with the controls the program added after
+// creating it. Mapped at once and filled afterwards, it could miss the pointer's arrival: its
+// canvas then saw neither pointer nor wheel until the pointer left the window and came back.
+gboolean ShowWhenBuilt(gpointer data) {
+    auto* w = static_cast<WindowRec*>(data);
+    w->showSource = 0;
+    gtk_widget_show(w->window);
+    return G_SOURCE_REMOVE;
+}
+
 gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
     auto* w = static_cast<WindowRec*>(data);
     if (!w->configured) {
@@ -196,7 +206,8 @@ intptr_t GtkBackend::CreateWindow(int number, int x, int y, int innerWidth, int 
     }
     if (flags & WindowStartMaximized) gtk_window_maximize(GTK_WINDOW(window));
     if (flags & WindowStartMinimized) gtk_window_iconify(GTK_WINDOW(window));
-    if (!(flags & WindowHidden)) gtk_widget_show(window);
+    if (!(flags & WindowHidden))
+        w->showSource = g_idle_add_full(G_PRIORITY_HIGH, ShowWhenBuilt, w, nullptr);
     return H(window);
 }
 
@@ -215,20 +226,31 @@ void GtkBackend::DestroyWindow(intptr_t window) {
     }
     for (GtkWidget* handle : gone) s.Forget(handle);
     if (w->status != nullptr) s.statusBars.erase(w->status);
+    if (w->showSource != 0) g_source_remove(w->showSource);
     auto owned = std::move(s.windows[W(window)]);
     s.windows.erase(W(window));
     gtk_widget_destroy(owned->window);
 }
 
+// A window still waiting to be shown comes on screen before a dialog of its own, so that the
+// dialog stands on top of it (a dialog at start-up, before the loop has run).
 GtkWindow* GtkBackend::DialogParent() const {
     const BackendState& s = *state_;
-    GtkWindow* fallback = nullptr;
+    WindowRec* parent = nullptr;
     for (auto& entry : s.windows) {
-        if (entry.second->number == 0) return GTK_WINDOW(entry.first);
-        if (fallback == nullptr || gtk_window_is_active(GTK_WINDOW(entry.first)))
-            fallback = GTK_WINDOW(entry.first);
+        if (entry.second->number == 0) {
+            parent = entry.second.get();
+            break;
+        }
+        if (parent == nullptr || gtk_window_is_active(GTK_WINDOW(entry.first)))
+            parent = entry.second.get();
     }
-    return fallback;
+    if (parent == nullptr) return nullptr;
+    if (parent->showSource != 0) {
+        g_source_remove(parent->showSource);
+        ShowWhenBuilt(parent);
+    }
+    return GTK_WINDOW(parent->window);
 }
 
 // ---- Menus ----------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -80,7 +81,8 @@ void OnGtk::At(GtkWidget* w, int x, int y) {
     int tx = 0, ty = 0, ox = 0, oy = 0;
     gtk_widget_translate_coordinates(w, gtk_widget_get_toplevel(w), x, y, &tx, &ty);
     gdk_window_get_origin(gtk_widget_get_window(gtk_widget_get_toplevel(w)), &ox, &oy);
-    input.Move(ox + tx, oy + ty);
+    const int scale = gtk_widget_get_scale_factor(w); // GTK counts in pixels of the unscaled screen
+    input.Move((ox + tx) * scale, (oy + ty) * scale);
     Loop();
 }
 
@@ -184,6 +186,8 @@ Program::Program(const std::vector<std::string>& args) {
     const char* app = std::getenv("PIXMOLE_APP");
     const char* prefix = std::getenv("PIXMOLE_APP_PREFIX");
     slow = prefix != nullptr && *prefix != '\0' ? 4 : 1;
+    const char* scaled = std::getenv("GDK_SCALE");
+    scale = scaled != nullptr ? std::max(1, std::atoi(scaled)) : 1;
     if (app == nullptr || d == nullptr) return;
     layout = MeasureLayout();
     std::string command = "exec " + std::string(prefix != nullptr ? prefix : "") + " " + app;
@@ -232,7 +236,7 @@ void Program::At(const Box& b, int x, int y) {
     int ox = 0, oy = 0;
     Window child = 0;
     XTranslateCoordinates(d, main, DefaultRootWindow(d), 0, 0, &ox, &oy, &child);
-    Move(ox + b.x + x, oy + b.y + y);
+    Move(ox + (b.x + x) * scale, oy + (b.y + y) * scale);
 }
 
 void Program::ClickOn(const Box& b, int button) {

@@ -39,7 +39,8 @@ inline void Sleep(int ms) {
 }
 void Pump(int ms); // handles this process's own native messages (GLib) for a while
 
-// A rectangle in pixels from the top-left corner of the main window.
+// A rectangle in pixels from the top-left corner of the main window, counted as GTK counts them:
+// on a screen scaled by GDK_SCALE each is a block of scale x scale pixels of the screen.
 struct Box {
     int x = 0, y = 0, w = 0, h = 0;
 };
@@ -132,6 +133,7 @@ class Program : public XInput {
     Window main = 0;
     pid_t pid = -1;
     int slow = 1;
+    int scale = 1; // GDK_SCALE: the program's pixels are blocks of scale x scale on the screen
 
   private:
     int exitCode_ = -1;

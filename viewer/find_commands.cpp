@@ -27,7 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A scan shows its progress once it has run this long.
-constexpr auto QuietScanTime = std::chrono::milliseconds(300);
+std::chrono::milliseconds quietScanTime{300};
 
 // One scan of the loaded bytes. `regions` is the worker's until `finished` is set.
 struct Scan {
@@ -174,11 +174,15 @@ void PollFinder() {
         if (step != 0) Step(step);
         return;
     }
-    if (Clock::now() - scan.started < QuietScanTime) return;
+    if (Clock::now() - scan.started < quietScanTime) return;
     const int percent = scan.percent.load();
     if (percent == scan.shownPercent) return;
     scan.shownPercent = percent;
     Say("Finding graphics: " + tk::IntegerToText(percent) + "%");
+}
+
+void SetQuietScanTime(int milliseconds) {
+    quietScanTime = std::chrono::milliseconds(milliseconds);
 }
 
 bool FinderBusy() {

@@ -24,8 +24,12 @@ ensure_packages() {
 # What building and running the program needs.
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config libgtk-3-dev libpng-dev zlib1g-dev
               libx11-dev libxi-dev libxtst-dev libgtest-dev libbenchmark-dev)
-# What the tests need besides: a private X server, XTest tools, screenshots.
-TEST_PACKAGES=(xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev valgrind)
+# What the tests need besides: a private X server, XTest tools, screenshots, the packages' checks.
+TEST_PACKAGES=(xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev valgrind lintian unzip)
 # What the Windows cross build (scripts/build-windows.sh) and running it under Wine need.
 WINDOWS_PACKAGES=(cmake ninja-build dpkg-dev file g++-mingw-w64-x86-64-posix mingw-w64-tools
-                  libz-mingw-w64-dev googletest wine wine64 fonts-wine xvfb xauth imagemagick)
+                  libz-mingw-w64-dev googletest wine wine64 fonts-wine xvfb xauth imagemagick
+                  librsvg2-bin icoutils)
+# What scripts/package.sh needs besides the build's: dpkg-shlibdeps for the Debian package's
+# dependencies, zip for the Windows one.
+PACKAGE_PACKAGES=(dpkg-dev zip)

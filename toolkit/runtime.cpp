@@ -196,7 +196,10 @@ Result<Replacement> BeginReplacing(const Text& path) {
     size_t cut = r.target.size();
     while (cut > 0 && !IsSeparator(r.target[cut - 1])) --cut;
     Text folder = r.target.substr(0, cut);
-    Text stem = "." + r.target.substr(cut, kTempNamePrefixLimit);
+    // Appended rather than "." + ...: GCC 12 warns wrongly (-Wrestrict) about that operator+
+    // when it is inlined with -O2 and _FORTIFY_SOURCE, as the packages are built.
+    Text stem = ".";
+    stem += r.target.substr(cut, kTempNamePrefixLimit);
     uint32_t permissions = info.entry == Entry::File ? info.permissions : NewFilePermissions;
     Result<FileHandle> created = CreateUniqueFile(folder, stem, permissions, r.temporary);
     if (!created.ok()) return {{}, created.error};

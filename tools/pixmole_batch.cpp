@@ -32,6 +32,7 @@ constexpr int32_t CornerLimit = 4096;
 const char* const Usage =
     R"(usage: pixmole-batch [options] FILE
        pixmole-batch --find FILE
+       pixmole-batch --help | --version
 
 Loads FILE as the viewer does, sets the view, paints the 641 x 481 canvas once and prints two
 lines: "title: " with the window title and "status: " with the status bar text.
@@ -51,6 +52,7 @@ lines: "title: " with the window title and "status: " with the status bar text.
   --png OUT.png      write the canvas as PNG, as "Save image.." does
   --bits OUT         write the selection packed eight samples to a byte, as "Save selected" does
   --help             this text
+  --version          the version ("pixmole-batch" and the version, as in the window title)
 
   --find             list where FILE's one-bit graphics lie instead: one line per region, best
                      first, four fields separated by tabs: first byte, length in bytes, width in
@@ -296,6 +298,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--help") {
             std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (std::string_view(argv[i]) == "--version") {
+            std::printf("pixmole-batch %s\n", ProgramVersion);
             return 0;
         }
     }

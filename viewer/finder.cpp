@@ -196,9 +196,10 @@ Verdict CheckRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_t l
     const double minRatio = wide ? 0.2 : 0.12; // rows repeated whole are a table, not a picture
     if (ratio < minRatio || ratio > maxRatio || noise > (wide ? 0.1 : 0.25)) return {};
     if ((last - first) / w < 12) return {}; // too few rows to tell
+    const double evidence = double(totalFar) - double(totalNear) / MaxRatio(changes);
+    if (wide && evidence < 800) return {}; // a wide picture is a large one
     const double shape =
         std::clamp(0.55 * (1 - ratio) + 0.45 * (MaxChanges - changes) / 1.5, 0.0, 1.0);
-    const double evidence = double(totalFar) - double(totalNear) / MaxRatio(changes);
     return {true,
             std::clamp(shape * std::min(1.0, std::sqrt(evidence / 3000)) * (1 - noise), 0.0, 1.0)};
 }
@@ -332,15 +333,21 @@ std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
         if (covered) continue;
         int w = s.width;
         // A divisor of the width that fits nearly as well is the width.
+        // A divisor of the width that fits nearly as well is the width; if it fits as well but
+        // is no picture, the bytes repeat with that shorter period (records, repeated code).
         Verdict v;
+        bool periodic = false;
+        const double ratio = RatioOver(bytes, size, first, last, w);
         for (int d = MinFindWidth; d < w && !v.graphics; ++d)
             if (w % d == 0 && EvidenceOver(bytes, size, first, last, d) >= 0.25 * s.evidence &&
-                RatioOver(bytes, size, first, last, d) <=
-                    1.3 * RatioOver(bytes, size, first, last, w)) {
+                RatioOver(bytes, size, first, last, d) <= 1.3 * ratio) {
                 v = CheckRegion(bytes, size, first, last, d);
-                if (v.graphics) w = d;
+                if (v.graphics)
+                    w = d;
+                else
+                    periodic = true;
             }
-        if (!v.graphics) v = CheckRegion(bytes, size, first, last, w);
+        if (!v.graphics && !periodic) v = CheckRegion(bytes, size, first, last, w);
         taken.push_back({first, last});
         if (v.graphics) regions.push_back({first, last - first, w, v.score});
     }

@@ -9,7 +9,8 @@
 namespace viewer {
 
 ViewerState state;
-const char* const ProgramTitle = "Pixmole 0.10.0";
+const char* const ProgramVersion = PIXMOLE_VERSION;
+const char* const ProgramTitle = "Pixmole " PIXMOLE_VERSION;
 
 void ResetViewerState() {
     state.viewWidth = CanvasWidth;

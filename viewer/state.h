@@ -72,7 +72,8 @@ constexpr int MainWindow = 0;
 constexpr int MainMenu = 0;
 constexpr int MainStatusBar = 0;
 constexpr uint32_t MainWindowFlags = 0xCA0001;
-extern const char* const ProgramTitle; // "Pixmole 0.10.0"
+extern const char* const ProgramVersion; // the build's version, "0.10.0"
+extern const char* const ProgramTitle;   // "Pixmole " and the version
 
 // Start-up up to and including the status bar (window, menu, controls, drop, status).
 // Returns false when the window cannot be created.

@@ -1,9 +1,9 @@
 // The real program under real X input, one session: a file dropped from another client loads,
-// a drag over the canvas selects, the three exports write the right bytes, Escape in the open
-// menu, the text dialog, a message box and the Open chooser leaves it running, F3 and Shift+F3
-// jump to the graphics of the sample, and Escape pressed while another client has the focus ends
-// it with 0. run_valgrind_session.sh runs the
-// same session with the program under Valgrind.
+// a drag over the canvas selects, "x2" on the bar magnifies twice, the three exports write the
+// right bytes, Escape in the open menu, the text dialog, a message box and the Open chooser
+// leaves it running, F3 and Shift+F3 jump to the graphics of the sample, and Escape pressed while
+// another client has the focus ends it with 0. run_valgrind_session.sh runs the same session
+// with the program under Valgrind.
 #include <gtest/gtest.h>
 
 #include "tests/gui/support/driver.h"
@@ -14,11 +14,15 @@
 
 namespace {
 
-// The bits of byte i as the canvas shows it on row i at width 1, zoom 1: white for a set bit.
+// The bits of byte i as the canvas shows it at width 1, zoom 2: a box of 2 x 2 pixels on rows 2i
+// and 2i + 1, white for a set bit.
 bool ShowsBytes(const pmtest::DecodedPng& png, const std::string& bytes) {
-    for (size_t i = 0; i < bytes.size() * 8; ++i) // bit i % 8 of byte i / 8, the leftmost first
-        if (png.rows.at(i / 8).at(i % 8 * 3) != ((bytes[i / 8] << i % 8) & 0x80 ? 255 : 0))
-            return false;
+    for (size_t i = 0; i < bytes.size() * 8; ++i) { // bit i % 8 of byte i / 8, the leftmost first
+        const int white = (bytes[i / 8] << i % 8) & 0x80 ? 255 : 0;
+        for (size_t dx = 0; dx < 2; ++dx)
+            for (size_t dy = 0; dy < 2; ++dy)
+                if (png.rows.at(i / 8 * 2 + dy).at((i % 8 * 2 + dx) * 3) != white) return false;
+    }
     return true;
 }
 
@@ -74,7 +78,10 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     name("Save binary file", "range");
     EXPECT_TRUE(fileIs("range.bin", drop.substr(0, 64)));
 
-    // Save image..: No (Escape) to the question keeps the old file, Yes (Return) replaces it.
+    // "x2" on the bar magnifies twice; Save image..: No (Escape) to the question keeps the old
+    // file, Yes (Return) replaces it.
+    p.ClickOn(p.layout.at["x2"]);
+    ASSERT_TRUE(p.WaitFor([&] { return p.TitleHas(" zoom:2"); }));
     for (const bool replace : {false, true}) {
         ASSERT_TRUE(p.OpenProject(2, true));
         name("Save PNG Image AS...", "picture");

@@ -1,6 +1,7 @@
 #include "tests/support/test_files.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -61,6 +62,45 @@ std::string Pattern(size_t size) {
     return bytes;
 }
 
+namespace {
+
+// The first byte of every row of a PNG's image data (not interlaced), read from the file's own
+// chunks and inflated with zlib: libpng's read API never shows it. Empty when the data is not
+// there whole.
+std::vector<uint8_t> RowFilters(const std::string& file) {
+    auto u32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (size_t i = at; i < at + 4; ++i) v = v << 8 | uint8_t(file[i]);
+        return v;
+    };
+    const int channels[] = {1, 0, 3, 1, 2, 0, 4}; // by colour type
+    uint64_t rowBytes = 0, height = 0;
+    std::string data;
+    for (size_t at = 8; at + 12 <= file.size(); at += 12 + u32(at)) {
+        const uint32_t length = u32(at);
+        if (length > file.size() - at - 12) return {};
+        const std::string type = file.substr(at + 4, 4);
+        if (type == "IHDR" && length >= 13 && uint8_t(file[at + 17]) < 7) {
+            const uint64_t bits =
+                uint64_t(u32(at + 8)) * channels[uint8_t(file[at + 17])] * uint8_t(file[at + 16]);
+            rowBytes = 1 + (bits + 7) / 8, height = u32(at + 12);
+        }
+        if (type == "IDAT") data += file.substr(at + 8, length);
+    }
+    std::vector<uint8_t> image(rowBytes * height);
+    uLongf size = uLongf(image.size());
+    if (image.empty() ||
+        uncompress(image.data(), &size, reinterpret_cast<const Bytef*>(data.data()),
+                   uLong(data.size())) != Z_OK ||
+        size != image.size())
+        return {};
+    std::vector<uint8_t> filters;
+    for (size_t i = 0; i < image.size(); i += rowBytes) filters.push_back(image[i]);
+    return filters;
+}
+
+} // namespace
+
 DecodedPng DecodePng(const std::string& path) {
     DecodedPng result;
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -80,6 +120,7 @@ DecodedPng DecodePng(const std::string& path) {
     } // after a failed read (the longjmp) no row was added
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(file);
+    if (!result.rows.empty() && result.interlace == 0) result.filters = RowFilters(ReadFile(path));
     return result;
 }
 

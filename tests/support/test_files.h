@@ -36,6 +36,7 @@ struct DecodedPng {
     uint32_t width = 0, height = 0;
     int bitDepth = 0, colourType = 0, interlace = 0;
     std::vector<std::vector<uint8_t>> rows;
+    std::vector<uint8_t> filters; // each row's filter type, from the inflated image data
 };
 // Empty rows when the file is not a PNG libpng can read.
 DecodedPng DecodePng(const std::string& path);

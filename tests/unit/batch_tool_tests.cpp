@@ -13,6 +13,7 @@
 #include "tests/support/processes.h"
 #include "tests/support/test_files.h"
 #include "viewer/finder.h"
+#include "viewer/state.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
     using Case = std::tuple<std::string, int, std::string, std::string>;
     std::vector<Case> cases = {
         {"--width 2 --select 0,0,15,7 --bits out.bits data.bin", 0,
-         "title: Pixmole 0.10.0, sprsize:2 disp:0 zoom:1\nstatus: x:0 y:0 w:1 h:7\n",
+         "title: "s + viewer::ProgramTitle + ", sprsize:2 disp:0 zoom:1\nstatus: x:0 y:0 w:1 h:7\n",
          f.substr(0, 16)},
         // The grid is back afterwards; the offset is cut to the width.
         {"--width 2 --zoom 8 --select 3,5,130,60 --grid --bits out.bits data.bin", 0,
@@ -71,6 +72,8 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
         {"--find sample.bin", 0, regions, ""},
         {"--find zeros.bin", 0, "", ""},
         {"--find nothing.bin", 1, "no such file", ""},
+        {"data.bin --help", 0, "  --version ", ""},
+        {"--version", 0, "pixmole-batch "s + viewer::ProgramVersion + "\n", ""},
         {"", 2, "", ""},
         {"nothing.bin", 1, "no such file", ""},
         {"fifo", 1, "Couldn't open the file!", ""}, // refused at once: nothing waits for a writer

@@ -30,24 +30,56 @@ class Input : public ::testing::Test {
     pmtest::ScriptedBackend& backend = session.backend;
 };
 
+// A drag selects; "Save selected" is enabled for a box of both extents above 0 only, and a drag
+// wider than the sprite (8 x width x zoom pixels) is stored but neither shown nor reported.
 TEST_F(Input, CanvasDragsSelectAndJump) {
+    // The zoom, the press, the end of the drag, the status text after it, "Save selected" greyed.
+    using Point = std::pair<int32_t, int32_t>;
+    using Case = std::tuple<int32_t, Point, Point, std::string, int>;
+    const Case cases[] = {
+        {1, {10, 10}, {40, 30}, "x:10 y:10 w:3 h:20", 0},
+        {1, {5, 6}, {69, 20}, "x:5 y:6 w:8 h:14", 0},            // exactly the sprite's 64 pixels
+        {1, {5, 6}, {70, 20}, "Invalid Selection,w:-5,h:-6", 1}, // a new press greys it again
+        {2, {4, 6}, {132, 20}, "x:4 y:6 w:8 h:7", 0},            // 128 pixels at zoom 2
+        {1, {10, 10}, {40, 10}, "Invalid Selection,w:30,h:0", 1},
+    };
     tk::SetControlState(WidthScroller, 8);
-    backend.ScriptCanvasDrag(CanvasView, 10, 10, {{20, 20}, {40, 30}});
-    session.Drain();
-    EXPECT_EQ(tk::MenuItemDisabled(MainMenu, MenuSaveSelected), 0);
-    // A new press greys "Save selected" again; past the sprite's 64 pixels a drag is stored but
-    // not shown.
-    backend.ScriptCanvasDrag(CanvasView, 5, 6, {{75, 20}});
-    session.Drain();
-    EXPECT_EQ(tk::MenuItemDisabled(MainMenu, MenuSaveSelected), 1);
-    EXPECT_EQ(session.StatusText(), "Invalid Selection,w:-5,h:-6");
-    EXPECT_EQ(state.selection.x2, 75);
+    for (const auto& [zoom, press, end, status, greyed] : cases) {
+        SCOPED_TRACE(status);
+        state.zoom = zoom;
+        backend.ScriptCanvasDrag(CanvasView, press.first, press.second, {end});
+        session.Drain();
+        EXPECT_EQ(std::tuple(session.StatusText(), tk::MenuItemDisabled(MainMenu, MenuSaveSelected),
+                             state.selection.x2),
+                  std::tuple(status, greyed, end.first));
+    }
 
     // A right click jumps: x 17 -> t = 16; n = T(16 x 60 / 8) = 120; plus y 3.
     tk::SetControlAttribute(RowScroller, tk::Maximum, 100000);
     backend.ScriptCanvasDrag(CanvasView, 17, 3, {}, true);
     session.Drain();
     EXPECT_EQ(tk::GetControlState(RowScroller), 123);
+}
+
+// The zoom items found on the bar by their labels, as a person picks them: the title names the
+// zoom, and a set bit is a box that many pixels square (7 at zoom 8, its gap beside and below).
+TEST_F(Input, TheZoomItemsOnTheBarMagnifyAsTheirLabelsSay) {
+    session.LoadBytes({0x80});
+    tk::SetControlState(WidthScroller, 1);
+    for (const auto& [label, zoom, box] : {std::tuple("x2", 2, 2), {"x8", 8, 7}, {"x1", 1, 1}}) {
+        SCOPED_TRACE(label);
+        for (const tk::MenuItemView& item : backend.menuBar)
+            if (item.text == label) backend.ScriptMenu(MainWindow, item.identifier);
+        session.Drain();
+        auto run = [&](int dx, int dy) { // white pixels from the top left corner on
+            int n = 0;
+            while (n < 16 && session.CanvasPixel(n * dx, n * dy) == 0xFFFFFFu) ++n;
+            return n;
+        };
+        EXPECT_EQ(std::tuple(session.Title().substr(session.Title().find(" zoom:")), run(1, 0),
+                             run(0, 1)),
+                  std::tuple(" zoom:" + std::to_string(zoom), box, box));
+    }
 }
 
 TEST_F(Input, ArrowKeysStepWidthAndRowOncePerPressWithinTheScrollRanges) {
@@ -57,7 +89,7 @@ TEST_F(Input, ArrowKeysStepWidthAndRowOncePerPressWithinTheScrollRanges) {
         {tk::VkLeft, 9, 5, 8, 5, 8},    {tk::VkLeft, 1, 5, 1, 5, 0},
         {tk::VkRight, 9, 5, 10, 5, 10}, {tk::VkRight, 256, 5, 256, 5, 257},
         {tk::VkUp, 9, 5, 9, 6, 99},     {tk::VkDown, 9, 5, 9, 4, 99},
-        {tk::VkDown, 9, 0, 9, 0, 99},
+        {tk::VkDown, 9, 1, 9, 0, 99},   {tk::VkDown, 9, 0, 9, 0, 99},
     };
     for (const auto& [key, width, row, widthAfter, rowAfter, range] : cases) {
         SCOPED_TRACE(testing::Message() << "key " << key << " width " << width);
@@ -146,7 +178,7 @@ TEST_F(Input, DroppedOrOpenedFilesLoadWholeAndMakeTheirFolderCurrent) {
     session.Drain();
     EXPECT_EQ(state.loadedPath, "");
     EXPECT_EQ(session.Held(), "lf");
-    EXPECT_EQ(session.Title(), "Pixmole 0.10.0, sprsize:1 disp:0 zoom:8");
+    EXPECT_EQ(session.Title(), ProgramTitle + ", sprsize:1 disp:0 zoom:8"s);
 }
 
 TEST_F(Input, StartUpLoadsTheFirstParameterAndKeepsItsPathAbsolute) {

@@ -145,7 +145,7 @@ TEST_F(Identity, TheLiteralRepaintShowsFixedPoints) {
           Probe{20, 10, 0xFF007F}, Probe{41, 30, 0}, Probe{8, 0, 0xFF}, Probe{64, 479, 0xFF00}})
         EXPECT_EQ(session.CanvasPixel(x, y), colour) << x << "," << y;
     EXPECT_EQ(session.StatusText(), "x:20 y:10 w:2 h:20");
-    EXPECT_EQ(session.Title(), "Pixmole 0.10.0, sprsize:1, grid:8x8 disp:0 zoom:1");
+    EXPECT_EQ(session.Title(), ProgramTitle + std::string(", sprsize:1, grid:8x8 disp:0 zoom:1"));
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Linux pixmole-batch and pixmole-batch.exe under Wine give the same bytes: the PNG, the --bits
 # file, the exit code and the two printed lines (line ends aside), on the sample and on random
-# views of a random file. PIXMOLE_SEED repeats a run; VIEWS random views (default 40).
+# views of a random file, and print the same version. WINDOWS_BATCH is the program or the Windows
+# zip of scripts/package.sh, whose pixmole-batch.exe then runs unpacked as a user would run it.
+# PIXMOLE_SEED repeats a run; VIEWS random views (default 40).
 # Usage (Wine ready, see with_wine.sh): batch_identity.sh LINUX_BATCH WINDOWS_BATCH SAMPLE [VIEWS]
 set -euo pipefail
 linux="$(realpath "$1")" windows="$(realpath "$2")" sample="$3" views="${4:-40}"
@@ -12,6 +14,19 @@ dir="$(mktemp -d)"
 trap 'rm -rf "$dir"' EXIT
 mkdir "$dir/linux" "$dir/windows"
 cp "$sample" "$dir/sample.bin"
+if [[ "$windows" == *.zip ]]; then
+    unzip -q "$windows" -d "$dir/unpacked"
+    if [ ! -f "$dir/unpacked/pixmole-batch.exe" ]; then
+        echo "$windows holds no pixmole-batch.exe" >&2
+        exit 1
+    fi
+    windows="$dir/unpacked/pixmole-batch.exe"
+fi
+linux_version="$("$linux" --version)" windows_version="$(wine "$windows" --version | tr -d '\r')"
+if [ "$linux_version" != "$windows_version" ]; then
+    echo "versions differ: $linux_version, $windows_version" >&2
+    exit 1
+fi
 
 # A random file of 1 to 40,000 bytes: views reach past its end too.
 escapes=

@@ -10,7 +10,7 @@ export WINEPREFIX="$build/wineprefix" WINEDEBUG="${WINEDEBUG:--all}"
 mkdir -p "$build"
 displayfile="$(mktemp)"
 # -displayfd: Xvfb picks a free display and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$displayfile" \
+Xvfb -displayfd 3 -screen 0 1920x1440x24 -nolisten tcp -noreset 3>"$displayfile" \
     </dev/null >/dev/null 2>&1 &
 xvfb=$!
 cleanup() {

@@ -80,6 +80,7 @@ void Win32Backend::Shutdown() {
     if (!s.started) return;
     while (!s.controls.empty()) DestroyControl(H(s.controls.begin()->first));
     while (!s.windows.empty()) DestroyWindow(H(s.windows.begin()->first));
+    FreeControlFonts();
     UnregisterWindowClasses(s.instance);
     if (s.comStarted) CoUninitialize();
     s.comStarted = false;

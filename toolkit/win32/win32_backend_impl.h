@@ -1,6 +1,7 @@
 // The Win32 backend's class, the records it keeps and what its source files share:
 //   win32_backend.cpp    start-up and shut-down, UTF-8/UTF-16 texts, the native wait
 //   win32_style.cpp      the window classes, the control font
+//   win32_dpi.cpp        the screen's dots per inch: logical to device pixels, the canvas factor
 //   win32_windows.cpp    windows and their window procedure, menus, the status bar
 //   win32_controls.cpp   controls: one factory per kind, updates, what they report
 //   win32_canvas.cpp     the canvas: its picture, painting, pointer and keys
@@ -14,6 +15,11 @@
 // their buddy's text; the core answers each report and the backend shows the answer.
 //
 // Texts are UTF-8 inside the program and UTF-16 at every W call.
+//
+// The core's positions and sizes are logical pixels (96 to the inch). The process is aware of
+// each monitor's DPI (its manifest says so), so the backend scales them: windows, controls and
+// fonts by the window's DPI over 96, the canvas picture by the whole factor that still fits
+// (pixels stay exact squares), and the pointer on the canvas back to canvas pixels.
 #pragma once
 
 #ifndef NOMINMAX
@@ -138,6 +144,7 @@ struct WindowRec {
     HACCEL shortcuts = nullptr;
     HWND status = nullptr;
     bool ready = false; // CreateWindow has returned: size, move and activation are reported
+    int dpi = 96;       // the DPI the window and its controls are laid out for
     int quiet = 0;      // above 0 while the backend itself changes the window's layout
     int dropActions = 0;
 };
@@ -149,6 +156,7 @@ struct ControlRec {
     int flags = 0;
     HWND handle = nullptr; // what the core holds (a spin box: its text part)
     HWND arrows = nullptr; // a spin box's up-down control
+    int dpi = 96;          // its window's
     ControlView view;      // the core's last word (picture pointer not kept)
     // Canvas: the picture as a DIB section, selected into a memory device context.
     HBITMAP dib = nullptr;
@@ -168,6 +176,7 @@ struct ControlRec {
 struct StatusRec {
     HWND hwnd = nullptr;
     HWND window = nullptr;
+    std::vector<int32_t> widths; // the fields' widths in logical pixels, as the core gave them
 };
 
 struct Win32Backend::State {
@@ -182,6 +191,7 @@ struct Win32Backend::State {
     bool pressed[256] = {}; // "pressed since" bits taken from GetAsyncKeyState, not yet asked for
     HWND rawKeys = nullptr; // the window that WM_INPUT wakes for every key, whoever has the focus
     std::atomic<HWND> wakeWindow{nullptr}; // Wake posts to it (read from any thread)
+    std::map<int, HFONT> fonts; // the control font at each DPI in use
 
     WindowRec* Window(HWND hwnd) {
         auto it = windows.find(hwnd);
@@ -223,7 +233,7 @@ struct Muted {
 
 constexpr wchar_t kWindowClass[] = L"PixmoleWindow";
 constexpr wchar_t kCanvasClass[] = L"PixmoleCanvas";
-constexpr int kMinStatusHeight = 18;
+constexpr int kMinStatusHeight = 18; // logical pixels
 
 // The width of a spin box's arrow part.
 inline int SpinArrowWidth(int height) {
@@ -233,8 +243,38 @@ inline int SpinArrowWidth(int height) {
 // The program's window class and the canvas class; false when either cannot be registered.
 bool RegisterWindowClasses(HINSTANCE instance);
 void UnregisterWindowClasses(HINSTANCE instance);
-// Controls, the status bar and the text dialog's items all write in the default GUI font.
-void UseControlFont(HWND hwnd);
+// Controls, the status bar and the text dialog's items write in the system's message font (what
+// the native dialogs use) at the DPI of their window.
+void UseControlFont(HWND hwnd, int dpi);
+void FreeControlFonts();
+
+// ---- DPI (win32_dpi.cpp) --------------------------------------------------------------------
+// The calls that know about more than one DPI exist from Windows 10 on; where they are missing
+// (older systems) the system's one DPI serves.
+
+int SystemDpi();
+int DpiOf(HWND hwnd); // the DPI a window is shown at
+// Logical pixels to device pixels at a DPI (rounded), and back (rounded down, so that each
+// device pixel belongs to exactly one logical one).
+inline int Px(int logical, int dpi) {
+    return MulDiv(logical, dpi, 96);
+}
+inline int FloorDiv(int value, int divisor) {
+    return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
+}
+inline int LogicalOf(int device, int dpi) {
+    return FloorDiv(device * 96, dpi);
+}
+// Canvas pixels are drawn as squares of this many device pixels: the whole part of the DPI
+// factor, so that the scaled picture never outgrows its scaled control (at 144 dpi: 1).
+inline int CanvasFactor(int dpi) {
+    return std::max(1, dpi / 96);
+}
+// The outer size of a window whose inner area is `inner`, at a DPI.
+void AdjustForDpi(RECT* inner, DWORD style, DWORD exStyle, int dpi);
+// The width of a check box's box, at a DPI.
+int CheckGlyphWidth(int dpi);
+HFONT MessageFontFor(int dpi); // a new font: the system's message font at a DPI
 
 // ---- Window procedures and what they report -------------------------------------------------
 
@@ -252,23 +292,41 @@ void ReportDrop(WindowRec* w, HDROP drop);
 
 // ---- Making controls (win32_controls.cpp, win32_canvas.cpp) ---------------------------------
 
+// A child window's place in its parent: from logical pixels x, y, width, height to device
+// pixels at a DPI. The edges are scaled, so that neighbours stay neighbours.
+inline RECT DeviceRect(int x, int y, int width, int height, int dpi) {
+    return RECT{Px(x, dpi), Px(y, dpi), Px(x + width, dpi), Px(y + height, dpi)};
+}
+
 // Makes one native window of a control: a child of the control's window at the view's top and
-// height, from x with this width (a spin box makes two, side by side).
+// height, from x with this width (a spin box makes two, side by side), all in logical pixels.
 struct ChildMaker {
     HWND parent;
     HMENU id;
     HINSTANCE instance;
     int y, height;
+    int dpi;
 
     HWND operator()(DWORD exStyle, const wchar_t* cls, const wchar_t* caption, DWORD style, int x,
                     int width) const {
-        return CreateWindowExW(exStyle, cls, caption, WS_CHILD | WS_VISIBLE | style, x, y, width,
-                               height, parent, id, instance, nullptr);
+        const RECT r = DeviceRect(x, y, width, height, dpi);
+        // A check box widened to its text reaches over its neighbour, which must not paint
+        // over it.
+        return CreateWindowExW(exStyle, cls, caption,
+                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, r.left, r.top,
+                               r.right - r.left, r.bottom - r.top, parent, id, instance, nullptr);
     }
 };
 
 // The canvas's factory: its window, and a picture that is the view's or white of its size.
 HWND MakeCanvas(const ChildMaker& make, const ControlView& view, ControlRec* rec);
 void FreeCanvasBitmap(ControlRec* rec);
+
+// ---- A new DPI ------------------------------------------------------------------------------
+
+// Lays a control's native windows out again for rec->dpi: places, font, a check box's width.
+void PlaceControl(ControlRec* rec);
+// The status bar's font, height and fields for its window's DPI.
+void PlaceStatusBar(StatusRec& bar, int dpi);
 
 } // namespace tk::win32

@@ -1,6 +1,8 @@
 // The Win32 backend's canvas: a window of its own class that shows the core's picture from a
 // DIB section (the picture's layout: 24-bit, bottom-up, rows padded to 4 bytes) and reports the
-// pointer, the wheel and, for a keyboard canvas, the keys.
+// pointer, the wheel and, for a keyboard canvas, the keys. On a screen of more than 96 dpi each
+// canvas pixel is a square of CanvasFactor device pixels, and the pointer is reported in canvas
+// pixels, the same as at 96 dpi.
 //
 // Sections: the picture; the canvas's factory; what it reports; its window procedure.
 #include "toolkit/win32/win32_backend_impl.h" // windows.h first: the others build on it
@@ -72,9 +74,18 @@ void PaintCanvas(ControlRec* rec, HDC dc) {
     GetClientRect(rec->handle, &inner);
     int32_t width = 0, height = 0;
     if (rec->memory != nullptr) {
-        width = rec->dibWidth;
-        height = rec->dibHeight;
-        BitBlt(dc, 0, 0, width, height, rec->memory, 0, 0, SRCCOPY);
+        const int factor = CanvasFactor(rec->dpi);
+        width = rec->dibWidth * factor;
+        height = rec->dibHeight * factor;
+        if (factor == 1) {
+            BitBlt(dc, 0, 0, width, height, rec->memory, 0, 0, SRCCOPY);
+        } else {
+            // Each pixel repeated, never blended with its neighbours.
+            const int mode = SetStretchBltMode(dc, COLORONCOLOR);
+            StretchBlt(dc, 0, 0, width, height, rec->memory, 0, 0, rec->dibWidth, rec->dibHeight,
+                       SRCCOPY);
+            SetStretchBltMode(dc, mode);
+        }
     }
     // Whatever the picture does not cover is white.
     HBRUSH white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
@@ -121,8 +132,9 @@ HWND MakeCanvas(const ChildMaker& make, const ControlView& view, ControlRec* rec
     if (rec->dib == nullptr) {
         RECT inner{};
         GetClientRect(canvas, &inner);
-        if (!MakeCanvasBitmap(rec, std::max<LONG>(inner.right, 1),
-                              std::max<LONG>(inner.bottom, 1))) {
+        const int factor = CanvasFactor(rec->dpi);
+        if (!MakeCanvasBitmap(rec, std::max<LONG>(inner.right / factor, 1),
+                              std::max<LONG>(inner.bottom / factor, 1))) {
             ::DestroyWindow(canvas);
             FreeCanvasBitmap(rec);
             return nullptr;
@@ -140,16 +152,22 @@ uint32_t HeldButtons() {
     return HeldKeys({VK_LBUTTON, VK_RBUTTON, VK_MBUTTON});
 }
 
-// The pointer where the message being handled was generated, in the window's client pixels.
-POINT MessagePoint(HWND hwnd) {
+// A point on the screen in the canvas's pixels (a point left of or above the canvas is
+// negative, however near).
+POINT CanvasPoint(const ControlRec* rec, POINT screen) {
+    ScreenToClient(rec->handle, &screen);
+    const int factor = CanvasFactor(rec->dpi);
+    return POINT{FloorDiv(screen.x, factor), FloorDiv(screen.y, factor)};
+}
+
+// The pointer where the message being handled was generated, in the canvas's pixels.
+POINT MessagePoint(const ControlRec* rec) {
     DWORD position = GetMessagePos();
-    POINT point{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
-    ScreenToClient(hwnd, &point);
-    return point;
+    return CanvasPoint(rec, POINT{GET_X_LPARAM(position), GET_Y_LPARAM(position)});
 }
 
 void ReportCanvasMouse(ControlRec* rec, notify::Mouse message) {
-    const POINT point = MessagePoint(rec->handle);
+    const POINT point = MessagePoint(rec);
     notify::CanvasInput(rec->number, message, point.x, point.y, HeldButtons(), HeldModifiers(), 0);
 }
 
@@ -166,7 +184,7 @@ void ReportWheel(WPARAM wParam, LPARAM lParam) {
     HWND under = WindowFromPoint(point);
     ControlRec* rec = under != nullptr ? g_state->Live(under) : nullptr;
     if (rec == nullptr || rec->kind != KindCanvas) return;
-    ScreenToClient(rec->handle, &point);
+    point = CanvasPoint(rec, point);
     notify::CanvasInput(rec->number, notify::Mouse::Wheel, point.x, point.y, HeldButtons(),
                         HeldModifiers(), GET_WHEEL_DELTA_WPARAM(wParam));
 }
@@ -224,13 +242,16 @@ LRESULT CALLBACK CanvasProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_LBUTTONUP:
     case WM_RBUTTONUP:
     case WM_MBUTTONUP: {
-        const POINT point = MessagePoint(hwnd);
+        const POINT point = MessagePoint(rec);
         const int number = rec->number;
         bool outside = false;
         if (HeldButtons() == 0 && GetCapture() == hwnd) {
+            DWORD position = GetMessagePos();
+            POINT client{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
+            ScreenToClient(hwnd, &client);
             RECT inner{};
             GetClientRect(hwnd, &inner);
-            outside = !PtInRect(&inner, point);
+            outside = !PtInRect(&inner, client);
             ReleaseCapture();
         }
         Mouse kind = message == WM_LBUTTONUP   ? Mouse::LeftUp

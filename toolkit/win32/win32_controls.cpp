@@ -111,17 +111,26 @@ HWND MakeLabel(const ChildMaker& make, const ControlView& view, ControlRec*) {
     return make(0, L"STATIC", Wide(view.text).c_str(), style, view.x, view.width);
 }
 
-// A text part and an up-down arrow part beside it; they overlap by a pixel, as the up-down
-// control expects.
-HWND MakeSpinBox(const ChildMaker& make, const ControlView& view, ControlRec* rec) {
+// A spin box is a text part and an up-down arrow part beside it; they overlap by a pixel, as the
+// up-down control expects. Their left edges and widths in logical pixels:
+struct SpinParts {
+    int textX, textWidth, arrowsX, arrowsWidth;
+};
+SpinParts SpinPartsOf(const ControlView& view) {
     const int arrowWidth = SpinArrowWidth(view.height);
+    return {view.x, std::max(1, view.width - arrowWidth + 1), view.x + view.width - arrowWidth,
+            arrowWidth};
+}
+
+HWND MakeSpinBox(const ChildMaker& make, const ControlView& view, ControlRec* rec) {
+    const SpinParts parts = SpinPartsOf(view);
     DWORD style = ES_RIGHT | ES_AUTOHSCROLL | WS_TABSTOP;
     if (view.flags & SpinReadOnly) style |= ES_READONLY;
-    HWND text = make(WS_EX_CLIENTEDGE, L"EDIT", Wide(view.text).c_str(), style, view.x,
-                     std::max(1, view.width - arrowWidth + 1));
+    HWND text = make(WS_EX_CLIENTEDGE, L"EDIT", Wide(view.text).c_str(), style, parts.textX,
+                     parts.textWidth);
     if (text == nullptr) return nullptr;
-    rec->arrows = make(0, UPDOWN_CLASSW, nullptr, UDS_ARROWKEYS | UDS_NOTHOUSANDS,
-                       view.x + view.width - arrowWidth, arrowWidth);
+    rec->arrows = make(0, UPDOWN_CLASSW, nullptr, UDS_ARROWKEYS | UDS_NOTHOUSANDS, parts.arrowsX,
+                       parts.arrowsWidth);
     if (rec->arrows == nullptr) {
         ::DestroyWindow(text);
         return nullptr;
@@ -164,7 +173,56 @@ Factory FactoryFor(int kind) {
     return nullptr;
 }
 
+// ---- Places ---------------------------------------------------------------------------------
+
+void MoveTo(HWND hwnd, const RECT& r) {
+    SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// A check box whose text does not fit its width grows to the right until it does; no other
+// control moves. Child windows stack in the order they are made, the first on top, and clip
+// their siblings: the check box shows over a neighbour made after it.
+void FitCheckBox(ControlRec* rec) {
+    const ControlView& view = rec->view;
+    const RECT given = DeviceRect(view.x, view.y, view.width, view.height, rec->dpi);
+    int needed = 0;
+    const std::wstring text = Wide(view.text);
+    HDC dc = GetDC(rec->handle);
+    if (dc != nullptr) {
+        HGDIOBJ before =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(rec->handle, WM_GETFONT, 0, 0)));
+        SIZE extent{}, digit{};
+        if (GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &extent) &&
+            GetTextExtentPoint32W(dc, L"0", 1, &digit))
+            // The box, a gap of a digit's width before the text, and the focus frame's pixel
+            // on either side of it.
+            needed = CheckGlyphWidth(rec->dpi) + digit.cx + extent.cx + 2;
+        SelectObject(dc, before);
+        ReleaseDC(rec->handle, dc);
+    }
+    const int width = std::max<int>(given.right - given.left, needed);
+    SetWindowPos(rec->handle, nullptr, 0, 0, width, given.bottom - given.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 } // namespace
+
+void PlaceControl(ControlRec* rec) {
+    const ControlView& view = rec->view;
+    UseControlFont(rec->handle, rec->dpi);
+    if (rec->kind == KindSpinBox && rec->arrows != nullptr) {
+        const SpinParts parts = SpinPartsOf(view);
+        MoveTo(rec->handle,
+               DeviceRect(parts.textX, view.y, parts.textWidth, view.height, rec->dpi));
+        MoveTo(rec->arrows,
+               DeviceRect(parts.arrowsX, view.y, parts.arrowsWidth, view.height, rec->dpi));
+    } else {
+        MoveTo(rec->handle, DeviceRect(view.x, view.y, view.width, view.height, rec->dpi));
+    }
+    if (rec->kind == KindCheckBox) FitCheckBox(rec);
+    InvalidateRect(rec->handle, nullptr, TRUE);
+}
 
 // ---- Create, update, destroy ----------------------------------------------------------------
 
@@ -179,15 +237,17 @@ intptr_t Win32Backend::CreateControl(intptr_t window, const ControlView& view) {
     rec->window = w->number;
     rec->kind = view.kind;
     rec->flags = view.flags;
+    rec->dpi = w->dpi;
     rec->Keep(view);
     Muted quiet(&s);
 
-    const ChildMaker make{w->hwnd, reinterpret_cast<HMENU>(static_cast<intptr_t>(view.number)),
-                          s.instance, view.y, view.height};
+    const auto id = reinterpret_cast<HMENU>(static_cast<intptr_t>(view.number));
+    const ChildMaker make{w->hwnd, id, s.instance, view.y, view.height, w->dpi};
     HWND handle = factory(make, view, rec.get());
     if (handle == nullptr) return 0;
     rec->handle = handle;
-    UseControlFont(handle);
+    // The font; and an up-down control makes itself narrow when it is made.
+    PlaceControl(rec.get());
     if (view.kind != KindCanvas) SetWindowSubclass(handle, ControlSubclass, kSubclassId, 0);
     if (!view.enabled) EnableNative(rec.get(), false);
     // The status bar stays above the controls it covers.
@@ -215,6 +275,7 @@ void Win32Backend::UpdateControl(intptr_t control, const ControlView& view) {
     case KindButton:
     case KindLabel:
         if (view.text != before.text) SetWindowTextW(rec->handle, Wide(view.text).c_str());
+        if (rec->kind == KindCheckBox && view.text != before.text) FitCheckBox(rec);
         if (rec->kind == KindCheckBox) SetCheck(rec->handle, view.state);
         break;
     case KindSpinBox:

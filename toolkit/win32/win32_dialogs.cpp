@@ -199,9 +199,12 @@ INT_PTR CALLBACK TextDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG: {
         state = reinterpret_cast<TextDialog*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        const int left = GetSystemMetrics(SM_CXSCREEN) / 2 - 150;
-        const int top = GetSystemMetrics(SM_CYSCREEN) / 2 - 65;
-        SetWindowPos(dialog, nullptr, left, top, 300, 130, SWP_NOZORDER | SWP_NOACTIVATE);
+        // Sizes in logical pixels, scaled to the dialog's DPI.
+        const int dpi = DpiOf(dialog);
+        const int width = Px(300, dpi), height = Px(130, dpi);
+        SetWindowPos(dialog, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                     (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
         struct Place {
             WORD id;
             int x, y, width, height;
@@ -209,8 +212,9 @@ INT_PTR CALLBACK TextDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         for (const Place& p : {Place{kPromptId, 10, 10, 280, 22}, Place{kEntryId, 10, 32, 275, 21},
                                Place{kOkId, 110, 67, 80, 25}}) {
             HWND item = GetDlgItem(dialog, p.id);
-            MoveWindow(item, p.x, p.y, p.width, p.height, FALSE);
-            UseControlFont(item);
+            const RECT r = DeviceRect(p.x, p.y, p.width, p.height, dpi);
+            MoveWindow(item, r.left, r.top, r.right - r.left, r.bottom - r.top, FALSE);
+            UseControlFont(item, dpi);
         }
         SetDlgItemTextW(dialog, kPromptId, state->prompt.c_str());
         HWND entry = GetDlgItem(dialog, kEntryId);

@@ -34,7 +34,8 @@ void ReportDrop(WindowRec* w, HDROP drop) {
     DragQueryPoint(drop, &point);
     DragFinish(drop);
     // A shell drop offers its files to copy; the core decides whether the window takes them.
-    notify::FilesDropped(w->number, paths, DropCopy, HeldModifiers(), point.x, point.y);
+    notify::FilesDropped(w->number, paths, DropCopy, HeldModifiers(), LogicalOf(point.x, w->dpi),
+                         LogicalOf(point.y, w->dpi));
 }
 
 // ---- Keys -----------------------------------------------------------------------------------

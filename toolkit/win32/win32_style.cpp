@@ -1,5 +1,5 @@
 // How the Win32 backend's windows look: the window classes (icon, pointer, background) and the
-// font of the controls. The sizes are in win32_backend_impl.h.
+// fonts of the controls. The sizes are in win32_backend_impl.h.
 #include "toolkit/win32/win32_backend_impl.h"
 
 namespace tk::win32 {
@@ -33,9 +33,20 @@ void UnregisterWindowClasses(HINSTANCE instance) {
     UnregisterClassW(kWindowClass, instance);
 }
 
-void UseControlFont(HWND hwnd) {
-    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-                 TRUE);
+void UseControlFont(HWND hwnd, int dpi) {
+    HGDIOBJ chosen = GetStockObject(DEFAULT_GUI_FONT);
+    if (g_state != nullptr) {
+        HFONT& font = g_state->fonts[dpi];
+        if (font == nullptr) font = MessageFontFor(dpi);
+        if (font != nullptr) chosen = font;
+    }
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(chosen), TRUE);
+}
+
+void FreeControlFonts() {
+    for (auto& [dpi, font] : g_state->fonts)
+        if (font != nullptr) DeleteObject(font);
+    g_state->fonts.clear();
 }
 
 } // namespace tk::win32

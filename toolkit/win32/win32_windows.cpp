@@ -69,16 +69,22 @@ intptr_t Win32Backend::CreateWindow(int number, int x, int y, int innerWidth, in
     const DWORD style = (flags & styleBits) | WS_CLIPCHILDREN;
     const DWORD exStyle = (flags & WindowToolWindow) ? WS_EX_TOOLWINDOW : 0;
     // The inner size does not count a menu bar: attached later, the bar takes its height from
-    // the inner area and the outer size stays.
-    RECT outer{0, 0, innerWidth, innerHeight};
-    AdjustWindowRectEx(&outer, style, FALSE, exStyle);
-    const int width = outer.right - outer.left, height = outer.bottom - outer.top;
+    // the inner area and the outer size stays. Sizes and places are logical pixels: the window
+    // starts at the system's DPI and takes its monitor's once it is there.
+    int width = 0, height = 0;
+    const auto outerSize = [&](int dpi) {
+        RECT outer = DeviceRect(0, 0, innerWidth, innerHeight, dpi);
+        AdjustForDpi(&outer, style, exStyle, dpi);
+        width = outer.right - outer.left, height = outer.bottom - outer.top;
+    };
+    const int systemDpi = SystemDpi();
+    outerSize(systemDpi);
 
     auto rec = std::make_unique<WindowRec>();
     rec->number = number;
     const bool centred = (flags & (WindowCentreOnScreen | WindowCentreOnActive)) != 0;
-    const int left = x == -65535 ? CW_USEDEFAULT : x;
-    const int top = (y == -65535 && !centred) || x == -65535 ? CW_USEDEFAULT : y;
+    const int left = x == -65535 ? CW_USEDEFAULT : Px(x, systemDpi);
+    const int top = (y == -65535 && !centred) || x == -65535 ? CW_USEDEFAULT : Px(y, systemDpi);
     HWND active = GetActiveWindow();
     HWND hwnd = CreateWindowExW(exStyle, kWindowClass, Wide(title).c_str(), style, left, top, width,
                                 height, nullptr, nullptr, s.instance, rec.get());
@@ -86,6 +92,12 @@ intptr_t Win32Backend::CreateWindow(int number, int x, int y, int innerWidth, in
     rec->hwnd = hwnd;
     WindowRec* w = rec.get();
     s.windows[hwnd] = std::move(rec);
+    w->dpi = DpiOf(hwnd);
+    if (w->dpi != systemDpi) {
+        outerSize(w->dpi);
+        SetWindowPos(hwnd, nullptr, 0, 0, width, height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 
     if (flags & WindowCentreOnScreen) {
         const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
@@ -169,6 +181,23 @@ void ReportCommand(WindowRec* w, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+// Lays the window and everything in it out again for a new DPI, at the proposed place.
+void Rescale(WindowRec* w, int dpi, const RECT& proposed) {
+    if (dpi <= 0) return;
+    w->dpi = dpi;
+    ++w->quiet; // the person did not resize the window
+    SetWindowPos(w->hwnd, nullptr, proposed.left, proposed.top, proposed.right - proposed.left,
+                 proposed.bottom - proposed.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (auto& [handle, rec] : g_state->controls) {
+        if (GetAncestor(handle, GA_ROOT) != w->hwnd) continue;
+        rec->dpi = dpi;
+        PlaceControl(rec.get());
+    }
+    if (w->status != nullptr) PlaceStatusBar(g_state->statusBars[w->status], dpi);
+    --w->quiet;
+    InvalidateRect(w->hwnd, nullptr, TRUE);
+}
+
 } // namespace
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -238,6 +267,10 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     case WM_MOUSEWHEEL:
         ReportWheel(wParam, lParam);
+        return 0;
+    case WM_DPICHANGED:
+        // Moved to a monitor of another DPI, or its DPI changed: the system proposes the place.
+        Rescale(w, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DROPFILES:
         ReportDrop(w, reinterpret_cast<HDROP>(wParam));
@@ -337,31 +370,36 @@ intptr_t Win32Backend::CreateStatusBar(intptr_t window) {
     ++w->quiet;
     HWND bar = CreateStatusWindowW(WS_CHILD | WS_VISIBLE, L"", w->hwnd, 0);
     if (bar != nullptr) {
-        UseControlFont(bar);
-        SendMessageW(bar, SB_SETMINHEIGHT, kMinStatusHeight, 0);
-        SendMessageW(bar, WM_SIZE, 0, 0);
+        w->status = bar;
+        StatusRec& rec = s.statusBars[bar] = StatusRec{bar, w->hwnd, {}};
+        PlaceStatusBar(rec, w->dpi);
         SetWindowPos(bar, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     --w->quiet;
-    if (bar == nullptr) return 0;
-    w->status = bar;
-    s.statusBars[bar] = StatusRec{bar, w->hwnd};
-    SetStatusFields(H(bar), {});
     return H(bar);
+}
+
+void PlaceStatusBar(StatusRec& bar, int dpi) {
+    UseControlFont(bar.hwnd, dpi);
+    SendMessageW(bar.hwnd, SB_SETMINHEIGHT, Px(kMinStatusHeight, dpi), 0);
+    SendMessageW(bar.hwnd, WM_SIZE, 0, 0);
+    // The bar wants the right edge of each field.
+    std::vector<int> edges;
+    int edge = 0;
+    for (int32_t width : bar.widths) {
+        edge += std::max<int32_t>(width, 0);
+        edges.push_back(Px(edge, dpi));
+    }
+    if (edges.empty()) edges.push_back(-1);
+    SendMessageW(bar.hwnd, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
 }
 
 void Win32Backend::SetStatusFields(intptr_t statusBar, const std::vector<int32_t>& widths) {
     auto it = state_->statusBars.find(W(statusBar));
     if (it == state_->statusBars.end()) return;
-    // The bar wants the right edge of each field.
-    std::vector<int> edges;
-    int edge = 0;
-    for (int32_t width : widths) {
-        edge += std::max<int32_t>(width, 0);
-        edges.push_back(edge);
-    }
-    if (edges.empty()) edges.push_back(-1);
-    SendMessageW(W(statusBar), SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+    it->second.widths = widths;
+    WindowRec* w = state_->Window(it->second.window);
+    PlaceStatusBar(it->second, w != nullptr ? w->dpi : DpiOf(it->second.window));
 }
 
 void Win32Backend::SetStatusText(intptr_t statusBar, int field, const Text& text) {
@@ -375,7 +413,8 @@ int32_t Win32Backend::StatusBarWidth(intptr_t statusBar) {
     if (it == state_->statusBars.end()) return 0;
     RECT inner{};
     GetClientRect(it->second.window, &inner);
-    return inner.right - inner.left;
+    WindowRec* w = state_->Window(it->second.window);
+    return LogicalOf(inner.right - inner.left, w != nullptr ? w->dpi : DpiOf(it->second.window));
 }
 
 } // namespace tk::win32

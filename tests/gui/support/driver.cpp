@@ -194,7 +194,8 @@ Program::Program(const std::vector<std::string>& args) {
     }
     // Its windows may vanish between two requests; the checks around see what happened.
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    WaitFor([&] { return (main = FindWindow("Pixmole 0.10.0, sprsize:")) != 0; }, 20000);
+    const std::string title = std::string(viewer::ProgramTitle) + ", sprsize:";
+    WaitFor([&] { return (main = FindWindow(title)) != 0; }, 20000);
 }
 
 Program::~Program() {

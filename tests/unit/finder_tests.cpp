@@ -1,0 +1,307 @@
+// The graphics finder on the project's sample, on pictures it makes itself inside other kinds of
+// bytes, on bytes that are no pictures, and on real fonts from Debian's packages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <elf.h>
+#include <random>
+#include <string>
+#include <vector>
+#include <zlib.h>
+
+#include "tests/support/processes.h"
+#include "tests/support/test_files.h"
+#include "viewer/finder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using viewer::FindGraphics;
+using viewer::GraphicsRegion;
+
+const std::string Sample = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/")) +
+                           "/samples/sprites.bin";
+
+Bytes Read(const std::string& path) {
+    const std::string s = pmtest::ReadFile(path);
+    return Bytes(s.begin(), s.end());
+}
+
+std::vector<GraphicsRegion> Find(const Bytes& b) {
+    return FindGraphics(b.data(), int64_t(b.size()));
+}
+
+// Whether one of the first five regions has the width and covers at least half of the shorter
+// of it and [first, first + length).
+bool Found(const std::vector<GraphicsRegion>& regions, int64_t first, int64_t length, int width) {
+    for (size_t i = 0; i < regions.size() && i < 5; ++i) {
+        const GraphicsRegion& r = regions[i];
+        const int64_t overlap =
+            std::min(r.first + r.length, first + length) - std::max(r.first, first);
+        if (r.width == width && overlap >= std::min(r.length, length) / 2) return true;
+    }
+    return false;
+}
+
+std::string Describe(const std::vector<GraphicsRegion>& regions) {
+    std::string s;
+    for (const GraphicsRegion& r : regions)
+        s += std::to_string(r.first) + "+" + std::to_string(r.length) + " w" +
+             std::to_string(r.width) + " " + std::to_string(r.score) + "\n";
+    return s.empty() ? "no regions\n" : s;
+}
+
+// The 59 glyphs of the sample's 8 x 8 font, row by row.
+Bytes Glyphs() {
+    const Bytes sample = Read(Sample);
+    return Bytes(sample.begin(), sample.begin() + 59 * 8);
+}
+
+// A sheet of glyphs `width` bytes wide: each row band holds `width` glyphs side by side, each
+// glyph row shown twice (16 pixel rows a glyph), every row padded with zeros to `stride` bytes.
+Bytes Sheet(int width, int stride, int bands) {
+    const Bytes g = Glyphs();
+    Bytes out;
+    for (int band = 0; band < bands; ++band)
+        for (int row = 0; row < 16; ++row)
+            for (int c = 0; c < stride; ++c) {
+                const int glyph = 1 + (band * width + c) % 58; // not the space
+                out.push_back(c < width ? g[size_t(glyph * 8 + row / 2)] : 0);
+            }
+    return out;
+}
+
+Bytes RandomBytes(size_t n, uint32_t seed) {
+    std::mt19937 random(seed);
+    Bytes b(n);
+    for (uint8_t& x : b) x = uint8_t(random());
+    return b;
+}
+
+Bytes Text(size_t n) {
+    static const char* const words[] = {"the",   "file",  "is",      "painted", "as",    "pixels",
+                                        "and",   "every", "byte",    "holds",   "eight", "of",
+                                        "them",  "while", "a",       "person",  "looks", "for",
+                                        "fonts", "in",    "programs"};
+    std::mt19937 random(7);
+    Bytes b;
+    while (b.size() < n) {
+        for (const char* c = words[random() % 21]; *c != 0; ++c) b.push_back(uint8_t(*c));
+        b.push_back(random() % 9 == 0 ? '\n' : ' ');
+    }
+    b.resize(n);
+    return b;
+}
+
+// The executable part of this test program: real machine code.
+Bytes MachineCode() {
+    const Bytes self = Read("/proc/self/exe");
+    Elf64_Ehdr header;
+    std::memcpy(&header, self.data(), sizeof header);
+    for (int i = 0; i < header.e_phnum; ++i) {
+        Elf64_Phdr p;
+        std::memcpy(&p, self.data() + header.e_phoff + size_t(i) * header.e_phentsize, sizeof p);
+        if (p.p_type == PT_LOAD && (p.p_flags & PF_X) != 0 && p.p_filesz > 65536)
+            return Bytes(self.begin() + long(p.p_offset), self.begin() + long(p.p_offset + 65536));
+    }
+    return {};
+}
+
+template <typename T> Bytes Table(size_t count, T (*value)(size_t)) {
+    Bytes b(count * sizeof(T));
+    for (size_t i = 0; i < count; ++i) {
+        const T v = value(i);
+        std::memcpy(b.data() + i * sizeof(T), &v, sizeof v);
+    }
+    return b;
+}
+
+Bytes Deflated(const Bytes& in) {
+    uLongf size = compressBound(uLong(in.size()));
+    Bytes out(size);
+    compress2(out.data(), &size, in.data(), uLong(in.size()), 9);
+    out.resize(size);
+    return out;
+}
+
+TEST(Finder, FindsTheSamplesFontAndSprites) {
+    const auto regions = Find(Read(Sample));
+    EXPECT_TRUE(Found(regions, 0, 481, 1)) << Describe(regions);
+    EXPECT_TRUE(Found(regions, 0x9800, 96, 2)) << Describe(regions);
+    for (const GraphicsRegion& r : regions) {
+        EXPECT_TRUE(r.score > 0 && r.score <= 1) << Describe(regions);
+        EXPECT_TRUE(r.first >= 0 && r.length > 0 && r.first + r.length <= 39424);
+    }
+    EXPECT_TRUE(std::is_sorted(regions.begin(), regions.end(), [](auto& a, auto& b) {
+        return a.score > b.score;
+    })) << "best first";
+}
+
+TEST(Finder, FindsPicturesAtOddOffsetsInsideOtherBytes) {
+    const std::vector<std::pair<std::string, Bytes>> grounds = {{"random", RandomBytes(12000, 1)},
+                                                                {"zeros", Bytes(12000, 0)},
+                                                                {"text", Text(12000)},
+                                                                {"code", MachineCode()}};
+    // Width and row stride; about 2 KiB of glyphs each.
+    const int sheets[][2] = {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {16, 16}, {30, 30}, {1, 4}};
+    for (const auto& [name, ground] : grounds) {
+        ASSERT_GT(ground.size(), 10000u) << name;
+        for (const auto& s : sheets) {
+            const Bytes sheet = Sheet(s[0], s[1], 2048 / (16 * s[1]));
+            Bytes file(ground.begin(), ground.begin() + 3001);
+            file.insert(file.end(), sheet.begin(), sheet.end());
+            file.insert(file.end(), ground.begin() + 3001, ground.begin() + 10000);
+            const auto regions = Find(file);
+            EXPECT_TRUE(Found(regions, 3001, int64_t(sheet.size()), s[1]))
+                << name << ", width " << s[0] << " in rows of " << s[1] << ":\n"
+                << Describe(regions);
+        }
+    }
+}
+
+TEST(Finder, FindsNothingInBytesThatAreNoPictures) {
+    const Bytes text = Text(65536);
+    const std::vector<std::pair<std::string, Bytes>> cases = {
+        {"random", RandomBytes(65536, 2)},
+        {"deflated text", Deflated(Text(400000))},
+        {"text", text},
+        {"zeros", Bytes(65536, 0)},
+        {"0xFF", Bytes(65536, 0xFF)},
+        {"16-bit values",
+         Table<uint16_t>(20000, [](size_t i) { return uint16_t(i * 7919 % 600); })},
+        {"32-bit offsets",
+         Table<uint32_t>(8000, [](size_t i) { return uint32_t(i * 37 + i % 13); })},
+        {"32-bit values",
+         Table<uint32_t>(8000, [](size_t i) { return uint32_t(i * 2654435761u >> 20); })},
+        {"64-bit offsets",
+         Table<uint64_t>(4000, [](size_t i) { return uint64_t(0x401000 + i * 24); })},
+        {"floats", Table<float>(8000, [](size_t i) { return float(100 * std::sin(i / 50.0)); })},
+        {"doubles", Table<double>(4000, [](size_t i) { return i * 0.37 + std::cos(double(i)); })},
+    };
+    for (const auto& [name, bytes] : cases) {
+        ASSERT_FALSE(bytes.empty()) << name;
+        EXPECT_EQ(Describe(Find(bytes)), "no regions\n") << name;
+    }
+}
+
+// Machine code gives no region at the widths of fonts and small sprites. A long run of one
+// repeated instruction sequence (15 bytes here: load, call, jump) can still pass for a picture
+// 60 bytes wide, where rows repeat with small changes.
+TEST(Finder, FindsNoNarrowPictureInMachineCode) {
+    const Bytes code = MachineCode();
+    ASSERT_FALSE(code.empty());
+    for (const GraphicsRegion& r : Find(code)) EXPECT_GT(r.width, 8) << Describe(Find(code));
+}
+
+TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {
+    for (int width : {1, 2, 3, 4, 16}) {
+        const Bytes sheet = Sheet(width, width, 8);
+        EXPECT_EQ(viewer::GuessWidth(sheet.data(), int64_t(sheet.size())), width);
+    }
+    const Bytes random = RandomBytes(4096, 3), text = Text(4096);
+    EXPECT_EQ(viewer::GuessWidth(random.data(), 4096), 0);
+    EXPECT_EQ(viewer::GuessWidth(text.data(), 4096), 0);
+    EXPECT_EQ(viewer::GuessWidth(random.data(), 0), 0);
+}
+
+TEST(Finder, StopsWhenTheCallerSaysSo) {
+    const Bytes bytes = Read(Sample);
+    int64_t seen = -1;
+    const auto regions =
+        FindGraphics(bytes.data(), int64_t(bytes.size()), [&](int64_t done, int64_t total) {
+            seen = done;
+            EXPECT_EQ(total, int64_t(bytes.size()));
+            return false;
+        });
+    EXPECT_TRUE(regions.empty());
+    EXPECT_EQ(seen, 0);
+}
+
+// ---- Real fonts from Debian's packages, fetched into the build folder ------------------------
+
+Bytes Gunzip(const std::string& path) {
+    Bytes out;
+    gzFile f = gzopen(path.c_str(), "rb");
+    if (f == nullptr) return out;
+    uint8_t buffer[65536];
+    int n;
+    while ((n = gzread(f, buffer, sizeof buffer)) > 0) out.insert(out.end(), buffer, buffer + n);
+    gzclose(f);
+    return out;
+}
+
+// Unpacks the package into the build folder once; false when it cannot be had (no network).
+bool Unpack(const std::string& package) {
+    const std::string folder = "debian-files/" + package;
+    if (pmtest::ReadFile(folder + "/.done") == "ok") return true;
+    const auto run = pmtest::RunProgram(
+        {"/bin/sh", "-c",
+         "mkdir -p " + folder + " && cd " + folder + " && apt-get download -qq " + package +
+             " 2>/dev/null && dpkg-deb -x " + package + "_*.deb . && echo ok > .done"},
+        300);
+    return run.finished && run.exitCode == 0;
+}
+
+struct Truth {
+    int64_t first = 0, length = 0;
+    int width = 0;
+};
+
+// A console font: PSF 1 (8 pixels wide) or PSF 2 (any width, rows padded to whole bytes).
+Truth PsfTruth(const Bytes& f) {
+    if (f.size() > 4 && f[0] == 0x36 && f[1] == 0x04)
+        return {4, int64_t(f[3]) * ((f[2] & 1) != 0 ? 512 : 256), 1};
+    uint32_t h[8];
+    std::memcpy(h, f.data(), sizeof h);
+    return {int64_t(h[2]), int64_t(h[4]) * h[5], int((h[7] + 7) / 8)};
+}
+
+// An X11 font: the bitmaps table of a PCF file and its row padding.
+Truth PcfTruth(const Bytes& f) {
+    uint32_t tables;
+    std::memcpy(&tables, f.data() + 4, 4);
+    for (uint32_t i = 0; i < tables; ++i) {
+        uint32_t entry[4]; // type, format, size, offset
+        std::memcpy(entry, f.data() + 8 + 16 * i, sizeof entry);
+        if (entry[0] != 8) continue;
+        uint32_t format, count;
+        std::memcpy(&format, f.data() + entry[3], 4);
+        std::memcpy(&count, f.data() + entry[3] + 4, 4);
+        if ((format & 4) != 0) count = __builtin_bswap32(count);
+        const int64_t first = entry[3] + 8 + 4 * int64_t(count) + 16;
+        return {first, entry[2] - (first - entry[3]), 1 << (format & 3)};
+    }
+    return {};
+}
+
+TEST(Finder, FindsRealConsoleAndX11Fonts) {
+    if (!Unpack("console-setup-linux") || !Unpack("xfonts-base"))
+        GTEST_SKIP() << "Debian's packages cannot be fetched here";
+    const std::string consoleFonts = "debian-files/console-setup-linux/usr/share/consolefonts/";
+    const std::string x11 = "debian-files/xfonts-base/usr/share/fonts/X11/misc/";
+    const std::vector<std::pair<std::string, bool>> fonts = {
+        {consoleFonts + "Lat15-Fixed16.psf.gz", false},
+        {consoleFonts + "Lat15-VGA8.psf.gz", false},
+        {consoleFonts + "Lat15-VGA14.psf.gz", false},
+        {consoleFonts + "Lat2-Terminus16.psf.gz", false},
+        {consoleFonts + "Lat15-Terminus32x16.psf.gz", false},
+        {consoleFonts + "Uni2-TerminusBold24x12.psf.gz", false},
+        {x11 + "10x20-ISO8859-1.pcf.gz", true},
+        {x11 + "9x15-ISO8859-1.pcf.gz", true},
+        {x11 + "6x13-ISO8859-1.pcf.gz", true}};
+    for (const auto& [path, pcf] : fonts) {
+        const Bytes f = Gunzip(path);
+        ASSERT_GT(f.size(), 1000u) << path;
+        const Truth t = pcf ? PcfTruth(f) : PsfTruth(f);
+        ASSERT_GT(t.width, 0) << path;
+        const auto regions = Find(f);
+        EXPECT_TRUE(Found(regions, t.first, t.length, t.width))
+            << path << ": " << t.first << "+" << t.length << " w" << t.width << "\n"
+            << Describe(regions);
+    }
+}
+
+} // namespace

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -27,7 +29,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A scan shows its progress once it has run this long.
-constexpr auto QuietScanTime = std::chrono::milliseconds(300);
+std::chrono::milliseconds quietScanTime{300};
 
 // One scan of the loaded bytes. `regions` is the worker's until `finished` is set.
 struct Scan {
@@ -36,6 +38,7 @@ struct Scan {
     std::atomic<bool> finished{false};
     std::atomic<int> percent{0};
     std::vector<GraphicsRegion> regions;
+    bool outOfMemory = false; // the worker's too, until `finished`
     Clock::time_point started = Clock::now();
     int shownPercent = -1; // the progress the status bar shows, -1 none yet
 };
@@ -62,17 +65,26 @@ void StartScan() {
     const uint8_t* bytes = state.fileBuffer.get();
     const int64_t size = state.fileSize;
     Scan* s = scan.get();
-    s->worker = std::thread([s, bytes, size] {
-        std::vector<GraphicsRegion> found =
-            FindGraphics(bytes, size, [s](int64_t done, int64_t total) {
-                const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
-                if (s->percent.exchange(percent) != percent) tk::WakeEventLoop();
-                return !s->cancelled.load();
-            });
-        s->regions = std::move(found);
-        s->finished.store(true);
-        tk::WakeEventLoop();
-    });
+    try {
+        s->worker = std::thread([s, bytes, size] {
+            std::vector<GraphicsRegion> found;
+            try {
+                found = FindGraphics(bytes, size, [s](int64_t done, int64_t total) {
+                    const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+                    if (s->percent.exchange(percent) != percent) tk::WakeEventLoop();
+                    return !s->cancelled.load();
+                });
+            } catch (const std::bad_alloc&) {
+                s->outOfMemory = true;
+            }
+            s->regions = std::move(found);
+            s->finished.store(true);
+            tk::WakeEventLoop();
+        });
+    } catch (const std::system_error&) {
+        Say("Cannot look for graphics now: the system has no thread to spare");
+        return;
+    }
     finder.scan = std::move(scan);
 }
 
@@ -168,17 +180,28 @@ void PollFinder() {
     if (!finder.scan) return;
     Scan& scan = *finder.scan;
     if (scan.finished.load()) {
+        if (scan.outOfMemory) {
+            scan.worker.join();
+            finder.scan.reset();
+            finder.pendingStep = 0;
+            Say("Not enough memory to look for graphics in this file");
+            return;
+        }
         TakeRegions();
         const int step = finder.pendingStep;
         finder.pendingStep = 0;
         if (step != 0) Step(step);
         return;
     }
-    if (Clock::now() - scan.started < QuietScanTime) return;
+    if (Clock::now() - scan.started < quietScanTime) return;
     const int percent = scan.percent.load();
     if (percent == scan.shownPercent) return;
     scan.shownPercent = percent;
     Say("Finding graphics: " + tk::IntegerToText(percent) + "%");
+}
+
+void SetQuietScanTime(int milliseconds) {
+    quietScanTime = std::chrono::milliseconds(milliseconds);
 }
 
 bool FinderBusy() {

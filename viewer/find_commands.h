@@ -21,6 +21,10 @@ void GuessViewWidth();
 // the scan's progress once it has taken longer than a moment.
 void PollFinder();
 
+// How long a scan runs before the status bar shows its progress: 300 ms unless changed (tests
+// make it 0).
+void SetQuietScanTime(int milliseconds);
+
 // A scan is running, or has ended and PollFinder has not yet taken its results.
 bool FinderBusy();
 

@@ -4,7 +4,9 @@
 // bytes, so they hold for whatever it reports.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_files.h"
@@ -13,6 +15,7 @@
 #include "toolkit/window.h"
 #include "viewer/find_commands.h"
 #include "viewer/finder.h"
+#include "viewer/input.h"
 #include "viewer/renderer.h"
 #include "viewer/state.h"
 
@@ -169,6 +172,30 @@ TEST_F(Find, GuessWidthTakesTheWidthThatFitsAndKeepsTheFirstByte) {
     EXPECT_EQ(tk::GetControlState(WidthScroller), 3);
     Press(tk::VkF3);
     EXPECT_EQ(session.StatusText(), "No file loaded: nothing to find");
+}
+
+TEST_F(Find, AScanShowsItsProgressAndTheStepFollowsWhenItEnds) {
+    // Without a quiet time every report of the scan shows; the finder reports every few MiB.
+    SetQuietScanTime(0);
+    session.LoadBytes(Bytes(pmtest::Pattern(size_t{32} << 20)));
+    backend.ScriptAccelerator(MainWindow, tk::VkF3);
+    session.Drain();
+    std::vector<std::string> shown;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (FinderBusy() && std::chrono::steady_clock::now() < end) {
+        viewer::RunLoopPass();
+        if (shown.empty() || shown.back() != session.StatusText())
+            shown.push_back(session.StatusText());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    SetQuietScanTime(300);
+    ASSERT_FALSE(FinderBusy());
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown.front().rfind("Finding graphics: ", 0), 0u) << shown.front();
+    EXPECT_EQ(shown.front().back(), '%');
+    // The step was made: the progress is gone from the status bar.
+    EXPECT_EQ(session.StatusText().rfind("Finding graphics", 0), std::string::npos)
+        << session.StatusText();
 }
 
 TEST_F(Find, ANewLoadDropsTheRegionsAndStopsTheScan) {

@@ -27,6 +27,7 @@
 #include "bench/bench_ratios.h"
 #include "tests/support/viewer_session.h"
 #include "toolkit/runtime.h"
+#include "viewer/finder.h"
 #include "viewer/loader.h"
 #include "viewer/state.h"
 
@@ -287,6 +288,71 @@ void BM_LoadFile(benchmark::State& state) {
     RunCatThenLoad(state, true);
 }
 
+// The finder against cat: the median of time(FindGraphics over the bytes in memory) / time(cat of
+// the file) over back-to-back pairs. The file's own bytes give find-1gib-vs-cat (pseudo-random,
+// like compressed data: what most of a large file is); copies of this benchmark program over the
+// same size give find-1gib-program-vs-cat (code, tables, text: what an executable is).
+std::optional<double> MedianFindRatio(const uint8_t* bytes, int64_t size, const std::string& path,
+                                      const CatBuffer& buffer) {
+    constexpr int Pairs = 5;
+    std::vector<double> ratios;
+    for (int i = 0; i < Pairs; ++i) {
+        const double start = Seconds();
+        if (CatFile(path, buffer) != size) return std::nullopt;
+        const double middle = Seconds();
+        benchmark::DoNotOptimize(viewer::FindGraphics(bytes, size));
+        const double end = Seconds();
+        if (middle > start) ratios.push_back((end - middle) / (middle - start));
+    }
+    if (ratios.empty()) return std::nullopt;
+    const auto median = ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2);
+    std::nth_element(ratios.begin(), median, ratios.end());
+    return *median;
+}
+
+void BM_FindFile(benchmark::State& state) {
+    const std::string& path = WarmFile();
+    if (path.empty()) {
+        state.SkipWithError("cannot make the benchmark file under /var/tmp");
+        return;
+    }
+    const int64_t size = FileMiB() * MiB;
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int64_t got = 0;
+    while (fd >= 0 && got < size) {
+        const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(size - got));
+        if (n <= 0) break;
+        got += n;
+    }
+    if (fd >= 0) ::close(fd);
+    if (got != size) {
+        state.SkipWithError("reading the benchmark file failed");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(viewer::FindGraphics(bytes.data(), size));
+    state.SetBytesProcessed(state.iterations() * size);
+
+    static bool reported = false;
+    if (reported || state.error_occurred()) return;
+    reported = true;
+    const CatBuffer buffer;
+    if (const auto ratio = MedianFindRatio(bytes.data(), size, path, buffer))
+        bench::ReportFigure("find-1gib-vs-cat", *ratio);
+    std::vector<uint8_t> program;
+    if (FILE* self = std::fopen("/proc/self/exe", "rb")) {
+        uint8_t chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, self)) > 0)
+            program.insert(program.end(), chunk, chunk + n);
+        std::fclose(self);
+    }
+    if (program.empty()) return;
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = program[i % program.size()];
+    if (const auto ratio = MedianFindRatio(bytes.data(), size, path, buffer))
+        bench::ReportFigure("find-1gib-program-vs-cat", *ratio);
+}
+
 // A 1 GiB cat takes about a tenth of a second: given two seconds each, both sides get a dozen
 // iterations or more. Small files (the smoke run) keep the time asked for on the command line. A
 // time of its own shows in a benchmark's reported name, which the ratio has to use.
@@ -296,7 +362,8 @@ const bool registered = [] {
     static const bench::Ratio loadVsCat("load-1gib-vs-cat-mean", "BM_LoadFile" + suffix,
                                         "BM_CatFile" + suffix);
     for (auto* b : {benchmark::RegisterBenchmark("BM_CatFile", BM_CatFile),
-                    benchmark::RegisterBenchmark("BM_LoadFile", BM_LoadFile)}) {
+                    benchmark::RegisterBenchmark("BM_LoadFile", BM_LoadFile),
+                    benchmark::RegisterBenchmark("BM_FindFile", BM_FindFile)}) {
         b->Unit(benchmark::kMillisecond);
         if (large) b->MinTime(2.0);
     }

@@ -36,8 +36,12 @@ constexpr int FarRows = 7; // the baseline: rows this far apart
 
 // Limits of the decisions, found on real files (fonts in ROMs and executables, console and X11
 // fonts against code, text, compressed data and numeric tables).
-constexpr double MaxChanges = 3.0;     // bit changes per byte above which nothing is graphics
+constexpr double MaxChanges = 3.1;     // bit changes per byte above which nothing is graphics
 constexpr uint32_t MinActiveBytes = 3; // bytes other than 0x00 and 0xFF a block needs to judge
+constexpr double MinSetPairs = 0.2, MaxSetPairs = 0.78;    // set pixels with a set left neighbour
+constexpr double MinBlankShare = 0.1, MaxBlankShare = 0.6; // bytes 0x00 or 0xFF in a picture
+constexpr double MinScore = 0.15; // regions below are not reported: too many of them are tables
+constexpr int64_t MinColumnBytes = 384; // the least a region of width 1 must hold
 
 constexpr std::array<uint8_t, 256> MakeChanges() {
     std::array<uint8_t, 256> table{};
@@ -133,7 +137,7 @@ POPCOUNT_CLONES void AddDistances(const uint8_t* bytes, int64_t size, int64_t fi
 // The largest near/far ratio a width may show for bytes of this texture: pictures with long runs
 // of pixels may change more from row to row than pictures whose bytes look busier.
 double MaxRatio(double changesPerByte) {
-    constexpr double Calm = 2.5, CalmRatio = 0.9, BusyRatio = 0.5;
+    constexpr double Calm = 2.6, CalmRatio = 0.9, BusyRatio = 0.5;
     if (changesPerByte <= Calm) return CalmRatio;
     if (changesPerByte >= MaxChanges) return 0;
     return CalmRatio - (changesPerByte - Calm) * (CalmRatio - BusyRatio) / (MaxChanges - Calm);
@@ -157,13 +161,78 @@ int BestWidth(const Distances& d, double changesPerByte) {
     return best;
 }
 
+// Pictures have blank stretches, bytes of 0x00 (or 0xFF where they are inverted), but not mostly:
+// a sparse table is mostly zeros. Columns that hold nothing (the padding of rows) do not count.
+bool BlankShareFits(const uint8_t* bytes, int64_t first, int64_t last, int w) {
+    const size_t columns = static_cast<size_t>(w);
+    std::vector<uint32_t> blank(columns), all(columns);
+    for (int64_t i = first; i < last; ++i) {
+        const size_t c = size_t((i - first) % w);
+        blank[c] += bytes[i] == 0 || bytes[i] == 0xFF;
+        ++all[c];
+    }
+    uint64_t blankBytes = 0, bytesInColumns = 0;
+    for (size_t c = 0; c < columns; ++c)
+        if (all[c] - blank[c] >= 0.05 * all[c]) {
+            blankBytes += blank[c];
+            bytesInColumns += all[c];
+        }
+    const double share = bytesInColumns == 0 ? 1 : double(blankBytes) / double(bytesInColumns);
+    return share >= MinBlankShare && share <= MaxBlankShare;
+}
+
+// Whether a column steps by one amount from row to row more often than not: a counter or the low
+// byte of sorted offsets. The rows of a picture change in many different ways.
+bool Progresses(const uint8_t* bytes, int64_t first, int64_t end, int w) {
+    const size_t columns = static_cast<size_t>(w);
+    std::vector<uint32_t> steps(columns * 256), changes(columns);
+    std::vector<std::array<uint64_t, 4>> values(columns); // which byte values a column holds
+    for (int64_t i = first; i < end; ++i) {
+        const size_t c = size_t((i - first) % w);
+        values[c][bytes[i] >> 6] |= uint64_t{1} << (bytes[i] & 63);
+        const unsigned step = unsigned(bytes[i + w] - bytes[i]) & 0xFF;
+        if (step == 0) continue;
+        ++steps[c * 256 + step];
+        ++changes[c];
+    }
+    for (size_t c = 0; c < columns; ++c) {
+        int distinct = 0;
+        for (uint64_t v : values[c]) distinct += __builtin_popcountll(v);
+        if (distinct < 16 || changes[c] < 16) continue; // a column of a few pixels
+        const auto from = steps.begin() + long(c * 256);
+        if (*std::max_element(from, from + 256) > 0.4 * changes[c]) return true;
+    }
+    return false;
+}
+
+// Whether neighbouring bytes of a row meet like parts of one picture: the rightmost pixel of a
+// byte and the leftmost of the next differ clearly less often than they would at random (a
+// picture's strokes and blank gaps run on across byte boundaries; fields of records do not).
+bool EdgesMeet(const uint8_t* bytes, int64_t first, int64_t last, int w) {
+    uint64_t pairs = 0, right = 0, left = 0, differ = 0;
+    for (int64_t row = first; row + w <= last; row += w)
+        for (int c = 0; c + 1 < w; ++c) {
+            const unsigned a = bytes[row + c] & 1, b = bytes[row + c + 1] >> 7;
+            ++pairs;
+            right += a;
+            left += b;
+            differ += a ^ b;
+        }
+    if (pairs == 0) return false;
+    const double p = double(right) / double(pairs), q = double(left) / double(pairs);
+    if (std::min(p, q) < 0.05) return true; // a blank column between sprites or glyphs
+    const double expected = p * (1 - q) + q * (1 - p);
+    return double(differ) / double(pairs) < 0.7 * expected;
+}
+
 // A candidate region checked whole at its width.
 struct Verdict {
     bool graphics = false;
     double score = 0;
 };
 
-Verdict CheckRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w) {
+Verdict CheckRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w,
+                    bool wholeRegion = true) {
     const int64_t end = std::min(last, size - int64_t{FarRows} * w);
     if (end - first < 4 * w || end - first < 48) return {};
     // Near and far changes of every bit of every column.
@@ -192,19 +261,36 @@ Verdict CheckRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_t l
                 nearBits[size_t(c)][j] >= 0.95 * farBits[size_t(c)][j])
                 noisyFar += farBits[size_t(c)][j];
     const double noise = double(noisyFar) / double(totalFar);
-    const double changes = TextureOf(bytes, first, last).ChangesPerByte();
+    const Texture texture = TextureOf(bytes, first, last);
+    const double changes = texture.ChangesPerByte();
+    if (!BlankShareFits(bytes, first, last, w)) return {};
+    // Strokes of pictures are a pixel or two wide: about half to three quarters of the set
+    // pixels have a set neighbour on their left. Masks and small numbers (0x0F, 0x7F) have more,
+    // numbers and code with bits at random fewer.
+    uint64_t setPixels = 0, setPairs = 0;
+    for (int64_t i = first; i < last; ++i) {
+        const unsigned b = bytes[i];
+        setPixels += unsigned(__builtin_popcount(b & 0x7F));
+        setPairs += unsigned(__builtin_popcount(b & (b >> 1) & 0x7F));
+    }
+    const double pairs = setPixels == 0 ? 0 : double(setPairs) / double(setPixels);
+    if (pairs < MinSetPairs || pairs > MaxSetPairs) return {};
+    if (Progresses(bytes, first, end, w)) return {};
     // Wide rows are rare in pictures and common in tables of records: they must look the part.
     const bool wide = w > 8;
     const double maxRatio = wide ? std::min(0.55, MaxRatio(changes)) : MaxRatio(changes);
     const double minRatio = wide ? 0.2 : 0.12; // rows repeated whole are a table, not a picture
-    if (ratio < minRatio || ratio > maxRatio || noise > (wide ? 0.1 : 0.25)) return {};
-    if ((last - first) / w < 12) return {}; // too few rows to tell
+    if (ratio < minRatio || ratio > maxRatio || noise > (wide ? 0.1 : 0.4)) return {};
+    if ((last - first) / w < 16) return {}; // too few rows to tell
+    // A single byte column a few hundred rows long is as often a stretch of code or a table of
+    // small numbers as a picture: at width 1 only a font's worth counts.
+    if (wholeRegion && w == 1 && last - first < MinColumnBytes) return {};
+    if (wide && !EdgesMeet(bytes, first, last, w)) return {};
     const double evidence = double(totalFar) - double(totalNear) / MaxRatio(changes);
     if (wide && evidence < 800) return {}; // a wide picture is a large one
     const double shape =
         std::clamp(0.55 * (1 - ratio) + 0.45 * (MaxChanges - changes) / 1.5, 0.0, 1.0);
-    return {true,
-            std::clamp(shape * std::min(1.0, std::sqrt(evidence / 3000)) * (1 - noise), 0.0, 1.0)};
+    return {true, std::clamp(shape * std::min(1.0, std::sqrt(evidence / 1500)), 0.0, 1.0)};
 }
 
 // Evidence that width w fits a block: positive where its rows are more alike than MaxRatio
@@ -227,7 +313,9 @@ struct Run {
 };
 
 constexpr double MinEvidence = 100; // bits, about 50 rows of a small sprite
-constexpr double BusyPenalty = 1;   // bits per active byte of a block whose bytes change too often
+// A run ends at its peak once it has fallen this far below it: what follows is another picture.
+constexpr double MaxDrop = 400;
+constexpr double BusyPenalty = 1; // bits per active byte of a block whose bytes change too often
 
 void CloseRun(Run& run, int w, std::vector<Segment>& segments) {
     if (run.peak >= MinEvidence) segments.push_back({run.first, run.peakBlock, w, run.peak});
@@ -343,7 +431,7 @@ std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const Find
                     Run& run = runs[w];
                     if (run.sum <= 0) continue;
                     run.sum -= penalty;
-                    if (run.sum <= 0) closeRun(w);
+                    if (run.sum <= 0 || run.peak - run.sum > MaxDrop) closeRun(w);
                 }
                 continue;
             }
@@ -362,7 +450,7 @@ std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const Find
                 if (run.sum > run.peak) {
                     run.peak = run.sum;
                     run.peakBlock = k;
-                } else if (run.sum <= 0) {
+                } else if (run.sum <= 0 || run.peak - run.sum > MaxDrop) {
                     closeRun(w);
                 }
             }
@@ -407,7 +495,6 @@ std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
         int64_t covered = 0;
         for (int64_t k = s.firstBlock; k <= s.lastBlock; ++k) covered += taken[size_t(k)];
         if (2 * covered > s.lastBlock - s.firstBlock + 1) continue;
-        for (int64_t k = s.firstBlock; k <= s.lastBlock; ++k) taken[size_t(k)] = true;
         int w = s.width;
         // A divisor of the width that fits nearly as well is the width; if it fits as well but
         // is no picture, the bytes repeat with that shorter period (records, repeated code).
@@ -424,7 +511,9 @@ std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
                     periodic = true;
             }
         if (!v.graphics && !periodic) v = CheckRegion(bytes, size, first, last, w);
-        if (v.graphics) regions.push_back({first, last - first, w, v.score});
+        if (!v.graphics || v.score < MinScore) continue;
+        for (int64_t k = s.firstBlock; k <= s.lastBlock; ++k) taken[size_t(k)] = true;
+        regions.push_back({first, last - first, w, v.score});
     }
     if (progress && !progress(size, size)) return {};
     std::stable_sort(
@@ -439,7 +528,7 @@ int32_t GuessWidth(const uint8_t* bytes, int64_t size) {
     Distances d;
     AddDistances(bytes, size, 0, last, d);
     const int w = BestWidth(d, TextureOf(bytes, 0, last).ChangesPerByte());
-    if (w == 0 || !CheckRegion(bytes, size, 0, last, w).graphics) return 0;
+    if (w == 0 || !CheckRegion(bytes, size, 0, last, w, false).graphics) return 0;
     return w;
 }
 

@@ -40,6 +40,7 @@ constexpr double MaxChanges = 3.1;     // bit changes per byte above which nothi
 constexpr uint32_t MinActiveBytes = 3; // bytes other than 0x00 and 0xFF a block needs to judge
 constexpr double MinSetPairs = 0.2, MaxSetPairs = 0.78;    // set pixels with a set left neighbour
 constexpr double MinBlankShare = 0.1, MaxBlankShare = 0.6; // bytes 0x00 or 0xFF in a picture
+constexpr double MinRepeatedInk = 0.12; // share of bytes with ink equal to the byte above
 constexpr double MinScore = 0.15; // regions below are not reported: too many of them are tables
 constexpr int64_t MinColumnBytes = 384; // the least a region of width 1 must hold
 
@@ -264,6 +265,19 @@ Verdict CheckRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_t l
     const Texture texture = TextureOf(bytes, first, last);
     const double changes = texture.ChangesPerByte();
     if (!BlankShareFits(bytes, first, last, w)) return {};
+    // Numbers below 64 (six-bit colour levels, counts) never set the two leftmost pixels; a picture
+    // leaves at most its leftmost pixel column blank.
+    unsigned seen = 0;
+    for (int64_t i = first; i < last; ++i) seen |= bytes[i];
+    if ((seen & 0xC0) == 0) return {};
+    // Vertical strokes repeat ink from one row to the next: many bytes with ink equal the byte
+    // above. In code and tables that happens rarely.
+    int64_t inked = 0, repeated = 0;
+    for (int64_t i = first; i < end; ++i) {
+        inked += bytes[i] != 0;
+        repeated += bytes[i] != 0 && bytes[i] == bytes[i + w];
+    }
+    if (repeated < MinRepeatedInk * double(inked)) return {};
     // Strokes of pictures are a pixel or two wide: about half to three quarters of the set
     // pixels have a set neighbour on their left. Masks and small numbers (0x0F, 0x7F) have more,
     // numbers and code with bits at random fewer.

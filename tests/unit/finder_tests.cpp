@@ -4,16 +4,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <elf.h>
+#include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 #include <zlib.h>
 
 #include "tests/support/processes.h"
 #include "tests/support/test_files.h"
+#include "tests/support/viewer_session.h"
 #include "viewer/finder.h"
 
 namespace {
@@ -22,11 +24,7 @@ using Bytes = std::vector<uint8_t>;
 using viewer::FindGraphics;
 using viewer::GraphicsRegion;
 
-const std::string Sample = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/")) +
-                           "/samples/sprites.bin";
-
-Bytes Read(const std::string& path) {
-    const std::string s = pmtest::ReadFile(path);
+Bytes AsBytes(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
@@ -54,22 +52,16 @@ std::string Describe(const std::vector<GraphicsRegion>& regions) {
     return s.empty() ? "no regions\n" : s;
 }
 
-// The 59 glyphs of the sample's 8 x 8 font, row by row.
-Bytes Glyphs() {
-    const Bytes sample = Read(Sample);
-    return Bytes(sample.begin(), sample.begin() + 59 * 8);
-}
-
 // A sheet of glyphs `width` bytes wide: each row band holds `width` glyphs side by side, each
 // glyph row shown twice (16 pixel rows a glyph), every row padded with zeros to `stride` bytes.
 Bytes Sheet(int width, int stride, int bands) {
-    const Bytes g = Glyphs();
+    const std::string g = pmtest::SampleBytes(); // its 8 x 8 font first, 59 glyphs
     Bytes out;
     for (int band = 0; band < bands; ++band)
         for (int row = 0; row < 16; ++row)
             for (int c = 0; c < stride; ++c) {
                 const int glyph = 1 + (band * width + c) % 58; // not the space
-                out.push_back(c < width ? g[size_t(glyph * 8 + row / 2)] : 0);
+                out.push_back(c < width ? uint8_t(g[size_t(glyph * 8 + row / 2)]) : 0);
             }
     return out;
 }
@@ -82,23 +74,19 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
 }
 
 Bytes Text(size_t n) {
-    static const char* const words[] = {"the",   "file",  "is",      "painted", "as",    "pixels",
-                                        "and",   "every", "byte",    "holds",   "eight", "of",
-                                        "them",  "while", "a",       "person",  "looks", "for",
-                                        "fonts", "in",    "programs"};
+    std::istringstream words(
+        "the file is painted as pixels and every byte holds eight of them while "
+        "a person looks for fonts in programs");
+    const std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
     std::mt19937 random(7);
-    Bytes b;
-    while (b.size() < n) {
-        for (const char* c = words[random() % 21]; *c != 0; ++c) b.push_back(uint8_t(*c));
-        b.push_back(random() % 9 == 0 ? '\n' : ' ');
-    }
-    b.resize(n);
-    return b;
+    std::string text;
+    while (text.size() < n) text += w[random() % w.size()] + (random() % 9 == 0 ? "\n" : " ");
+    return AsBytes(text.substr(0, n));
 }
 
 // The executable part of this test program: real machine code.
 Bytes MachineCode() {
-    const Bytes self = Read("/proc/self/exe");
+    const Bytes self = AsBytes(pmtest::ReadFile("/proc/self/exe"));
     Elf64_Ehdr header;
     std::memcpy(&header, self.data(), sizeof header);
     for (int i = 0; i < header.e_phnum; ++i) {
@@ -128,7 +116,7 @@ Bytes Deflated(const Bytes& in) {
 }
 
 TEST(Finder, FindsTheSamplesFontAndSprites) {
-    const auto regions = Find(Read(Sample));
+    const auto regions = Find(AsBytes(pmtest::SampleBytes()));
     EXPECT_TRUE(Found(regions, 0, 481, 1)) << Describe(regions);
     EXPECT_TRUE(Found(regions, 0x9800, 96, 2)) << Describe(regions);
     for (const GraphicsRegion& r : regions) {
@@ -146,7 +134,7 @@ TEST(Finder, FindsPicturesAtOddOffsetsInsideOtherBytes) {
                                                                 {"text", Text(12000)},
                                                                 {"code", MachineCode()}};
     // Width and row stride; about 2 KiB of glyphs each.
-    const int sheets[][2] = {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {16, 16}, {30, 30}, {1, 4}};
+    const int sheets[][2] = {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {16, 16}, {30, 30}, {64, 64}, {1, 4}};
     for (const auto& [name, ground] : grounds) {
         ASSERT_GT(ground.size(), 10000u) << name;
         for (const auto& s : sheets) {
@@ -163,11 +151,10 @@ TEST(Finder, FindsPicturesAtOddOffsetsInsideOtherBytes) {
 }
 
 TEST(Finder, FindsNothingInBytesThatAreNoPictures) {
-    const Bytes text = Text(65536);
     const std::vector<std::pair<std::string, Bytes>> cases = {
         {"random", RandomBytes(65536, 2)},
         {"deflated text", Deflated(Text(400000))},
-        {"text", text},
+        {"text", Text(65536)},
         {"zeros", Bytes(65536, 0)},
         {"0xFF", Bytes(65536, 0xFF)},
         {"16-bit values",
@@ -185,15 +172,10 @@ TEST(Finder, FindsNothingInBytesThatAreNoPictures) {
         ASSERT_FALSE(bytes.empty()) << name;
         EXPECT_EQ(Describe(Find(bytes)), "no regions\n") << name;
     }
-}
-
-// Machine code gives no region at the widths of fonts and small sprites. A long run of one
-// repeated instruction sequence (15 bytes here: load, call, jump) can still pass for a picture
-// 60 bytes wide, where rows repeat with small changes.
-TEST(Finder, FindsNoNarrowPictureInMachineCode) {
-    const Bytes code = MachineCode();
-    ASSERT_FALSE(code.empty());
-    for (const GraphicsRegion& r : Find(code)) EXPECT_GT(r.width, 8) << Describe(Find(code));
+    // Machine code gives no region at the widths of fonts and small sprites. A long run of one
+    // repeated instruction sequence (15 bytes: load, call, jump) can still pass for a picture 60
+    // bytes wide, where rows repeat with small changes.
+    for (const GraphicsRegion& r : Find(MachineCode())) EXPECT_GT(r.width, 8) << "machine code";
 }
 
 TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {
@@ -208,7 +190,7 @@ TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {
 }
 
 TEST(Finder, StopsWhenTheCallerSaysSo) {
-    const Bytes bytes = Read(Sample);
+    const Bytes bytes = AsBytes(pmtest::SampleBytes());
     int64_t seen = -1;
     const auto regions =
         FindGraphics(bytes.data(), int64_t(bytes.size()), [&](int64_t done, int64_t total) {

@@ -40,6 +40,7 @@ constexpr double MaxChanges = 3.1;     // bit changes per byte above which nothi
 constexpr uint32_t MinActiveBytes = 3; // bytes other than 0x00 and 0xFF a block needs to judge
 constexpr double MinSetPairs = 0.2, MaxSetPairs = 0.78;    // set pixels with a set left neighbour
 constexpr double MinBlankShare = 0.1, MaxBlankShare = 0.6; // bytes 0x00 or 0xFF in a picture
+constexpr double MinFontBlankShare = 0.2;                  // the same in a column of glyphs
 constexpr double MinRepeatedInk = 0.12; // share of bytes with ink equal to the byte above
 constexpr double MinScore = 0.15; // regions below are not reported: too many of them are tables
 constexpr int64_t MinColumnBytes = 384; // the least a region of width 1 must hold
@@ -163,23 +164,28 @@ int BestWidth(const Distances& d, double changesPerByte) {
 }
 
 // Pictures have blank stretches, bytes of 0x00 (or 0xFF where they are inverted), but not mostly:
-// a sparse table is mostly zeros. Columns that hold nothing (the padding of rows) do not count.
+// a sparse table is mostly zeros. A picture's background has one colour, where code has both
+// kinds of byte in plenty. Columns that hold nothing (the padding of rows) do not count.
 bool BlankShareFits(const uint8_t* bytes, int64_t first, int64_t last, int w) {
     const size_t columns = static_cast<size_t>(w);
-    std::vector<uint32_t> blank(columns), all(columns);
+    std::vector<uint32_t> zeros(columns), ones(columns), all(columns);
     for (int64_t i = first; i < last; ++i) {
         const size_t c = size_t((i - first) % w);
-        blank[c] += bytes[i] == 0 || bytes[i] == 0xFF;
+        zeros[c] += bytes[i] == 0;
+        ones[c] += bytes[i] == 0xFF;
         ++all[c];
     }
-    uint64_t blankBytes = 0, bytesInColumns = 0;
+    uint64_t zeroBytes = 0, oneBytes = 0, bytesInColumns = 0;
     for (size_t c = 0; c < columns; ++c)
-        if (all[c] - blank[c] >= 0.05 * all[c]) {
-            blankBytes += blank[c];
+        if (all[c] - zeros[c] - ones[c] >= 0.05 * all[c]) {
+            zeroBytes += zeros[c];
+            oneBytes += ones[c];
             bytesInColumns += all[c];
         }
-    const double share = bytesInColumns == 0 ? 1 : double(blankBytes) / double(bytesInColumns);
-    return share >= MinBlankShare && share <= MaxBlankShare;
+    if (bytesInColumns == 0) return false;
+    const double share = double(std::max(zeroBytes, oneBytes)) / double(bytesInColumns);
+    // A font has blank rows above and below its glyphs: a fifth of its bytes at least.
+    return share >= (w == 1 ? MinFontBlankShare : MinBlankShare) && share <= MaxBlankShare;
 }
 
 // Whether a column steps by one amount from row to row more often than not: a counter or the low

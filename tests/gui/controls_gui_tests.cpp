@@ -1,30 +1,25 @@
 // The toolkit on the GTK backend, in this process, on the main window as the program builds it
 // and under real X input: a thumb drag, the spin arrows and a canvas drag post what the same
 // gestures post on the scripted backend, the viewer's loop turns them into the same texts (the
-// drag into the selection status text), the menu keys F3 and Shift+F3 step through the sample's
-// graphics while the window has the focus, a worker thread's wake-up ends a blocked wait, and the
-// five keys the loop polls cost one X round trip.
+// drag into the selection status text), the canvas reports wheel steps, a worker thread's wake-up
+// ends a blocked wait, and the five keys the loop polls cost one X round trip.
 #include <gtest/gtest.h>
 
-#include <X11/keysym.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <atomic>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include "tests/gui/support/driver.h"
-#include "tests/support/test_files.h"
 #include "tests/support/viewer_session.h"
 #include "toolkit/controls.h"
 #include "toolkit/gtk/gtk_backend.h"
 #include "toolkit/gtk/gtk_backend_impl.h"
 #include "toolkit/gtk/gtk_names.h"
 #include "toolkit/window.h"
-#include "viewer/input.h"
-#include "viewer/loader.h"
-#include "viewer/renderer.h"
 #include "viewer/state.h"
 
 namespace {
@@ -126,46 +121,6 @@ TEST(ControlsGui, GesturesPostWhatTheScriptedBackendPostsAndTheViewerShowsTheSam
     EXPECT_EQ(real.back().substr(0, real.back().find(" |")), "x:10 y:20 w:2 h:20"); // the drag
 }
 
-TEST(ControlsGui, MenuKeysStepThroughTheGraphicsWhileTheWindowHasTheFocus) {
-    gui::Watchdog(120, "the menu keys on GTK");
-    pmtest::TempDir dir;
-    const std::string sample = pmtest::SampleBytes();
-    const std::vector<viewer::GraphicsRegion> regions = pmtest::RegionsInFileOrder(sample);
-    ASSERT_TRUE(regions.size() >= 2 && regions[0].first == 0) << "the sample's font at 0";
-    OnGtk gtk;
-    ASSERT_TRUE(gtk.ok);
-    ASSERT_EQ(LoadBinaryFile(pmtest::WriteFile(dir / "sample.bin", sample)),
-              viewer::LoadOutcome::Loaded);
-    RedrawView();
-    GtkWidget* window = tk::gtk::W(tk::WindowHandle(MainWindow));
-    const Window xid = GDK_WINDOW_XID(gtk_widget_get_window(window));
-    for (int i = 0; i < 100 && !gtk_window_is_active(GTK_WINDOW(window)); ++i) {
-        XSetInputFocus(gtk.input.d, xid, RevertToParent, CurrentTime);
-        OnGtk::Loop(50);
-    }
-    ASSERT_TRUE(gtk_window_is_active(GTK_WINDOW(window)));
-    // Passes of the program's loop (each blocks until a native message or a wake-up) until the
-    // status bar names a region.
-    auto step = [&](bool shift) {
-        tk::SetStatusText(MainStatusBar, 0, "");
-        if (shift) gtk.input.Key(XK_Shift_L, true);
-        gtk.input.Stroke(XK_F3);
-        if (shift) gtk.input.Key(XK_Shift_L, false);
-        while (tk::StatusText(MainStatusBar, 0).rfind("Graphics ", 0) != 0) RunLoopPass();
-        return tk::StatusText(MainStatusBar, 0) + " | " + tk::MainWindowTitle(MainWindow);
-    };
-    auto named = [&](size_t i) {
-        const viewer::GraphicsRegion& r = regions[i];
-        return "Graphics " + std::to_string(i + 1) + " of " + std::to_string(regions.size()) +
-               ": byte " + std::to_string(r.first) + ", " + std::to_string(r.length) +
-               " bytes, width " + std::to_string(r.width) +
-               " | Pixmole 0.10.0, sprsize:" + std::to_string(r.width) +
-               " disp:" + std::to_string(r.first) + " zoom:1";
-    };
-    EXPECT_EQ(step(false), named(1));
-    EXPECT_EQ(step(true), named(0));
-}
-
 TEST(ControlsGui, AWakeUpFromAnotherThreadEndsTheWait) {
     gui::Watchdog(60, "a wait that no wake-up ended");
     OnGtk gtk;
@@ -199,24 +154,19 @@ TEST(ControlsGui, TheCanvasReportsWheelStepsSmoothFractionsAndShift) {
     GtkWidget* area = gui::Part(CanvasView);
     GdkDevice* pointer =
         gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
-    struct Turn {
-        GdkScrollDirection direction;
-        double dx, dy;
-        bool shift;
-    };
+    using Turn = std::tuple<GdkScrollDirection, double, double, bool>; // dx, dy, Shift
     const Turn turns[] = {
         {GDK_SCROLL_DOWN, 0, 0, false},     {GDK_SCROLL_UP, 0, 0, true},
         {GDK_SCROLL_SMOOTH, 0, 0.4, false}, {GDK_SCROLL_SMOOTH, 0, 0.6, false},
         {GDK_SCROLL_SMOOTH, 0, -2, true},   {GDK_SCROLL_LEFT, 0, 0, false},
         {GDK_SCROLL_SMOOTH, 1, 0, false},
     };
-    for (const Turn& t : turns) {
+    for (const auto& [direction, dx, dy, shift] : turns) {
         GdkEvent* event = gdk_event_new(GDK_SCROLL);
         event->scroll.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(area)));
-        event->scroll.direction = t.direction;
-        event->scroll.delta_x = t.dx, event->scroll.delta_y = t.dy;
-        event->scroll.x = 100.5, event->scroll.y = 50;
-        event->scroll.state = t.shift ? GDK_SHIFT_MASK : 0;
+        event->scroll.direction = direction, event->scroll.delta_x = dx;
+        event->scroll.delta_y = dy, event->scroll.x = 100.5, event->scroll.y = 50;
+        event->scroll.state = shift ? GDK_SHIFT_MASK : 0;
         gdk_event_set_device(event, pointer);
         gtk_widget_event(area, event);
         gdk_event_free(event);

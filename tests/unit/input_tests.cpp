@@ -82,74 +82,52 @@ TEST_F(Input, TheZoomItemsOnTheBarMagnifyAsTheirLabelsSay) {
     }
 }
 
-TEST_F(Input, ArrowKeysStepWidthAndRowOncePerPressWithinTheScrollRanges) {
-    // The key, width and row before and after, the offset range after: -range..range; 99 untouched.
-    using Case = std::tuple<int, int32_t, int32_t, int32_t, int32_t, int64_t>;
-    const Case cases[] = {
-        {tk::VkLeft, 9, 5, 8, 5, 8},    {tk::VkLeft, 1, 5, 1, 5, 0},
-        {tk::VkRight, 9, 5, 10, 5, 10}, {tk::VkRight, 256, 5, 256, 5, 257},
-        {tk::VkUp, 9, 5, 9, 6, 99},     {tk::VkDown, 9, 5, 9, 4, 99},
-        {tk::VkDown, 9, 1, 9, 0, 99},   {tk::VkDown, 9, 0, 9, 0, 99},
-    };
-    for (const auto& [key, width, row, widthAfter, rowAfter, range] : cases) {
-        SCOPED_TRACE(testing::Message() << "key " << key << " width " << width);
-        tk::SetControlState(WidthScroller, width), tk::SetControlState(RowScroller, row);
-        tk::SetControlAttribute(OffsetSpin, tk::Minimum, -99);
-        tk::SetControlAttribute(OffsetSpin, tk::Maximum, 99), tk::SetControlText(OffsetSpin, "7");
-        backend.PressKey(key);
-        RunLoopPass(), RunLoopPass(); // the key is still down, but counts once
-        backend.SetKeyDown(key, false);
-        EXPECT_EQ(std::tuple(tk::GetControlState(WidthScroller), tk::GetControlState(RowScroller),
-                             tk::GetControlAttribute(OffsetSpin, tk::Minimum),
-                             tk::GetControlAttribute(OffsetSpin, tk::Maximum),
-                             tk::GetControlText(OffsetSpin)),
-                  std::tuple(widthAfter, rowAfter, -range, range, range == 99 ? "7" : "0"));
-    }
-}
-
-// Over the canvas a wheel step down is three clicks on the row scroll bar's down arrow (later
-// rows, within the bar's range 0..450); with Shift it is the right arrow key (one byte wider).
-// A step up does the opposite.
-TEST_F(Input, TheWheelScrollsThreeRowsAStepAndWithShiftStepsTheWidthAsTheArrowKeys) {
-    // The modifiers, the wheel delta, width and row before and after, the offset range after:
-    // -range..range; 99 untouched.
-    using Case = std::tuple<int64_t, int32_t, int32_t, int32_t, int32_t, int32_t, int64_t>;
+// An arrow key steps once per press; over the canvas a wheel step down is three clicks on the row
+// scroll bar's down arrow (later rows, within the bar's range 0..450), with Shift the right arrow
+// key (one byte wider). A step up does the opposite.
+TEST_F(Input, ArrowKeysAndTheWheelStepWidthAndRowWithinTheScrollRanges) {
+    // The key (0: the wheel, its modifiers and delta), width and row before and after, the
+    // offset range after: -range..range; 99 untouched.
+    using Case = std::tuple<int, int64_t, int32_t, int32_t, int32_t, int32_t, int32_t, int64_t>;
     const int64_t shift = tk::ModifierShift, alt = tk::ModifierAlt;
+    const int32_t least = INT32_MIN, most = INT32_MAX;
     const Case cases[] = {
-        {0, -120, 9, 5, 9, 8, 99},
-        {0, 120, 9, 5, 9, 2, 99},
-        {0, 240, 9, 5, 9, 0, 99},
-        {0, -240, 9, 446, 9, 450, 99},
-        {alt, -360, 9, 0, 9, 9, 99},
-        {0, INT32_MIN, 9, 5, 9, 450, 99},
-        {0, INT32_MAX, 9, 5, 9, 0, 99},
-        {shift, -120, 9, 5, 10, 5, 10},
-        {shift, 120, 9, 5, 8, 5, 8},
-        {shift, -360, 9, 5, 12, 5, 12},
-        {shift, 120, 1, 5, 1, 5, 0},
-        {shift, -120, 256, 5, 256, 5, 257},
-        {shift, INT32_MIN, 9, 5, 256, 5, 257},
-        {shift | alt, INT32_MAX, 9, 5, 1, 5, 0},
+        {tk::VkLeft, 0, 0, 9, 5, 8, 5, 8},    {tk::VkLeft, 0, 0, 1, 5, 1, 5, 0},
+        {tk::VkRight, 0, 0, 9, 5, 10, 5, 10}, {tk::VkRight, 0, 0, 256, 5, 256, 5, 257},
+        {tk::VkUp, 0, 0, 9, 5, 9, 6, 99},     {tk::VkDown, 0, 0, 9, 5, 9, 4, 99},
+        {tk::VkDown, 0, 0, 9, 1, 9, 0, 99},   {tk::VkDown, 0, 0, 9, 0, 9, 0, 99},
+        {0, 0, -120, 9, 5, 9, 8, 99},         {0, 0, 120, 9, 5, 9, 2, 99},
+        {0, 0, -240, 9, 446, 9, 450, 99},     {0, alt, -360, 9, 0, 9, 9, 99},
+        {0, 0, least, 9, 5, 9, 450, 99},      {0, 0, most, 9, 5, 9, 0, 99},
+        {0, shift, -120, 9, 5, 10, 5, 10},    {0, shift, 120, 9, 5, 8, 5, 8},
+        {0, shift, 120, 1, 5, 1, 5, 0},       {0, shift, -120, 256, 5, 256, 5, 257},
+        {0, shift, least, 9, 5, 256, 5, 257}, {0, shift | alt, most, 9, 5, 1, 5, 0},
     };
-    for (const auto& [modifiers, delta, width, row, widthAfter, rowAfter, range] : cases) {
-        SCOPED_TRACE(testing::Message() << "modifiers " << modifiers << " delta " << delta
-                                        << " width " << width << " row " << row);
+    for (const auto& [key, modifiers, delta, width, row, widthAfter, rowAfter, range] : cases) {
+        SCOPED_TRACE(testing::Message() << "key " << key << " modifiers " << modifiers << " delta "
+                                        << delta << " width " << width << " row " << row);
         tk::SetControlState(WidthScroller, width), tk::SetControlState(RowScroller, row);
         tk::SetControlState(OffsetSpin, 0), tk::SetControlAttribute(OffsetSpin, tk::Minimum, -99);
         tk::SetControlAttribute(OffsetSpin, tk::Maximum, 99), tk::SetControlText(OffsetSpin, "7");
-        backend.Script([m = uint32_t(modifiers), d = delta] {
-            tk::notify::CanvasInput(CanvasView, tk::notify::Mouse::Wheel, 300, 200, 0, m, d);
-            // The part short of a whole step is taken back: no remainder reaches the next case.
-            tk::notify::CanvasInput(CanvasView, tk::notify::Mouse::Wheel, 300, 200, 0, m,
-                                    -(d % 120));
-        });
-        session.Drain();
+        if (key) {
+            backend.PressKey(key);
+            RunLoopPass(), RunLoopPass(); // the key is still down, but counts once
+            backend.SetKeyDown(key, false);
+        } else {
+            backend.Script([m = uint32_t(modifiers), d = delta] {
+                tk::notify::CanvasInput(CanvasView, tk::notify::Mouse::Wheel, 300, 200, 0, m, d);
+                // The part short of a whole step is taken back: no remainder reaches the next.
+                tk::notify::CanvasInput(CanvasView, tk::notify::Mouse::Wheel, 300, 200, 0, m,
+                                        -(d % 120));
+            });
+            session.Drain();
+        }
         EXPECT_EQ(std::tuple(tk::GetControlState(WidthScroller), tk::GetControlState(RowScroller),
                              tk::GetControlAttribute(OffsetSpin, tk::Minimum),
                              tk::GetControlAttribute(OffsetSpin, tk::Maximum),
-                             tk::GetControlText(OffsetSpin)),
-                  std::tuple(widthAfter, rowAfter, -range, range, range == 99 ? "7" : "0"));
-        EXPECT_EQ(session.DispText(), std::to_string(widthAfter * rowAfter)); // shown at once
+                             tk::GetControlText(OffsetSpin), session.DispText()),
+                  std::tuple(widthAfter, rowAfter, -range, range, range == 99 ? "7" : "0",
+                             std::to_string(widthAfter * rowAfter))); // disp shown at once
     }
 }
 

@@ -207,20 +207,19 @@ void Unload() {
     viewer::state.fileSize = 0;
 }
 
-// The median of time(load) / time(cat) over pairs measured back to back; nothing when a pair
-// fails.
+// The median of time(work) / time(cat of the file) over pairs measured back to back; nothing when
+// a cat or the work fails.
+template <typename Work>
 std::optional<double> MedianPairRatio(const std::string& path, int64_t size,
-                                      const CatBuffer& buffer) {
-    constexpr int Pairs = 15;
+                                      const CatBuffer& buffer, int pairs, Work work) {
     std::vector<double> ratios;
-    for (int i = 0; i < Pairs; ++i) {
+    for (int i = 0; i < pairs; ++i) {
         const double start = Seconds();
         if (CatFile(path, buffer) != size) return std::nullopt;
         const double middle = Seconds();
-        const bool whole = Load(path, size);
+        const bool done = work();
         const double end = Seconds();
-        Unload();
-        if (!whole) return std::nullopt;
+        if (!done) return std::nullopt;
         if (middle > start) ratios.push_back((end - middle) / (middle - start));
     }
     if (ratios.empty()) return std::nullopt;
@@ -271,7 +270,12 @@ void RunCatThenLoad(benchmark::State& state, bool timeLoad) {
         static bool reported = false;
         if (timeLoad && !reported && !state.error_occurred()) {
             reported = true;
-            if (const auto ratio = MedianPairRatio(path, size, buffer))
+            const auto loadOnce = [&] {
+                const bool whole = Load(path, size);
+                Unload();
+                return whole;
+            };
+            if (const auto ratio = MedianPairRatio(path, size, buffer, 15, loadOnce))
                 bench::ReportFigure("load-1gib-vs-cat", *ratio);
             if (const auto peak = LoadPeakOverSizeMiB(path, size))
                 bench::ReportFigure("load-1gib-peak-over-size-mib", *peak);
@@ -288,28 +292,10 @@ void BM_LoadFile(benchmark::State& state) {
     RunCatThenLoad(state, true);
 }
 
-// The finder against cat: the median of time(FindGraphics over the bytes in memory) / time(cat of
-// the file) over back-to-back pairs. The file's own bytes give find-1gib-vs-cat (pseudo-random,
-// like compressed data: what most of a large file is); copies of this benchmark program over the
-// same size give find-1gib-program-vs-cat (code, tables, text: what an executable is).
-std::optional<double> MedianFindRatio(const uint8_t* bytes, int64_t size, const std::string& path,
-                                      const CatBuffer& buffer) {
-    constexpr int Pairs = 5;
-    std::vector<double> ratios;
-    for (int i = 0; i < Pairs; ++i) {
-        const double start = Seconds();
-        if (CatFile(path, buffer) != size) return std::nullopt;
-        const double middle = Seconds();
-        benchmark::DoNotOptimize(viewer::FindGraphics(bytes, size));
-        const double end = Seconds();
-        if (middle > start) ratios.push_back((end - middle) / (middle - start));
-    }
-    if (ratios.empty()) return std::nullopt;
-    const auto median = ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2);
-    std::nth_element(ratios.begin(), median, ratios.end());
-    return *median;
-}
-
+// The finder over the bytes in memory against cat of the file. The file's own bytes give
+// find-1gib-vs-cat (pseudo-random, like compressed data: what most of a large file is); copies of
+// this benchmark program over the same size give find-1gib-program-vs-cat (code, tables, text:
+// what an executable is).
 void BM_FindFile(benchmark::State& state) {
     const std::string& path = WarmFile();
     if (path.empty()) {
@@ -337,7 +323,11 @@ void BM_FindFile(benchmark::State& state) {
     if (reported || state.error_occurred()) return;
     reported = true;
     const CatBuffer buffer;
-    if (const auto ratio = MedianFindRatio(bytes.data(), size, path, buffer))
+    const auto findOnce = [&] {
+        benchmark::DoNotOptimize(viewer::FindGraphics(bytes.data(), size));
+        return true;
+    };
+    if (const auto ratio = MedianPairRatio(path, size, buffer, 5, findOnce))
         bench::ReportFigure("find-1gib-vs-cat", *ratio);
     std::vector<uint8_t> program;
     if (FILE* self = std::fopen("/proc/self/exe", "rb")) {
@@ -349,7 +339,7 @@ void BM_FindFile(benchmark::State& state) {
     }
     if (program.empty()) return;
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = program[i % program.size()];
-    if (const auto ratio = MedianFindRatio(bytes.data(), size, path, buffer))
+    if (const auto ratio = MedianPairRatio(path, size, buffer, 5, findOnce))
         bench::ReportFigure("find-1gib-program-vs-cat", *ratio);
 }
 

@@ -83,10 +83,6 @@ void ViewerSession::Drain() {
     }
 }
 
-} // namespace pmtest
-
-namespace pmtest {
-
 bool ViewerSession::DrainUntilFound(int seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (true) {
@@ -97,10 +93,6 @@ bool ViewerSession::DrainUntilFound(int seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
-
-} // namespace pmtest
-
-namespace pmtest {
 
 std::string SampleBytes() {
     const std::filesystem::path here = std::filesystem::path(__FILE__).parent_path();

@@ -99,6 +99,18 @@ std::string SampleBytes() {
     return ReadFile((here / "../../samples/sprites.bin").string());
 }
 
+std::string GlyphSheet(int width, int stride, int bands) {
+    const std::string g = SampleBytes(); // its 8 x 8 font first, 59 glyphs
+    std::string out;
+    for (int band = 0; band < bands; ++band)
+        for (int row = 0; row < 16; ++row)
+            for (int c = 0; c < stride; ++c) {
+                const int glyph = 1 + (band * width + c) % 58; // not the space
+                out.push_back(c < width ? g[size_t(glyph * 8 + row / 2)] : '\0');
+            }
+    return out;
+}
+
 std::vector<viewer::GraphicsRegion> RegionsInFileOrder(const std::string& bytes) {
     std::vector<viewer::GraphicsRegion> regions = viewer::FindGraphics(
         reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int64_t>(bytes.size()));

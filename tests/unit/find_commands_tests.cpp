@@ -29,10 +29,10 @@ using pmtest::RegionsInFileOrder;
 class Find : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(session.ok()); }
-    // The sample held as a load holds it, the row scroll bar's range with it.
-    void LoadSample() {
-        session.LoadBytes(sample);
-        tk::SetControlAttribute(RowScroller, tk::Maximum, static_cast<int64_t>(sample.size()));
+    // The bytes held as a load holds them, the row scroll bar's range with them.
+    void Load(const std::string& bytes) {
+        session.LoadBytes(Bytes(bytes));
+        tk::SetControlAttribute(RowScroller, tk::Maximum, static_cast<int64_t>(bytes.size()));
         RedrawView();
     }
     // F3, Shift+F3 or F4 while the window has the focus, and the loop until the scan is over.
@@ -87,9 +87,13 @@ TEST_F(Find, TheDropDownStandsLastWithItsKeysAndTheOtherItemsKeepTheirPlaces) {
 }
 
 TEST_F(Find, StepsGoThroughTheRegionsInFileOrderFromInsideOneAndStopAtEitherEnd) {
-    const std::vector<GraphicsRegion> regions = RegionsInFileOrder(pmtest::SampleBytes());
-    ASSERT_GE(regions.size(), 2u) << "the sample holds a font and sprites";
-    LoadSample();
+    // Glyph sheets of several widths between runs of varied bytes.
+    std::string file = pmtest::Pattern(3001);
+    for (int width : {1, 2, 4, 16})
+        file += pmtest::GlyphSheet(width, width, 128 / width) + pmtest::Pattern(3001);
+    const std::vector<GraphicsRegion> regions = RegionsInFileOrder(file);
+    ASSERT_GE(regions.size(), 4u) << "one region a sheet";
+    Load(file);
 
     // Forwards from byte 0: every region that starts after it, then the end.
     const size_t firstAfterZero = regions.front().first > 0 ? 0 : 1;
@@ -134,7 +138,7 @@ TEST_F(Find, StepsGoThroughTheRegionsInFileOrderFromInsideOneAndStopAtEitherEnd)
 }
 
 TEST_F(Find, GuessWidthTakesTheWidthThatFitsAndKeepsTheFirstByte) {
-    LoadSample();
+    Load(pmtest::SampleBytes());
     // The first region start where some width fits, shown at another width first.
     int32_t at = -1, width = 0;
     for (const GraphicsRegion& region : RegionsInFileOrder(pmtest::SampleBytes())) {

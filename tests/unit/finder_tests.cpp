@@ -50,20 +50,6 @@ std::string Describe(const std::vector<GraphicsRegion>& regions) {
     return regions.empty() ? "no regions\n" : s.str();
 }
 
-// A sheet of glyphs `width` bytes wide: each row band holds `width` glyphs side by side, each
-// glyph row shown twice (16 pixel rows a glyph), every row padded with zeros to `stride` bytes.
-Bytes Sheet(int width, int stride, int bands) {
-    const std::string g = pmtest::SampleBytes(); // its 8 x 8 font first, 59 glyphs
-    Bytes out;
-    for (int band = 0; band < bands; ++band)
-        for (int row = 0; row < 16; ++row)
-            for (int c = 0; c < stride; ++c) {
-                const int glyph = 1 + (band * width + c) % 58; // not the space
-                out.push_back(c < width ? uint8_t(g[size_t(glyph * 8 + row / 2)]) : 0);
-            }
-    return out;
-}
-
 Bytes RandomBytes(size_t n, uint32_t seed) {
     std::mt19937 random(seed);
     Bytes b(n);
@@ -137,7 +123,7 @@ TEST(Finder, FindsPicturesAtOddOffsetsInsideOtherBytes) {
     for (const auto& [name, ground] : grounds) {
         ASSERT_GT(ground.size(), 10000u) << name;
         for (const auto& s : sheets) {
-            const Bytes sheet = Sheet(s[0], s[1], 2048 / (16 * s[1]));
+            const Bytes sheet = AsBytes(pmtest::GlyphSheet(s[0], s[1], 2048 / (16 * s[1])));
             Bytes file(ground.begin(), ground.begin() + 3001);
             file.insert(file.end(), sheet.begin(), sheet.end());
             file.insert(file.end(), ground.begin() + 3001, ground.begin() + 10000);
@@ -175,7 +161,9 @@ TEST(Finder, FindsNothingInBytesThatAreNoPictures) {
 
 TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {
     for (int width : {1, 2, 3, 4, 16})
-        EXPECT_EQ(viewer::GuessWidth(Sheet(width, width, 8).data(), 128 * width), width);
+        EXPECT_EQ(
+            viewer::GuessWidth(AsBytes(pmtest::GlyphSheet(width, width, 8)).data(), 128 * width),
+            width);
     const Bytes random = RandomBytes(4096, 3), text = Text(4096);
     EXPECT_EQ(viewer::GuessWidth(random.data(), 4096), 0);
     EXPECT_EQ(viewer::GuessWidth(text.data(), 4096), 0);

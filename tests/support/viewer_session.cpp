@@ -83,10 +83,6 @@ void ViewerSession::Drain() {
     }
 }
 
-} // namespace pmtest
-
-namespace pmtest {
-
 bool ViewerSession::DrainUntilFound(int seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (true) {
@@ -98,13 +94,21 @@ bool ViewerSession::DrainUntilFound(int seconds) {
     }
 }
 
-} // namespace pmtest
-
-namespace pmtest {
-
 std::string SampleBytes() {
     const std::filesystem::path here = std::filesystem::path(__FILE__).parent_path();
     return ReadFile((here / "../../samples/sprites.bin").string());
+}
+
+std::string GlyphSheet(int width, int stride, int bands) {
+    const std::string g = SampleBytes(); // its 8 x 8 font first, 59 glyphs
+    std::string out;
+    for (int band = 0; band < bands; ++band)
+        for (int row = 0; row < 16; ++row)
+            for (int c = 0; c < stride; ++c) {
+                const int glyph = 1 + (band * width + c) % 58; // not the space
+                out.push_back(c < width ? g[size_t(glyph * 8 + row / 2)] : '\0');
+            }
+    return out;
 }
 
 std::vector<viewer::GraphicsRegion> RegionsInFileOrder(const std::string& bytes) {

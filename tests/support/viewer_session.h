@@ -69,5 +69,9 @@ class ViewerSession {
 // order, as the window steps through them.
 std::string SampleBytes();
 std::vector<viewer::GraphicsRegion> RegionsInFileOrder(const std::string& bytes);
+// A sheet of glyphs `width` bytes wide from the sample's font: each band of rows holds `width`
+// glyphs side by side, each glyph row shown twice (16 pixel rows a glyph), every row padded with
+// zeros to `stride` bytes.
+std::string GlyphSheet(int width, int stride, int bands);
 
 } // namespace pmtest

@@ -1,7 +1,5 @@
-// The "Find" drop-down on the scripted backend: its place on the menu bar and its keys, stepping
-// through the finder's regions both ways and past either end, guessing a width, and a new load
-// dropping the regions of the file before. Expectations come from the finder itself on the same
-// bytes, so they hold for whatever it reports.
+// The "Find" drop-down on the scripted backend. Expectations come from the finder itself on the
+// same bytes, so they hold for whatever it reports.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,22 +21,18 @@ using namespace viewer;
 
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return std::vector<uint8_t>(text.begin(), text.end());
+std::vector<uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
 }
-
 using pmtest::RegionsInFileOrder;
 
 class Find : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(session.ok());
-        ASSERT_FALSE(sample.empty()) << "samples/sprites.bin";
-    }
-    // The sample held as a load holds it, the row scroll bar's range with it.
-    void LoadSample() {
-        session.LoadBytes(sample);
-        tk::SetControlAttribute(RowScroller, tk::Maximum, static_cast<int64_t>(sample.size()));
+    void SetUp() override { ASSERT_TRUE(session.ok()); }
+    // The bytes held as a load holds them, the row scroll bar's range with them.
+    void Load(const std::string& bytes) {
+        session.LoadBytes(Bytes(bytes));
+        tk::SetControlAttribute(RowScroller, tk::Maximum, static_cast<int64_t>(bytes.size()));
         RedrawView();
     }
     // F3, Shift+F3 or F4 while the window has the focus, and the loop until the scan is over.
@@ -48,6 +42,7 @@ class Find : public ::testing::Test {
     }
     // What the view shows: the first byte on display must be the region's first byte, at its
     // width, and the title must say so.
+    void ExpectShowing(const GraphicsRegion& r) { ExpectShowing(r.first, r.width); }
     void ExpectShowing(int64_t first, int32_t width) {
         EXPECT_EQ(FirstDisplayedByte(), first);
         EXPECT_EQ(tk::GetControlState(WidthScroller), width);
@@ -57,11 +52,14 @@ class Find : public ::testing::Test {
                   std::string::npos)
             << session.Title();
     }
-    std::string RegionText(size_t index, const std::vector<GraphicsRegion>& regions) {
+    // ...and the status bar names it among all of them.
+    void ExpectRegion(size_t index, const std::vector<GraphicsRegion>& regions) {
         const GraphicsRegion& r = regions[index];
-        return "Graphics " + std::to_string(index + 1) + " of " + std::to_string(regions.size()) +
-               ": byte " + std::to_string(r.first) + ", " + std::to_string(r.length) +
-               " bytes, width " + std::to_string(r.width);
+        ExpectShowing(r);
+        EXPECT_EQ(session.StatusText(),
+                  "Graphics " + std::to_string(index + 1) + " of " +
+                      std::to_string(regions.size()) + ": byte " + std::to_string(r.first) + ", " +
+                      std::to_string(r.length) + " bytes, width " + std::to_string(r.width));
     }
 
     pmtest::ViewerSession session;
@@ -89,48 +87,49 @@ TEST_F(Find, TheDropDownStandsLastWithItsKeysAndTheOtherItemsKeepTheirPlaces) {
 }
 
 TEST_F(Find, StepsGoThroughTheRegionsInFileOrderFromInsideOneAndStopAtEitherEnd) {
-    const std::vector<GraphicsRegion> regions = RegionsInFileOrder(pmtest::SampleBytes());
-    ASSERT_GE(regions.size(), 2u) << "the sample holds a font and sprites";
-    LoadSample();
+    // Glyph sheets of several widths between runs of varied bytes.
+    std::string file = pmtest::Pattern(3001);
+    for (int width : {1, 2, 4, 16})
+        file += pmtest::GlyphSheet(width, width, 128 / width) + pmtest::Pattern(3001);
+    const std::vector<GraphicsRegion> regions = RegionsInFileOrder(file);
+    ASSERT_GE(regions.size(), 4u) << "one region a sheet";
+    Load(file);
 
     // Forwards from byte 0: every region that starts after it, then the end.
     const size_t firstAfterZero = regions.front().first > 0 ? 0 : 1;
     for (size_t i = firstAfterZero; i < regions.size(); ++i) {
         SCOPED_TRACE(i);
         Press(tk::VkF3);
-        ExpectShowing(regions[i].first, regions[i].width);
-        EXPECT_EQ(session.StatusText(), RegionText(i, regions));
+        ExpectRegion(i, regions);
     }
-    const GraphicsRegion& last = regions.back();
     Press(tk::VkF3);
-    EXPECT_EQ(session.StatusText(), "No more graphics after byte " + std::to_string(last.first));
-    ExpectShowing(last.first, last.width);
+    EXPECT_EQ(session.StatusText(),
+              "No more graphics after byte " + std::to_string(regions.back().first));
+    ExpectShowing(regions.back());
 
     // Backwards through the menu item and its key alike, down to the first region and past it.
     for (size_t i = regions.size() - 1; i-- > 0;) {
         SCOPED_TRACE(i);
-        if (i % 2 == 0) {
-            Press(tk::VkF3, tk::AccelShift);
-        } else {
+        if (i % 2 == 0)
             backend.ScriptMenu(MainWindow, MenuPreviousGraphics);
-            ASSERT_TRUE(session.DrainUntilFound());
-        }
-        ExpectShowing(regions[i].first, regions[i].width);
-        EXPECT_EQ(session.StatusText(), RegionText(i, regions));
+        else
+            backend.ScriptAccelerator(MainWindow, tk::VkF3, tk::AccelShift);
+        ASSERT_TRUE(session.DrainUntilFound());
+        ExpectRegion(i, regions);
     }
     Press(tk::VkF3, tk::AccelShift);
     EXPECT_EQ(session.StatusText(),
               "No more graphics before byte " + std::to_string(regions.front().first));
-    ExpectShowing(regions.front().first, regions.front().width);
+    ExpectShowing(regions.front());
 
     // From one byte past a region's start, Shift+F3 goes back to that start, not further; from a
     // region's start, F3 goes on to the next.
     ShowFromByte(static_cast<int32_t>(regions[1].first) + 1, 1);
     Press(tk::VkF3, tk::AccelShift);
-    ExpectShowing(regions[1].first, regions[1].width);
+    ExpectShowing(regions[1]);
     ShowFromByte(static_cast<int32_t>(regions[0].first), 1);
     Press(tk::VkF3);
-    ExpectShowing(regions[1].first, regions[1].width);
+    ExpectShowing(regions[1]);
 
     // The message stays until the view changes.
     backend.ScriptMenu(MainWindow, MenuZoom2);
@@ -139,7 +138,7 @@ TEST_F(Find, StepsGoThroughTheRegionsInFileOrderFromInsideOneAndStopAtEitherEnd)
 }
 
 TEST_F(Find, GuessWidthTakesTheWidthThatFitsAndKeepsTheFirstByte) {
-    LoadSample();
+    Load(pmtest::SampleBytes());
     // The first region start where some width fits, shown at another width first.
     int32_t at = -1, width = 0;
     for (const GraphicsRegion& region : RegionsInFileOrder(pmtest::SampleBytes())) {
@@ -184,7 +183,6 @@ TEST_F(Find, AScanShowsItsProgressAndTheStepFollowsWhenItEnds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     SetQuietScanTime(300);
-    ASSERT_FALSE(FinderBusy());
     ASSERT_GE(shown.size(), 2u);
     EXPECT_EQ(shown.front().rfind("Finding graphics: ", 0), 0u) << shown.front();
     EXPECT_EQ(shown.front().back(), '%');
@@ -195,10 +193,8 @@ TEST_F(Find, AScanShowsItsProgressAndTheStepFollowsWhenItEnds) {
 
 TEST_F(Find, ANewLoadDropsTheRegionsAndStopsTheScan) {
     pmtest::TempDir dir;
-    const std::string zeros(4096, '\0');
-    ASSERT_TRUE(RegionsInFileOrder(zeros).empty()) << "fill alone is not graphics";
     const std::string samplePath = pmtest::WriteFile(dir / "sample.bin", pmtest::SampleBytes());
-    const std::string zerosPath = pmtest::WriteFile(dir / "zeros.bin", zeros);
+    const std::string zerosPath = pmtest::WriteFile(dir / "zeros.bin", std::string(4096, '\0'));
 
     backend.ScriptDrop(MainWindow, {samplePath});
     Press(tk::VkF3);
@@ -216,12 +212,11 @@ TEST_F(Find, ANewLoadDropsTheRegionsAndStopsTheScan) {
     session.Drain();
     EXPECT_FALSE(FinderBusy());
     ShowFromByte(0, 1);
-    const std::vector<GraphicsRegion> regions = RegionsInFileOrder(pmtest::SampleBytes());
+    const auto regions = RegionsInFileOrder(pmtest::SampleBytes());
     Press(tk::VkF3, tk::AccelShift);
     EXPECT_EQ(session.StatusText(), "No more graphics before byte 0");
     Press(tk::VkF3);
-    EXPECT_EQ(FirstDisplayedByte(),
-              regions.front().first > 0 ? regions[0].first : regions[1].first);
+    EXPECT_EQ(FirstDisplayedByte(), regions[regions[0].first > 0 ? 0 : 1].first);
 }
 
 } // namespace

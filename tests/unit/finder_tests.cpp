@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <elf.h>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -45,25 +44,10 @@ bool Found(const std::vector<GraphicsRegion>& regions, int64_t first, int64_t le
 }
 
 std::string Describe(const std::vector<GraphicsRegion>& regions) {
-    std::string s;
+    std::ostringstream s;
     for (const GraphicsRegion& r : regions)
-        s += std::to_string(r.first) + "+" + std::to_string(r.length) + " w" +
-             std::to_string(r.width) + " " + std::to_string(r.score) + "\n";
-    return s.empty() ? "no regions\n" : s;
-}
-
-// A sheet of glyphs `width` bytes wide: each row band holds `width` glyphs side by side, each
-// glyph row shown twice (16 pixel rows a glyph), every row padded with zeros to `stride` bytes.
-Bytes Sheet(int width, int stride, int bands) {
-    const std::string g = pmtest::SampleBytes(); // its 8 x 8 font first, 59 glyphs
-    Bytes out;
-    for (int band = 0; band < bands; ++band)
-        for (int row = 0; row < 16; ++row)
-            for (int c = 0; c < stride; ++c) {
-                const int glyph = 1 + (band * width + c) % 58; // not the space
-                out.push_back(c < width ? uint8_t(g[size_t(glyph * 8 + row / 2)]) : 0);
-            }
-    return out;
+        s << r.first << "+" << r.length << " w" << r.width << " " << r.score << "\n";
+    return regions.empty() ? "no regions\n" : s.str();
 }
 
 Bytes RandomBytes(size_t n, uint32_t seed) {
@@ -74,10 +58,10 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
 }
 
 Bytes Text(size_t n) {
-    std::istringstream words(
-        "the file is painted as pixels and every byte holds eight of them while "
-        "a person looks for fonts in programs");
-    const std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+    const std::vector<std::string> w = {"the",   "file",  "is",      "painted", "as",    "pixels",
+                                        "and",   "every", "byte",    "holds",   "eight", "of",
+                                        "them",  "while", "a",       "person",  "looks", "for",
+                                        "fonts", "in",    "programs"};
     std::mt19937 random(7);
     std::string text;
     while (text.size() < n) text += w[random() % w.size()] + (random() % 9 == 0 ? "\n" : " ");
@@ -98,11 +82,12 @@ Bytes MachineCode() {
     return {};
 }
 
-template <typename T> Bytes Table(size_t count, T (*value)(size_t)) {
-    Bytes b(count * sizeof(T));
+// `count` values of f(i) of the type f returns, as they lie in memory.
+template <typename F> Bytes Table(size_t count, F f) {
+    Bytes b;
     for (size_t i = 0; i < count; ++i) {
-        const T v = value(i);
-        std::memcpy(b.data() + i * sizeof(T), &v, sizeof v);
+        const auto v = f(i);
+        b.insert(b.end(), (const uint8_t*)&v, (const uint8_t*)&v + sizeof v);
     }
     return b;
 }
@@ -138,7 +123,7 @@ TEST(Finder, FindsPicturesAtOddOffsetsInsideOtherBytes) {
     for (const auto& [name, ground] : grounds) {
         ASSERT_GT(ground.size(), 10000u) << name;
         for (const auto& s : sheets) {
-            const Bytes sheet = Sheet(s[0], s[1], 2048 / (16 * s[1]));
+            const Bytes sheet = AsBytes(pmtest::GlyphSheet(s[0], s[1], 2048 / (16 * s[1])));
             Bytes file(ground.begin(), ground.begin() + 3001);
             file.insert(file.end(), sheet.begin(), sheet.end());
             file.insert(file.end(), ground.begin() + 3001, ground.begin() + 10000);
@@ -157,16 +142,12 @@ TEST(Finder, FindsNothingInBytesThatAreNoPictures) {
         {"text", Text(65536)},
         {"zeros", Bytes(65536, 0)},
         {"0xFF", Bytes(65536, 0xFF)},
-        {"16-bit values",
-         Table<uint16_t>(20000, [](size_t i) { return uint16_t(i * 7919 % 600); })},
-        {"32-bit offsets",
-         Table<uint32_t>(8000, [](size_t i) { return uint32_t(i * 37 + i % 13); })},
-        {"32-bit values",
-         Table<uint32_t>(8000, [](size_t i) { return uint32_t(i * 2654435761u >> 20); })},
-        {"64-bit offsets",
-         Table<uint64_t>(4000, [](size_t i) { return uint64_t(0x401000 + i * 24); })},
-        {"floats", Table<float>(8000, [](size_t i) { return float(100 * std::sin(i / 50.0)); })},
-        {"doubles", Table<double>(4000, [](size_t i) { return i * 0.37 + std::cos(double(i)); })},
+        {"16-bit values", Table(20000, [](size_t i) { return uint16_t(i * 7919 % 600); })},
+        {"32-bit offsets", Table(8000, [](size_t i) { return uint32_t(i * 37 + i % 13); })},
+        {"32-bit values", Table(8000, [](size_t i) { return uint32_t(i * 2654435761u >> 20); })},
+        {"64-bit offsets", Table(4000, [](size_t i) { return uint64_t(0x401000 + i * 24); })},
+        {"floats", Table(8000, [](size_t i) { return float(100 * std::sin(i / 50.0)); })},
+        {"doubles", Table(4000, [](size_t i) { return i * 0.37 + std::cos(double(i)); })},
     };
     for (const auto& [name, bytes] : cases) {
         ASSERT_FALSE(bytes.empty()) << name;
@@ -179,10 +160,10 @@ TEST(Finder, FindsNothingInBytesThatAreNoPictures) {
 }
 
 TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {
-    for (int width : {1, 2, 3, 4, 16}) {
-        const Bytes sheet = Sheet(width, width, 8);
-        EXPECT_EQ(viewer::GuessWidth(sheet.data(), int64_t(sheet.size())), width);
-    }
+    for (int width : {1, 2, 3, 4, 16})
+        EXPECT_EQ(
+            viewer::GuessWidth(AsBytes(pmtest::GlyphSheet(width, width, 8)).data(), 128 * width),
+            width);
     const Bytes random = RandomBytes(4096, 3), text = Text(4096);
     EXPECT_EQ(viewer::GuessWidth(random.data(), 4096), 0);
     EXPECT_EQ(viewer::GuessWidth(text.data(), 4096), 0);
@@ -191,29 +172,16 @@ TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {
 
 TEST(Finder, StopsWhenTheCallerSaysSo) {
     const Bytes bytes = AsBytes(pmtest::SampleBytes());
-    int64_t seen = -1;
-    const auto regions =
-        FindGraphics(bytes.data(), int64_t(bytes.size()), [&](int64_t done, int64_t total) {
-            seen = done;
-            EXPECT_EQ(total, int64_t(bytes.size()));
-            return false;
-        });
-    EXPECT_TRUE(regions.empty());
+    int64_t seen = -1, size = int64_t(bytes.size());
+    EXPECT_TRUE(FindGraphics(bytes.data(), size, [&](int64_t done, int64_t total) {
+                    seen = done;
+                    EXPECT_EQ(total, size);
+                    return false;
+                }).empty());
     EXPECT_EQ(seen, 0);
 }
 
 // ---- Real fonts from Debian's packages, fetched into the build folder ------------------------
-
-Bytes Gunzip(const std::string& path) {
-    Bytes out;
-    gzFile f = gzopen(path.c_str(), "rb");
-    if (f == nullptr) return out;
-    uint8_t buffer[65536];
-    int n;
-    while ((n = gzread(f, buffer, sizeof buffer)) > 0) out.insert(out.end(), buffer, buffer + n);
-    gzclose(f);
-    return out;
-}
 
 // Unpacks the package into the build folder once; false when it cannot be had (no network).
 bool Unpack(const std::string& package) {
@@ -243,18 +211,19 @@ Truth PsfTruth(const Bytes& f) {
 
 // An X11 font: the bitmaps table of a PCF file and its row padding.
 Truth PcfTruth(const Bytes& f) {
-    uint32_t tables;
-    std::memcpy(&tables, f.data() + 4, 4);
-    for (uint32_t i = 0; i < tables; ++i) {
-        uint32_t entry[4]; // type, format, size, offset
-        std::memcpy(entry, f.data() + 8 + 16 * i, sizeof entry);
-        if (entry[0] != 8) continue;
-        uint32_t format, count;
-        std::memcpy(&format, f.data() + entry[3], 4);
-        std::memcpy(&count, f.data() + entry[3] + 4, 4);
+    const auto u32 = [&](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, f.data() + at, 4);
+        return v;
+    };
+    for (uint32_t i = 0; i < u32(4); ++i) {
+        const uint32_t type = u32(8 + 16 * i), size = u32(16 + 16 * i), at = u32(20 + 16 * i);
+        if (type != 8) continue; // the bitmaps
+        const uint32_t format = u32(at);
+        uint32_t count = u32(at + 4);
         if ((format & 4) != 0) count = __builtin_bswap32(count);
-        const int64_t first = entry[3] + 8 + 4 * int64_t(count) + 16;
-        return {first, entry[2] - (first - entry[3]), 1 << (format & 3)};
+        const int64_t first = at + 8 + 4 * int64_t(count) + 16;
+        return {first, size - (first - at), 1 << (format & 3)};
     }
     return {};
 }
@@ -265,20 +234,14 @@ TEST(Finder, FindsRealConsoleAndX11Fonts) {
         GTEST_SKIP() << "Debian's packages cannot be fetched here";
     const std::string consoleFonts = "debian-files/console-setup-linux/usr/share/consolefonts/";
     const std::string x11 = "debian-files/xfonts-base/usr/share/fonts/X11/misc/";
-    const std::vector<std::pair<std::string, bool>> fonts = {
-
-        {consoleFonts + "Lat15-VGA8.psf.gz", false},
-        {consoleFonts + "Lat15-VGA14.psf.gz", false},
-        {consoleFonts + "Lat2-Terminus16.psf.gz", false},
-        {consoleFonts + "Lat15-Terminus32x16.psf.gz", false},
-        {consoleFonts + "Uni2-TerminusBold24x12.psf.gz", false},
-        {x11 + "10x20-ISO8859-1.pcf.gz", true},
-        {x11 + "9x15-ISO8859-1.pcf.gz", true},
-        {x11 + "6x13-ISO8859-1.pcf.gz", true}};
-    for (const auto& [path, pcf] : fonts) {
-        const Bytes f = Gunzip(path);
+    for (const std::string& path :
+         {consoleFonts + "Lat15-VGA8.psf.gz", consoleFonts + "Lat15-VGA14.psf.gz",
+          consoleFonts + "Lat2-Terminus16.psf.gz", consoleFonts + "Lat15-Terminus32x16.psf.gz",
+          consoleFonts + "Uni2-TerminusBold24x12.psf.gz", x11 + "10x20-ISO8859-1.pcf.gz",
+          x11 + "9x15-ISO8859-1.pcf.gz", x11 + "6x13-ISO8859-1.pcf.gz"}) {
+        const Bytes f = AsBytes(pmtest::RunProgram({"/bin/gzip", "-dc", path}).out);
         ASSERT_GT(f.size(), 1000u) << path;
-        const Truth t = pcf ? PcfTruth(f) : PsfTruth(f);
+        const Truth t = path.find(".pcf") != std::string::npos ? PcfTruth(f) : PsfTruth(f);
         ASSERT_GT(t.width, 0) << path;
         const auto regions = Find(f);
         EXPECT_TRUE(Found(regions, t.first, t.length, t.width))

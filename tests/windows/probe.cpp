@@ -1,43 +1,38 @@
-// What the GUI test of the Windows program cannot see from X: the child windows of the main window
-// and the status text, read through the window manager's own calls, and keys sent with SendInput
-// (Wine's key state does not see keys pressed while a window of another X client has the focus).
-//   probe children   one line per child window: class, left, top, width, height (screen pixels)
-//   probe status     the text of the status bar's first field
-//   probe key VK     the virtual key pressed for a tenth of a second
-//   probe client DPI the main window's inner area (left, top, width, height: screen pixels) and
-//                    its width and height within its frame at that DPI (the inner area and the
-//                    menu bar)
-//   probe checks DPI per check box: the width its box and text need in the system's message font
-//                    at that DPI, and its width
-// (Under Wine, GetDpiForWindow on another process's window does not reliably give that window's
-// DPI: the test names the DPI it set.)
+// What the Windows program's GUI test cannot see from X, read through the window manager's calls,
+// and keys sent with SendInput (Wine's key state misses keys pressed while another X client has
+// the focus). DPI is the one the test set: under Wine, GetDpiForWindow on another process's
+// window does not reliably give it.
+//   probe children DPI  per child window: class, left, top, width, height (screen pixels) and
+//                       what a check box's box and text need in the message font (0 for others)
+//   probe client DPI    the inner area's left, top and width; the height within the frame
+//   probe status        the status bar's text;  probe key VK  the key pressed for 0.1 s
 #include <windows.h>
 
 #include <commctrl.h> // needs windows.h first
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 
 namespace {
 
-// What a check box's box and text need at least, in the font the native dialogs use.
-int CheckBoxNeeds(HWND check, UINT dpi) {
+UINT dpi = 96;
+
+// What a check box's box and text need at least, in the font the native dialogs use; 0 for
+// the other windows.
+long CheckBoxNeeds(HWND child) {
     wchar_t text[256] = {};
     DWORD_PTR got = 0;
-    SendMessageTimeoutW(check, WM_GETTEXT, 256, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &got);
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
-    if (!SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
-        return -1;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
-    HGDIOBJ before = SelectObject(dc, font);
+    if ((GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) != BS_3STATE ||
+        !SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
+        return 0;
+    SendMessageTimeoutW(child, WM_GETTEXT, 256, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &got);
+    HDC dc = CreateCompatibleDC(nullptr); // freed, with the font, when the probe ends
+    SelectObject(dc, CreateFontIndirectW(&metrics.lfMessageFont));
     SIZE extent{};
     GetTextExtentPoint32W(dc, text, int(wcslen(text)), &extent);
-    SelectObject(dc, before);
-    DeleteObject(font);
-    DeleteDC(dc);
     return GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) + extent.cx;
 }
 
@@ -48,28 +43,20 @@ int main(int argc, char** argv) {
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     HWND main = FindWindowW(L"PixmoleWindow", nullptr);
     if (main == nullptr || argc < 2) return 1;
-    const UINT dpi = argc == 3 ? UINT(std::atoi(argv[2])) : 96;
-    if (std::strcmp(argv[1], "client") == 0) {
-        RECT inner{}, outer{}, frame{};
-        GetClientRect(main, &inner);
+    const std::string what = argv[1];
+    const int arg = argc == 3 ? std::atoi(argv[2]) : 96;
+    dpi = UINT(arg);
+    RECT r{}, frame{};
+    if (what == "client") {
         POINT origin{0, 0};
         ClientToScreen(main, &origin);
-        GetWindowRect(main, &outer);
+        GetClientRect(main, &r);
+        std::printf("%ld %ld %ld ", origin.x, origin.y, r.right);
+        GetWindowRect(main, &r);
         AdjustWindowRectExForDpi(&frame, DWORD(GetWindowLongW(main, GWL_STYLE)), FALSE,
                                  DWORD(GetWindowLongW(main, GWL_EXSTYLE)), dpi);
-        // Within the frame: the inner area with the menu bar.
-        std::printf("%ld %ld %ld %ld %ld %ld\n", origin.x, origin.y, inner.right, inner.bottom,
-                    outer.right - outer.left - (frame.right - frame.left),
-                    outer.bottom - outer.top - (frame.bottom - frame.top));
-    } else if (std::strcmp(argv[1], "checks") == 0) {
-        for (HWND child = FindWindowExW(main, nullptr, L"Button", nullptr); child != nullptr;
-             child = FindWindowExW(main, child, L"Button", nullptr)) {
-            if ((GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) != BS_3STATE) continue;
-            RECT r{};
-            GetWindowRect(child, &r);
-            std::printf("%d %ld\n", CheckBoxNeeds(child, dpi), r.right - r.left);
-        }
-    } else if (std::strcmp(argv[1], "children") == 0) {
+        std::printf("%ld\n", r.bottom - r.top - (frame.bottom - frame.top));
+    } else if (what == "children") {
         EnumChildWindows(
             main,
             [](HWND child, LPARAM) {
@@ -77,20 +64,20 @@ int main(int argc, char** argv) {
                 RECT r{};
                 GetClassNameA(child, name, 64);
                 GetWindowRect(child, &r);
-                std::printf("%s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
-                            r.bottom - r.top);
+                std::printf("%s %ld %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
+                            r.bottom - r.top, CheckBoxNeeds(child));
                 return TRUE;
             },
             0);
-    } else if (std::strcmp(argv[1], "status") == 0) {
-        HWND bar = FindWindowExW(main, nullptr, STATUSCLASSNAMEW, nullptr);
+    } else if (what == "status") {
         char text[512] = {};
         DWORD_PTR got = 0; // WM_GETTEXT is carried between processes, unlike SB_GETTEXT
-        SendMessageTimeoutA(bar, WM_GETTEXT, 512, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &got);
+        SendMessageTimeoutA(FindWindowExW(main, nullptr, STATUSCLASSNAMEW, nullptr), WM_GETTEXT,
+                            512, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &got);
         std::printf("%s", text);
-    } else if (std::strcmp(argv[1], "key") == 0 && argc == 3) {
+    } else if (what == "key") {
         INPUT key{};
-        key.type = INPUT_KEYBOARD, key.ki.wVk = WORD(std::atoi(argv[2]));
+        key.type = INPUT_KEYBOARD, key.ki.wVk = WORD(arg);
         SendInput(1, &key, sizeof key);
         Sleep(100); // held as a person holds it
         key.ki.dwFlags = KEYEVENTF_KEYUP;

@@ -103,14 +103,6 @@ POPCOUNT_CLONES Texture TextureOf(const uint8_t* bytes, int64_t first, int64_t l
 // every width; a pair counts only when all three bytes lie inside the data.
 struct Distances {
     std::array<uint32_t, MaxFindWidth + 1> nearBits{}, farBits{}, pairs{};
-    Distances& operator+=(const Distances& o) {
-        for (int w = 0; w <= MaxFindWidth; ++w) {
-            nearBits[w] += o.nearBits[w];
-            farBits[w] += o.farBits[w];
-            pairs[w] += o.pairs[w];
-        }
-        return *this;
-    }
 };
 
 POPCOUNT_CLONES void AddDistances(const uint8_t* bytes, int64_t size, int64_t first, int64_t last,
@@ -342,28 +334,6 @@ void CloseRun(Run& run, int w, std::vector<Segment>& segments) {
     run = Run{};
 }
 
-// Near and far bit differences of SampledWords 8-byte words per block at every width, scaled to
-// the whole block: part of the bytes, other parts in neighbouring blocks, is evidence enough once
-// summed over a stretch, and cheaper than all of them.
-constexpr int64_t SampledWords = 4;
-POPCOUNT_CLONES void AddSampledDistances(const uint8_t* bytes, int64_t size, int64_t k,
-                                         Distances& d) {
-    constexpr int64_t Words = BlockBytes / 8, Step = Words / SampledWords;
-    constexpr uint32_t Scale = Words / SampledWords;
-    for (int64_t s = 0; s < SampledWords; ++s) {
-        const int64_t i = k * BlockBytes + ((k + s * Step) % Words) * 8;
-        if (i + 8 > size) return;
-        const uint64_t x = Load64(bytes + i);
-        const int widest = int(std::min<int64_t>(MaxFindWidth, (size - i - 8) / FarRows));
-        for (int w = MinFindWidth; w <= widest; ++w) {
-            d.nearBits[w] += Scale * uint32_t(__builtin_popcountll(x ^ Load64(bytes + i + w)));
-            d.farBits[w] +=
-                Scale * uint32_t(__builtin_popcountll(x ^ Load64(bytes + i + FarRows * w)));
-            d.pairs[w] += 8 * Scale;
-        }
-    }
-}
-
 // The texture of every block in [first, last): what step 1 reads.
 using TextureScan = void (*)(const uint8_t* bytes, int64_t size, int64_t first, int64_t last,
                              Texture* out);
@@ -457,7 +427,7 @@ std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const Find
             }
             const double inverseLimit = 1 / MaxRatio(changes);
             Distances d;
-            AddSampledDistances(bytes, size, k, d);
+            AddDistances(bytes, size, k * BlockBytes, std::min(size, (k + 1) * BlockBytes), d);
             for (int w = MinFindWidth; w <= MaxFindWidth; ++w) {
                 Run& run = runs[w];
                 const double e = double(d.farBits[w]) - double(d.nearBits[w]) * inverseLimit;

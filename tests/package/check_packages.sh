@@ -85,8 +85,8 @@ done
 tr -d '\r' <"$dir/zip/LICENSE.txt" | cmp -s - "$(dirname "$0")/../../LICENSE" ||
     fail "LICENSE.txt differs from LICENSE"
 for said in "PIXMOLE $version" "pixmole-batch.exe --help" Escape "Left / Right arrow" \
-    "Save selected"; do
-    grep -qF "$said" "$dir/zip/README.txt" || fail "README.txt does not say \"$said\""
+    "Save selected" "mouse wheel" "F3 / Shift+F3" "F4" "--find"; do
+    grep -qF -e "$said" "$dir/zip/README.txt" || fail "README.txt does not say \"$said\""
 done
 
 [ $failures -eq 0 ] && echo "packages of $version: as they should be"

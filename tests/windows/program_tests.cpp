@@ -1,8 +1,11 @@
 // The Windows program under Wine on Xvfb, driven with real X input by the GUI tests' driver: its
-// controls, a drag and the status text, "Save selected", a dropped file, Escape in a message box,
-// keys sent with SendInput while another client has the focus, F3 on the sample and Escape ending
-// it; then at 96, 144 and 192 dpi its size, its controls' places, check boxes wide enough for their
-// texts, canvas pixels as exact squares and a drag. A probe of ours reads what X cannot show.
+// controls, a drag and the status text, a dropped file, the exports ("Save selected", "Save
+// binary.." with its text dialog, "Save image..") writing what the Linux build writes, Escape in
+// a message box, keys sent with SendInput while another client has the focus, "Open.." and F3 on
+// the sample and Escape ending it; then at 96, 144 and 192 dpi its size, its controls' places,
+// check boxes wide enough for their texts, canvas pixels as exact squares and a drag. A probe of
+// ours reads what X cannot show. With PIXMOLE_WINDOWS_ZIP set, pixmole.exe runs unpacked from
+// that zip, as users get it; otherwise PIXMOLE_APP names it.
 #include <gtest/gtest.h>
 
 #include <X11/Xutil.h>
@@ -17,6 +20,21 @@
 #include "tests/support/viewer_session.h"
 
 namespace {
+
+// Unpacks the zip before the first test and points the driver at its pixmole.exe.
+class UnpackedZip : public ::testing::Environment {
+    void SetUp() override {
+        const char* zip = std::getenv("PIXMOLE_WINDOWS_ZIP");
+        if (zip == nullptr || *zip == '\0') return;
+        const pmtest::ProgramRun run =
+            pmtest::RunProgram({"/usr/bin/unzip", "-q", zip, "-d", dir_.path()}, 60);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        ASSERT_NE(pmtest::ReadFile(dir_ / "pixmole.exe"), "") << zip << " holds no pixmole.exe";
+        setenv("PIXMOLE_APP", (dir_ / "pixmole.exe").c_str(), 1);
+    }
+    pmtest::TempDir dir_;
+};
+[[maybe_unused]] const auto* const unpacked = ::testing::AddGlobalTestEnvironment(new UnpackedZip);
 
 std::string Probe(std::vector<std::string> args) {
     args.insert(args.begin(), {"/usr/bin/wine", std::getenv("PIXMOLE_PROBE")});
@@ -65,6 +83,29 @@ void DragAndExpectStatus(gui::Program& p, int factor = 1) {
         << Probe({"status"});
 }
 
+// Puts the pointer on the window, near its top: without a window manager the keys go there.
+void PointAt(gui::Program& p, Window w) {
+    XWindowAttributes shown{};
+    XGetWindowAttributes(p.d, w, &shown);
+    p.Move(shown.x + shown.width / 2, shown.y + 10);
+    p.Pause(100);
+}
+
+// Waits for the dialog of that title, replaces the text of its field with the typed one, presses
+// Return and waits until the dialog has gone.
+bool Answer(gui::Program& p, const std::string& title, const std::string& typed) {
+    Window w = 0;
+    if (!p.WaitFor([&] { return (w = p.FindWindow(title)) != 0; })) return false;
+    p.Pause(300);
+    PointAt(p, w);
+    p.Stroke(XK_End);
+    p.Key(XK_Shift_L, true), p.Stroke(XK_Home), p.Key(XK_Shift_L, false);
+    p.Type(typed);
+    p.Pause(200);
+    p.Stroke(XK_Return);
+    return p.WaitFor([&] { return p.FindWindow(title) == 0; });
+}
+
 void ExpectEscapeEnds(gui::Program& p) {
     KeysHere(p);
     p.KeyUntil(XK_Escape, [&] { return !p.Running(); });
@@ -83,18 +124,42 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     int controls = 0; // the children but the arrows of the spin boxes
     for (const Child& c : Children(p, 96)) controls += c.kind != "msctls_updown32";
     EXPECT_EQ(controls, 16);
-    auto saveSelected = [&] { // the last item on the menu bar
-        KeysHere(p);
-        for (auto key : {XK_F10, XK_Right, XK_Right, XK_Right, XK_Right, XK_Return}) p.Stroke(key);
+    // The menus by their keys: F10 takes the bar, Right moves along it, Down opens "Project".
+    // Menu keys act while the window is active; without a window manager a click activates it
+    // again after a dialog (a label passes the click to the window).
+    auto menu = [&](std::vector<KeySym> keys) {
+        p.ClickOn(p.layout.at["label"]);
+        p.Pause(300);
+        p.Stroke(XK_F10);
+        for (KeySym key : keys) p.Stroke(key);
+        p.Stroke(XK_Return);
+    };
+    auto saveSelected = [&] { menu({XK_Right, XK_Right, XK_Right, XK_Right}); }; // 5th on the bar
+    auto project = [&](int item) { // 0: "Open..", 1: "Save image..", 2: "Save binary.."
+        std::vector<KeySym> keys(size_t(item) + 1, XK_Down);
+        menu(keys);
+    };
+    // What the Linux build makes of the same view: its batch tool runs the viewer's own code.
+    auto onLinux = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), pmtest::BesideTests("../tools/pixmole-batch"));
+        args.push_back(dir / "drop.bin");
+        const pmtest::ProgramRun run = pmtest::RunProgram(args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        return run.out;
+    };
+    auto wrote = [&](const std::string& name, const std::string& bytes) {
+        return p.WaitFor([&] { return pmtest::ReadFile(dir / name) == bytes; });
     };
 
     KeysHere(p);
     ASSERT_TRUE(p.KeyUntil(XK_Up, [&] { return p.TitleHas("disp:1 "); }));
     ASSERT_TRUE(p.DropFile(dir / "drop.bin", [&] { return p.TitleHas("disp:0 "); }));
     DragAndExpectStatus(p);
+    const std::string shown = onLinux({"--select", "0,10,7,25", "--bits", dir / "linux.bits"});
+    EXPECT_EQ(shown, "title: " + p.Title(p.main) + "\nstatus: x:0 y:10 w:0 h:15\n");
     saveSelected();
-    EXPECT_TRUE(
-        p.WaitFor([&] { return pmtest::ReadFile(dir / "drop.bin.000") == drop.substr(10, 16); }));
+    EXPECT_TRUE(wrote("drop.bin.000", pmtest::ReadFile(dir / "linux.bits")));
+    EXPECT_EQ(pmtest::ReadFile(dir / "linux.bits"), drop.substr(10, 16));
 
     // With every numbered name taken (a name of an empty file is free) a message box says so;
     // Escape closes it, nothing more.
@@ -103,29 +168,52 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     const std::string title = p.Title(p.main);
     saveSelected();
     Window box = 0;
-    XWindowAttributes shown{};
     ASSERT_TRUE(p.WaitFor([&] { return (box = p.FindWindow("Save selected")) != 0; }));
     p.Pause(300);
-    XGetWindowAttributes(p.d, box, &shown);
-    p.Move(shown.x + shown.width / 2, shown.y + 10), p.Stroke(XK_Escape, 100);
+    PointAt(p, box);
+    p.Stroke(XK_Escape, 100);
     EXPECT_TRUE(p.WaitFor([&] { return p.FindWindow("Save selected") == 0; }));
     p.Pause(500);
     EXPECT_EQ(p.Title(p.main), title);
 
-    // Keys while another client has the focus: Wine sees them only when sent with SendInput.
+    // Save binary..: the count in the text dialog, then the name ("Binary" adds ".bin").
+    project(2);
+    ASSERT_TRUE(Answer(p, "Title", "64"));
+    ASSERT_TRUE(Answer(p, "Save binary file", "range"));
+    EXPECT_TRUE(wrote("range.bin", drop.substr(0, 64)));
+
+    // "x2" on the bar, then Save image..: the canvas as the Linux build writes it at zoom 2.
+    // The PNG's name is the loaded path from now on: the numbered names follow it.
+    menu({XK_Right, XK_Right});
+    ASSERT_TRUE(p.WaitFor([&] { return p.TitleHas(" zoom:2"); })) << p.Title(p.main);
+    onLinux({"--zoom", "2", "--select", "0,10,7,25", "--png", dir / "linux.png"});
+    ASSERT_NE(pmtest::ReadFile(dir / "linux.png"), "");
+    project(1);
+    ASSERT_TRUE(Answer(p, "Save PNG Image AS...", "picture"));
+    EXPECT_TRUE(wrote("picture.png", pmtest::ReadFile(dir / "linux.png")));
+    EXPECT_TRUE(pmtest::DecodePng(dir / "picture.png").rows.size() == 481);
+
+    // Keys while another client has the focus: Wine sees them only when sent with SendInput. Wine
+    // learns that it lost the focus only from a window that had it: after a dialog, without a
+    // window manager, a click gives the main window the focus first.
+    p.ClickOn(p.layout.at["label"]);
+    p.Pause(300);
     ASSERT_TRUE(p.FocusElsewhere());
     Probe({"key", "39"}); // VK_RIGHT
     EXPECT_TRUE(p.WaitFor([&] { return p.TitleHas("sprsize:2 "); })) << p.Title(p.main);
     XSetInputFocus(p.d, PointerRoot, RevertToParent, CurrentTime);
 
-    // F3 on the sample: the first region after byte 0, at its width, named in the status bar.
+    // Open.. the sample (the chooser starts in the loaded file's folder), then F3: the first
+    // region after byte 0, at its width, named in the status bar.
     const std::string sample = pmtest::SampleBytes();
     const std::vector<viewer::GraphicsRegion> regions = pmtest::RegionsInFileOrder(sample);
     ASSERT_TRUE(regions.size() >= 2 && regions[0].first == 0) << "the sample's font at 0";
+    pmtest::WriteFile(dir / "sample.bin", sample);
     KeysHere(p);
     ASSERT_TRUE(p.KeyUntil(XK_Up, [&] { return p.TitleHas("disp:2 "); })); // a load shows 0
-    ASSERT_TRUE(p.DropFile(pmtest::WriteFile(dir / "sample.bin", sample),
-                           [&] { return p.TitleHas("disp:0 "); }));
+    project(0);
+    ASSERT_TRUE(Answer(p, "Please choose file to load", "sample.bin"));
+    ASSERT_TRUE(p.WaitFor([&] { return p.TitleHas("disp:0 "); })) << p.Title(p.main);
     // Menu keys act while the window is active; without a window manager a click activates it
     // again (a label passes the click to the window).
     p.ClickOn(p.layout.at["label"]);

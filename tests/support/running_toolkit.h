@@ -7,7 +7,10 @@
 //     };
 #pragma once
 
+#include <string>
+
 #include "toolkit/headless/null_backend.h"
+#include "toolkit/runtime.h"
 #include "toolkit/window.h"
 
 namespace pmtest {
@@ -26,5 +29,12 @@ template <typename Backend, bool withMainWindow> struct StartedToolkit {
 };
 
 using RunningToolkit = StartedToolkit<tk::NullBackend, false>;
+
+// What one ReadBytes call of up to `size` bytes gives from the file slot.
+inline std::string ReadFromSlot(int slot, int64_t size) {
+    std::string part(size_t(size), '\0');
+    part.resize(size_t(tk::ReadBytes(slot, reinterpret_cast<uint8_t*>(part.data()), size)));
+    return part;
+}
 
 } // namespace pmtest

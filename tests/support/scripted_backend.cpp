@@ -11,10 +11,12 @@ namespace notify = tk::notify;
 
 namespace {
 
-tk::MenuItemView* FindItem(std::vector<tk::MenuItemView>& level, int identifier) {
+// The first item on the bar or in its drop-downs, depth first, that `wanted` accepts.
+template <typename Wanted>
+tk::MenuItemView* FindItem(std::vector<tk::MenuItemView>& level, const Wanted& wanted) {
     for (tk::MenuItemView& item : level) {
-        if (!item.isTitle && !item.separator && item.identifier == identifier) return &item;
-        if (tk::MenuItemView* inner = FindItem(item.children, identifier)) return inner;
+        if (!item.isTitle && !item.separator && wanted(item)) return &item;
+        if (tk::MenuItemView* inner = FindItem(item.children, wanted)) return inner;
     }
     return nullptr;
 }
@@ -42,16 +44,9 @@ void ScriptedBackend::ScriptThumbDrag(int control, const std::vector<int32_t>& t
 
 void ScriptedBackend::ScriptAccelerator(int window, int keyCode, uint32_t modifiers) {
     Script([=, this] {
-        std::function<const tk::MenuItemView*(const std::vector<tk::MenuItemView>&)> find =
-            [&](const std::vector<tk::MenuItemView>& level) -> const tk::MenuItemView* {
-            for (const tk::MenuItemView& item : level) {
-                if (!item.isTitle && item.accelerator == tk::Accelerator{keyCode, modifiers})
-                    return &item;
-                if (const tk::MenuItemView* inner = find(item.children)) return inner;
-            }
-            return nullptr;
-        };
-        if (const tk::MenuItemView* item = find(menuBar))
+        if (const tk::MenuItemView* item = FindItem(menuBar, [&](const tk::MenuItemView& i) {
+                return i.accelerator == tk::Accelerator{keyCode, modifiers};
+            }))
             notify::MenuChosen(window, item->identifier);
     });
 }
@@ -91,7 +86,8 @@ intptr_t ScriptedBackend::CreateWindow(int, int, int, int innerWidth, int, const
 }
 
 void ScriptedBackend::SetMenuItemEnabled(intptr_t, int identifier, bool enabled) {
-    if (tk::MenuItemView* item = FindItem(menuBar, identifier)) item->disabled = !enabled;
+    const auto named = [&](const tk::MenuItemView& item) { return item.identifier == identifier; };
+    if (tk::MenuItemView* item = FindItem(menuBar, named)) item->disabled = !enabled;
 }
 
 intptr_t ScriptedBackend::CreateStatusBar(intptr_t window) {

@@ -12,6 +12,7 @@
 
 #include "tests/support/processes.h"
 #include "tests/support/test_files.h"
+#include "tests/support/viewer_session.h"
 #include "viewer/finder.h"
 #include "viewer/state.h"
 
@@ -38,9 +39,7 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
     pmtest::WriteFile(dir / "in/data.bin", file);
     const std::string f = file, sample = pmtest::ReadFile(dir / "sample.bin"),
                       inverted = {char(~f[8]), char(~f[9])};
-    EXPECT_EQ(sample,
-              pmtest::ReadFile(fs::path(__FILE__).parent_path() / "../../samples/sprites.bin"))
-        << "regenerate samples/sprites.bin with make-sample";
+    EXPECT_EQ(sample, pmtest::SampleBytes()) << "regenerate samples/sprites.bin with make-sample";
     // --find prints exactly the finder's regions, best first; none for zeros.
     std::string regions;
     for (const viewer::GraphicsRegion& r : viewer::FindGraphics(

@@ -28,10 +28,9 @@ class Export : public ::testing::Test {
         state.loadedPath = dir / "game.bin";
         tk::SetControlAttribute(RowScroller, tk::Maximum, 5000);
     }
-    std::vector<pmtest::ScriptedBackend::DialogRecord> Asked(const std::string& kind) const {
-        std::vector<pmtest::ScriptedBackend::DialogRecord> found;
-        for (const auto& d : session.backend.dialogs)
-            if (d.kind == kind) found.push_back(d);
+    auto Asked(const std::string& kind) const { // the dialogs of that kind asked so far
+        auto found = session.backend.dialogs;
+        std::erase_if(found, [&](const auto& d) { return d.kind != kind; });
         return found;
     }
 

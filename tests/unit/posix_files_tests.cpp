@@ -62,14 +62,9 @@ TEST(PosixFiles, ASlotSwitchingBetweenReadingAndWritingContinuesWhereItStopped) 
     ASSERT_NE(CreateOutputFile(2, dir / "rw") * CreateOutputFile(3, dir / "rw"), 0);
     for (char c : std::string("0123456789")) WriteByteTo(2, c);
     ASSERT_EQ(CloseFileSlot(2), 1);
-    auto read = [](int64_t count) {
-        std::string got(size_t(count), '\0');
-        got.resize(size_t(ReadBytes(3, reinterpret_cast<uint8_t*>(got.data()), count)));
-        return got;
-    };
-    EXPECT_EQ(read(3), "012"); // the refill read all ten bytes ahead
-    WriteByteTo(3, 'X');       // lands at offset 3, not at the end
-    EXPECT_EQ(read(2), "45");  // the pending X is written before reading on
+    EXPECT_EQ(pmtest::ReadFromSlot(3, 3), "012"); // the refill read all ten bytes ahead
+    WriteByteTo(3, 'X');                          // lands at offset 3, not at the end
+    EXPECT_EQ(pmtest::ReadFromSlot(3, 2), "45");  // the pending X is written before reading on
     WriteByteTo(3, 'Y');
     ASSERT_NE(CreateOutputFile(3, dir / "other"), 0) << "a second create flushes the first file";
     EXPECT_EQ(pmtest::ReadFile(dir / "rw"), "012X45Y789");

@@ -23,11 +23,6 @@ struct RuntimeFiles : ::testing::Test {
     void Write(int slot, const std::string& bytes) {
         for (char c : bytes) ASSERT_EQ(WriteByteTo(slot, uint8_t(c) | 0x300), 1); // low 8 bits
     }
-    std::string Read(int slot, int64_t size) {
-        std::string part(size_t(size), '\0');
-        return part.substr(0,
-                           size_t(ReadBytes(slot, reinterpret_cast<uint8_t*>(part.data()), size)));
-    }
 };
 
 TEST_F(RuntimeFiles, BytesWrittenOneByOneComeBackInOrderWhateverTheReadSizes) {
@@ -41,7 +36,7 @@ TEST_F(RuntimeFiles, BytesWrittenOneByOneComeBackInOrderWhateverTheReadSizes) {
                       {4096, 4096, 1, 4094, 1, 1, 5000, 100000}}) {
         ASSERT_NE(OpenInputFile(0, path), 0);
         std::string got;
-        for (int64_t size : plan) got += Read(0, size);
+        for (int64_t size : plan) got += pmtest::ReadFromSlot(0, size);
         EXPECT_EQ(got, bytes) << "plan starting with " << plan[0];
     }
 }

@@ -13,6 +13,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "toolkit/controls.h"
@@ -88,15 +89,16 @@ void StartScan() {
     finder.scan = std::move(scan);
 }
 
-// Takes the regions of an ended scan, in file order.
-void TakeRegions() {
-    Scan& scan = *finder.scan;
-    scan.worker.join();
-    finder.regions = std::move(scan.regions);
+// Ends an ended scan and takes its regions, in file order; false when it ran out of memory.
+bool TakeRegions() {
+    std::unique_ptr<Scan> scan = std::move(finder.scan);
+    scan->worker.join();
+    if (scan->outOfMemory) return false;
+    finder.regions = std::move(scan->regions);
     std::sort(finder.regions.begin(), finder.regions.end(),
               [](const GraphicsRegion& a, const GraphicsRegion& b) { return a.first < b.first; });
     finder.haveRegions = true;
-    finder.scan.reset();
+    return true;
 }
 
 Text RegionText(size_t index) {
@@ -180,17 +182,11 @@ void PollFinder() {
     if (!finder.scan) return;
     Scan& scan = *finder.scan;
     if (scan.finished.load()) {
-        if (scan.outOfMemory) {
-            scan.worker.join();
-            finder.scan.reset();
-            finder.pendingStep = 0;
+        const int step = std::exchange(finder.pendingStep, 0);
+        if (!TakeRegions())
             Say("Not enough memory to look for graphics in this file");
-            return;
-        }
-        TakeRegions();
-        const int step = finder.pendingStep;
-        finder.pendingStep = 0;
-        if (step != 0) Step(step);
+        else if (step != 0)
+            Step(step);
         return;
     }
     if (Clock::now() - scan.started < quietScanTime) return;

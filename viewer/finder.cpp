@@ -430,6 +430,7 @@ std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const Find
             AddDistances(bytes, size, k * BlockBytes, std::min(size, (k + 1) * BlockBytes), d);
             for (int w = MinFindWidth; w <= MaxFindWidth; ++w) {
                 Run& run = runs[w];
+                // Evidence(d, w, limit), multiplying by the inverse: no division per width.
                 const double e = double(d.farBits[w]) - double(d.nearBits[w]) * inverseLimit;
                 if (run.sum <= 0) {
                     if (e <= 0) continue;
@@ -451,18 +452,15 @@ std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const Find
     return segments;
 }
 
-// Near/far ratio of width w over bytes [first, last).
-double RatioOver(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w) {
+// How width w fits bytes [first, last), in one pass: the near/far ratio (2 without far
+// changes) and the evidence at `limit`, the MaxRatio of their texture.
+struct Fit {
+    double ratio = 2, evidence = 0;
+};
+Fit FitOver(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w, double limit) {
     Distances d;
     AddDistances(bytes, size, first, last, d, w, w);
-    return d.farBits[w] == 0 ? 2 : double(d.nearBits[w]) / d.farBits[w];
-}
-
-// Evidence for width w over bytes [first, last).
-double EvidenceOver(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w) {
-    Distances d;
-    AddDistances(bytes, size, first, last, d, w, w);
-    return Evidence(d, w, MaxRatio(TextureOf(bytes, first, last).ChangesPerByte()));
+    return {d.farBits[w] == 0 ? 2 : double(d.nearBits[w]) / d.farBits[w], Evidence(d, w, limit)};
 }
 
 } // namespace
@@ -490,16 +488,19 @@ std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
         // is no picture, the bytes repeat with that shorter period (records, repeated code).
         Verdict v;
         bool periodic = false;
-        const double ratio = RatioOver(bytes, size, first, last, w);
-        for (int d = MinFindWidth; d < w && !v.graphics; ++d)
-            if (w % d == 0 && EvidenceOver(bytes, size, first, last, d) >= 0.25 * s.evidence &&
-                RatioOver(bytes, size, first, last, d) <= 1.3 * ratio) {
+        const double limit = MaxRatio(TextureOf(bytes, first, last).ChangesPerByte());
+        const double ratio = FitOver(bytes, size, first, last, w, limit).ratio;
+        for (int d = MinFindWidth; d < w && !v.graphics; ++d) {
+            if (w % d != 0) continue;
+            const Fit fit = FitOver(bytes, size, first, last, d, limit);
+            if (fit.evidence >= 0.25 * s.evidence && fit.ratio <= 1.3 * ratio) {
                 v = CheckRegion(bytes, size, first, last, d);
                 if (v.graphics)
                     w = d;
                 else
                     periodic = true;
             }
+        }
         if (!v.graphics && !periodic) v = CheckRegion(bytes, size, first, last, w);
         if (!v.graphics || v.score < MinScore) continue;
         for (int64_t k = s.firstBlock; k <= s.lastBlock; ++k) taken[size_t(k)] = true;

@@ -7,7 +7,6 @@
 
 #include "toolkit/controls.h"
 #include "toolkit/requesters.h"
-#include "viewer/find_commands.h"
 #include "viewer/state.h"
 
 namespace viewer {
@@ -24,11 +23,6 @@ Text AbsolutePath(const Text& path) {
     if (path.empty() || tk::IsAbsolutePath(path)) return path;
     Text current = tk::CurrentDirectory();
     return current.empty() ? path : current + path;
-}
-
-void ReleaseFile() {
-    tk::FreeBlock(state.fileBuffer);
-    state.fileSize = 0;
 }
 
 void ResetRowScroller() {
@@ -80,8 +74,7 @@ LoadOutcome LoadBinaryFile(const Text& requested, bool atStartup) {
     }
 
     tk::ChangeDirectory(tk::FolderPartOf(path));
-    DiscardFinderResults(); // the next file's regions are not these; the scan reads the bytes
-    ReleaseFile();
+    ReleaseLoadedBytes(); // and the regions found in them
 
     if (size > 0) {
         state.fileBuffer = tk::AllocateBlock(size);

@@ -19,9 +19,7 @@ void ResetViewerState() {
     state.defaultGridSize = 8;
     state.zoom = 1;
     state.selection = SelectionRect{};
-    DiscardFinderResults(); // before the bytes it reads go
-    state.fileSize = 0;
-    tk::FreeBlock(state.fileBuffer);
+    ReleaseLoadedBytes();
     state.loadedPath.clear();
     state.quitRequested = 0;
 }
@@ -94,9 +92,14 @@ bool CreateMainWindowAndControls() {
     return true;
 }
 
-void ShutDownViewer() {
-    DiscardFinderResults();
+void ReleaseLoadedBytes() {
+    DiscardFinderResults(); // the worker reads the bytes: it ends first
     tk::FreeBlock(state.fileBuffer);
+    state.fileSize = 0;
+}
+
+void ShutDownViewer() {
+    ReleaseLoadedBytes();
     tk::ReleaseToolkit();
 }
 

@@ -80,6 +80,8 @@ extern const char* const ProgramTitle;   // "Pixmole " and the version
 bool CreateMainWindowAndControls();
 // Puts ViewerState back to its initial values (releasing the file buffer).
 void ResetViewerState();
+// Frees the loaded bytes (fileSize 0), after stopping the graphics scan that may be reading them.
+void ReleaseLoadedBytes();
 // Shut-down: releases the file buffer and the toolkit.
 void ShutDownViewer();
 

@@ -379,6 +379,16 @@ intptr_t Win32Backend::CreateStatusBar(intptr_t window) {
     return H(bar);
 }
 
+namespace {
+
+// The DPI a window of ours is laid out for; the one it is shown at for another.
+int LaidOutDpi(HWND window) {
+    const WindowRec* w = g_state->Window(window);
+    return w != nullptr ? w->dpi : DpiOf(window);
+}
+
+} // namespace
+
 void PlaceStatusBar(StatusRec& bar, int dpi) {
     UseControlFont(bar.hwnd, dpi);
     SendMessageW(bar.hwnd, SB_SETMINHEIGHT, Px(kMinStatusHeight, dpi), 0);
@@ -398,8 +408,7 @@ void Win32Backend::SetStatusFields(intptr_t statusBar, const std::vector<int32_t
     auto it = state_->statusBars.find(W(statusBar));
     if (it == state_->statusBars.end()) return;
     it->second.widths = widths;
-    WindowRec* w = state_->Window(it->second.window);
-    PlaceStatusBar(it->second, w != nullptr ? w->dpi : DpiOf(it->second.window));
+    PlaceStatusBar(it->second, LaidOutDpi(it->second.window));
 }
 
 void Win32Backend::SetStatusText(intptr_t statusBar, int field, const Text& text) {
@@ -413,8 +422,7 @@ int32_t Win32Backend::StatusBarWidth(intptr_t statusBar) {
     if (it == state_->statusBars.end()) return 0;
     RECT inner{};
     GetClientRect(it->second.window, &inner);
-    WindowRec* w = state_->Window(it->second.window);
-    return LogicalOf(inner.right - inner.left, w != nullptr ? w->dpi : DpiOf(it->second.window));
+    return LogicalOf(inner.right - inner.left, LaidOutDpi(it->second.window));
 }
 
 } // namespace tk::win32

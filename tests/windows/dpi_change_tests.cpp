@@ -15,6 +15,8 @@
 
 #include <windows.h> // after the toolkit's headers: its macros rename their calls
 
+#include "tests/windows/check_box_needs.h"
+
 namespace {
 
 struct Child {
@@ -50,17 +52,12 @@ long FontHeight(HWND control) {
     return std::labs(font.lfHeight);
 }
 
-// What a check box's box and text need at least, in the check box's own font.
+// What a check box needs at least, in its own font.
 long CheckBoxNeeds(HWND box, int dpi) {
     wchar_t text[64] = {};
-    const int length = GetWindowTextW(box, text, 64);
-    HDC dc = GetDC(box);
-    HGDIOBJ before = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
-    SIZE extent{};
-    GetTextExtentPoint32W(dc, text, length, &extent);
-    SelectObject(dc, before);
-    ReleaseDC(box, dc);
-    return GetSystemMetricsForDpi(SM_CXMENUCHECK, UINT(dpi)) + extent.cx;
+    GetWindowTextW(box, text, 64);
+    return CheckBoxNeeds(text, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)),
+                         UINT(dpi));
 }
 
 // Sends what Windows sends: the new DPI in both halves and the window's proposed place.

@@ -14,13 +14,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/windows/check_box_needs.h"
+
 namespace {
 
 UINT dpi = 96;
 
 // What a check box's box and text need at least, in the font the native dialogs use; 0 for
 // the other windows.
-long CheckBoxNeeds(HWND child) {
+long ChildNeeds(HWND child) {
     wchar_t text[256] = {};
     DWORD_PTR got = 0;
     NONCLIENTMETRICSW metrics{};
@@ -29,11 +31,10 @@ long CheckBoxNeeds(HWND child) {
         !SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
         return 0;
     SendMessageTimeoutW(child, WM_GETTEXT, 256, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &got);
-    HDC dc = CreateCompatibleDC(nullptr); // freed, with the font, when the probe ends
-    SelectObject(dc, CreateFontIndirectW(&metrics.lfMessageFont));
-    SIZE extent{};
-    GetTextExtentPoint32W(dc, text, int(wcslen(text)), &extent);
-    return GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi) + extent.cx;
+    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    const long needs = ::CheckBoxNeeds(text, font, dpi);
+    DeleteObject(font);
+    return needs;
 }
 
 } // namespace
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
                 GetClassNameA(child, name, 64);
                 GetWindowRect(child, &r);
                 std::printf("%s %ld %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
-                            r.bottom - r.top, CheckBoxNeeds(child));
+                            r.bottom - r.top, ChildNeeds(child));
                 return TRUE;
             },
             0);

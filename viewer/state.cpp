@@ -18,6 +18,7 @@ void ResetViewerState() {
     state.spriteWidth = 1;
     state.defaultGridSize = 8;
     state.zoom = 1;
+    state.layout = PixelLayout{};
     state.selection = SelectionRect{};
     ReleaseLoadedBytes();
     state.loadedPath.clear();

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "toolkit/runtime.h"
+#include "viewer/layout.h"
 
 namespace viewer {
 
@@ -23,6 +24,7 @@ struct ViewerState {
     int32_t fileSize = 0;
     int32_t spriteWidth = 1; // cache of WidthScroller, refreshed by every repaint
     int32_t zoom = 1;        // 1, 2 or 8
+    PixelLayout layout;      // how a strip's bytes become pixels (the "Layout" drop-down)
     int32_t defaultGridSize = 8;
     int32_t viewHeight = CanvasHeight;
     int32_t viewWidth = CanvasWidth;

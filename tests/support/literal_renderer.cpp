@@ -1,7 +1,9 @@
-// The literal repaint: every step in its order, one box per bit.
+// The literal repaint: every step in its order, one box per pixel.
 #include "tests/support/literal_renderer.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "toolkit/controls.h"
 #include "toolkit/drawing.h"
@@ -50,10 +52,22 @@ void LiteralRedrawView() {
     const int32_t gridY = tk::GetControlState(GridYSpin);
     const int32_t spriteWidth = state.spriteWidth;
 
+    // The strip of spriteWidth bytes: 8W x 1 pixels in the row layouts, ceil(W / K) x 8K in the
+    // column layouts.
+    const LayoutKind kind = state.layout.kind;
+    const bool columns = kind == LayoutKind::Columns || kind == LayoutKind::ColumnsMsb;
+    const int32_t k = state.layout.columnBytes;
+    const int32_t stripWidth = columns ? (spriteWidth + k - 1) / k : spriteWidth * 8;
+    const int32_t stripHeight = columns ? 8 * k : 1;
+
     int32_t a = 1;
     if (tk::GetControlState(MultiColumnsCheck) == 1) {
-        const int32_t w = spriteWidth > 80 ? 2564 : 641;
-        a = T(double(w) / spriteWidth / 8);
+        if (!columns) {
+            const int32_t w = spriteWidth > 80 ? 2564 : 641;
+            a = T(double(w) / spriteWidth / 8);
+        } else {
+            a = T(double(stripWidth > 640 ? 2564 : 641) / stripWidth);
+        }
     }
     const int32_t mask = tk::GetControlState(InvertCheck) == 1 ? 255 : 0;
     int32_t lastY = Sub(state.viewHeight, 1);
@@ -68,10 +82,15 @@ void LiteralRedrawView() {
     const tk::Colour blue = tk::MakeColour(0, 0, 255);
     const int32_t box = zoom == 8 ? 7 : zoom;
     const bool noFile = state.fileBuffer.empty();
+    std::vector<int32_t> values(size_t(std::max(spriteWidth, 0)));
+    std::vector<bool> pasts(values.size());
     // With a zoom below 1 the counters would never pass their limits; nothing is painted.
     if (zoom >= 1) {
         for (int32_t c = 1; c <= a; c = Add(c, zoom)) {
-            for (int32_t y = 0; y <= lastY; y = Add(y, zoom)) {
+            // A column holds the strips whose last pixel row starts at or above lastY, and
+            // always its first.
+            for (int32_t y = 0; y <= lastY; y = Add(y, Mul(stripHeight, zoom))) {
+                if (y > 0 && Add(y, Mul(stripHeight - 1, zoom)) > lastY) break;
                 for (int32_t b = 1; b <= spriteWidth; ++b) {
                     int32_t value = 0;
                     bool past = pos >= state.fileSize;
@@ -83,13 +102,21 @@ void LiteralRedrawView() {
                         value = tk::ReadMemoryByte(state.fileBuffer.get() + pos) ^ mask;
                     }
                     pos = Add(pos, 1);
-                    for (int32_t i = 0; i < 8; ++i) {
-                        const int32_t bit = 0x80 >> i;
-                        tk::Colour colour = (value & bit) != 0 ? white : black;
-                        if (past) colour = blue;
-                        const int32_t x = Add(Add(Mul(Mul(c - 1, spriteWidth), 8), Mul(i, zoom)),
-                                              Mul(Mul(b - 1, 8), zoom));
-                        tk::FillBox(x, y, box, box, colour);
+                    values[size_t(b - 1)] = value, pasts[size_t(b - 1)] = past;
+                }
+                for (int32_t py = 0; py < stripHeight; ++py) {
+                    for (int32_t px = 0; px < stripWidth; ++px) {
+                        int32_t byte = px / 8, bit = 7 - px % 8; // rows: bit 7 on the left
+                        if (kind == LayoutKind::RowsLsb) bit = px % 8;
+                        if (columns) {
+                            byte = px * k + py / 8; // the column's first byte on top
+                            bit = kind == LayoutKind::Columns ? py % 8 : 7 - py % 8;
+                            if (byte >= spriteWidth) continue; // a short last column
+                        }
+                        tk::Colour colour = (values[size_t(byte)] >> bit & 1) != 0 ? white : black;
+                        if (pasts[size_t(byte)]) colour = blue;
+                        const int32_t x = Add(Mul(c - 1, stripWidth), Mul(px, zoom));
+                        tk::FillBox(x, Add(y, Mul(py, zoom)), box, box, colour);
                     }
                 }
             }
@@ -115,6 +142,7 @@ void LiteralRedrawView() {
     }
     tk::SetControlText(DispField, IntegerToText(startPos));
     title += " disp:" + IntegerToText(startPos) + " zoom:" + IntegerToText(zoom);
+    if (kind != LayoutKind::Rows) title += " layout:" + LayoutName(state.layout);
     tk::SetMainWindowTitle(MainWindow, title);
     tk::EndDrawing();
 }

@@ -3,12 +3,15 @@
 // any layout into rows, and the "Layout" drop-down with its marks, keys and title.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "tests/support/test_files.h"
 #include "tests/support/viewer_session.h"
+#include "viewer/bit_rows.h"
 #include "viewer/exports.h"
 #include "viewer/input.h"
 #include "viewer/layout.h"
@@ -53,6 +56,22 @@ TEST(Layout, NamesReadBackAndRefuseWhatNoLayoutIs) {
     PixelLayout read;
     for (const char* bad : {"rows:2", "columns:0", "columns:5", "columns:", "column", "", "Rows"})
         EXPECT_FALSE(ParseLayout(bad, read)) << bad;
+}
+
+// The renderer's two ways from pixel columns to pixel rows agree (only one of them paints on a
+// given processor).
+TEST(Layout, BothWaysFromColumnsToRowsAgree) {
+    std::mt19937_64 random(5);
+    for (int n = 0; n < 1000; ++n) {
+        const uint64_t a = n == 0 ? 0x0102040810204080ull : random();
+        const uint64_t b = n == 0 ? 0x8040201008040201ull : random();
+        uint8_t fast[16], portable[16];
+        PairRows(a, b, n % 2, fast, 2), PairRowsPortable(a, b, n % 2, portable, 2);
+        ASSERT_EQ(std::memcmp(fast, portable, 16), 0) << n;
+        if (n == 0) { // row 0 shows bit 0: the first byte's in the first group, the last's next
+            EXPECT_EQ(portable[0] * 256 + portable[1], 0x8001);
+        }
+    }
 }
 
 class LayoutView : public ::testing::Test {

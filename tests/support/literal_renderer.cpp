@@ -9,6 +9,7 @@
 #include "toolkit/drawing.h"
 #include "toolkit/runtime.h"
 #include "toolkit/window.h"
+#include "viewer/layout.h"
 #include "viewer/state.h"
 
 namespace pmtest {
@@ -52,13 +53,11 @@ void LiteralRedrawView() {
     const int32_t gridY = tk::GetControlState(GridYSpin);
     const int32_t spriteWidth = state.spriteWidth;
 
-    // The strip of spriteWidth bytes: 8W x 1 pixels in the row layouts, ceil(W / K) x 8K in the
-    // column layouts.
-    const LayoutKind kind = state.layout.kind;
-    const bool columns = kind == LayoutKind::Columns || kind == LayoutKind::ColumnsMsb;
-    const int32_t k = state.layout.columnBytes;
-    const int32_t stripWidth = columns ? (spriteWidth + k - 1) / k : spriteWidth * 8;
-    const int32_t stripHeight = columns ? 8 * k : 1;
+    // The strip of spriteWidth bytes and which byte and bit each of its pixels shows.
+    const PixelLayout layout = state.layout;
+    const bool columns = IsColumnLayout(layout.kind);
+    const auto stripWidth = static_cast<int32_t>(StripPixelWidth(layout, spriteWidth));
+    const auto stripHeight = static_cast<int32_t>(StripPixelHeight(layout));
 
     int32_t a = 1;
     if (tk::GetControlState(MultiColumnsCheck) == 1) {
@@ -106,15 +105,11 @@ void LiteralRedrawView() {
                 }
                 for (int32_t py = 0; py < stripHeight; ++py) {
                     for (int32_t px = 0; px < stripWidth; ++px) {
-                        int32_t byte = px / 8, bit = 7 - px % 8; // rows: bit 7 on the left
-                        if (kind == LayoutKind::RowsLsb) bit = px % 8;
-                        if (columns) {
-                            byte = px * k + py / 8; // the column's first byte on top
-                            bit = kind == LayoutKind::Columns ? py % 8 : 7 - py % 8;
-                            if (byte >= spriteWidth) continue; // a short last column
-                        }
-                        tk::Colour colour = (values[size_t(byte)] >> bit & 1) != 0 ? white : black;
-                        if (pasts[size_t(byte)]) colour = blue;
+                        const StripBit shown = StripPixelSource(layout, spriteWidth, px, py);
+                        if (shown.byte < 0) continue; // below a short last column
+                        const auto byte = static_cast<size_t>(shown.byte);
+                        tk::Colour colour = (values[byte] >> shown.bit & 1) != 0 ? white : black;
+                        if (pasts[byte]) colour = blue;
                         const int32_t x = Add(Mul(c - 1, stripWidth), Mul(px, zoom));
                         tk::FillBox(x, Add(y, Mul(py, zoom)), box, box, colour);
                     }
@@ -142,7 +137,7 @@ void LiteralRedrawView() {
     }
     tk::SetControlText(DispField, IntegerToText(startPos));
     title += " disp:" + IntegerToText(startPos) + " zoom:" + IntegerToText(zoom);
-    if (kind != LayoutKind::Rows) title += " layout:" + LayoutName(state.layout);
+    if (layout.kind != LayoutKind::Rows) title += " layout:" + LayoutName(layout);
     tk::SetMainWindowTitle(MainWindow, title);
     tk::EndDrawing();
 }

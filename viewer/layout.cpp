@@ -57,8 +57,10 @@ const char* LayoutKindName(LayoutKind kind) {
 
 std::string LayoutName(const PixelLayout& layout) {
     std::string name = LayoutKindName(layout.kind);
-    if (IsColumnLayout(layout.kind) && layout.columnBytes > 1)
-        name += ":" + std::to_string(layout.columnBytes);
+    if (IsColumnLayout(layout.kind) && ColumnBytes(layout) > 1) {
+        name += ':';
+        name += std::to_string(ColumnBytes(layout));
+    }
     return name;
 }
 

@@ -55,19 +55,12 @@ void LiteralRedrawView() {
 
     // The strip of spriteWidth bytes and which byte and bit each of its pixels shows.
     const PixelLayout layout = state.layout;
-    const bool columns = IsColumnLayout(layout.kind);
     const auto stripWidth = static_cast<int32_t>(StripPixelWidth(layout, spriteWidth));
     const auto stripHeight = static_cast<int32_t>(StripPixelHeight(layout));
 
-    int32_t a = 1;
-    if (tk::GetControlState(MultiColumnsCheck) == 1) {
-        if (!columns) {
-            const int32_t w = spriteWidth > 80 ? 2564 : 641;
-            a = T(double(w) / spriteWidth / 8);
-        } else {
-            a = T(double(stripWidth > 640 ? 2564 : 641) / stripWidth);
-        }
-    }
+    int32_t a = 1; // strips wider than 640 pixels (80 bytes in rows) over four canvases' width
+    if (tk::GetControlState(MultiColumnsCheck) == 1)
+        a = T(double(stripWidth > 640 ? 2564 : 641) / stripWidth);
     const int32_t mask = tk::GetControlState(InvertCheck) == 1 ? 255 : 0;
     int32_t lastY = Sub(state.viewHeight, 1);
     if (tk::GetControlState(AlignCheck) == 1)

@@ -1,6 +1,7 @@
-// The pixel layouts: the mapping at its edges, the names, what the canvas shows where the random
-// identity test would share a misreading with its reference, "Save selected" turning a glyph of
-// any layout into rows, and the "Layout" drop-down with its marks, keys and title.
+// The pixel layouts: the names, what the canvas shows where the random identity test would share
+// a misreading with its reference (it takes each pixel's byte and bit from the layouts module, as
+// the renderer takes the strips' sizes), and the "Layout" drop-down with its marks, keys and
+// title. "Save selected" turning a column glyph into rows is the batch tool's test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,10 +10,8 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/support/test_files.h"
 #include "tests/support/viewer_session.h"
 #include "viewer/bit_rows.h"
-#include "viewer/exports.h"
 #include "viewer/input.h"
 #include "viewer/layout.h"
 #include "viewer/renderer.h"
@@ -24,25 +23,6 @@ namespace {
 
 constexpr LayoutKind Rows = LayoutKind::Rows, Lsb = LayoutKind::RowsLsb,
                      Columns = LayoutKind::Columns, Msb = LayoutKind::ColumnsMsb;
-
-TEST(Layout, EachPixelShowsTheByteAndBitOfItsFormula) {
-    // Layout, W, pixel (x, y), the byte and bit it shows (byte -1: none), the strip's size.
-    using Case = std::tuple<PixelLayout, int64_t, int64_t, int64_t, int64_t, int, int64_t, int64_t>;
-    const Case cases[] = {
-        {{Rows, 1}, 2, 0, 0, 0, 7, 16, 1},      {{Rows, 3}, 2, 15, 0, 1, 0, 16, 1},
-        {{Lsb, 1}, 2, 9, 0, 1, 1, 16, 1},       {{Columns, 1}, 5, 0, 0, 0, 0, 5, 8},
-        {{Columns, 1}, 5, 4, 7, 4, 7, 5, 8},    {{Columns, 2}, 5, 1, 8, 3, 0, 3, 16},
-        {{Columns, 2}, 5, 2, 8, -1, 0, 3, 16},  {{Msb, 4}, 9, 1, 29, 7, 2, 3, 32},
-        {{Columns, 3}, 1, -1, 0, -1, 0, 1, 24}, {{Msb, 4}, 8, 1, 24, 7, 7, 2, 32},
-    };
-    for (const auto& [layout, width, x, y, byte, bit, stripWidth, stripHeight] : cases) {
-        const StripBit shown = StripPixelSource(layout, width, x, y);
-        EXPECT_EQ(std::tuple(shown.byte, shown.byte < 0 ? 0 : shown.bit,
-                             StripPixelWidth(layout, width), StripPixelHeight(layout)),
-                  std::tuple(byte, bit, stripWidth, stripHeight))
-            << LayoutName(layout) << " " << x << "," << y;
-    }
-}
 
 TEST(Layout, NamesReadBackAndRefuseWhatNoLayoutIs) {
     for (const PixelLayout layout : {PixelLayout{Rows, 1}, {Lsb, 1}, {Columns, 1}, {Msb, 4}}) {
@@ -79,15 +59,16 @@ class LayoutView : public ::testing::Test {
     pmtest::ScriptedBackend& backend = session.backend;
 };
 
-// The column layouts' pixels where a shared misreading would pass the random identity test: bit 0
+// Pixels where a shared misreading would pass the random identity test: bit 0 on the left, bit 0
 // (bit 7) on top, the first byte on top, a short last column (the selection shows below its one
 // byte), a byte past the end in a column, and positions before the file.
-TEST_F(LayoutView, ColumnPixelsLandWhereTheFormulaPutsThem) {
+TEST_F(LayoutView, PixelsLandWhereTheFormulaPutsThem) {
     constexpr tk::Colour W = 0xFFFFFF, K = 0, B = 0xFF0000, S = 0xFF007F;
     state.selection = {0, 0, 20, 40};
     using Probe = std::tuple<int32_t, int32_t, tk::Colour>;
     using Case = std::tuple<PixelLayout, int32_t, int32_t, std::vector<Probe>>;
     const Case cases[] = {
+        {{Lsb, 1}, 1, 0, {{0, 0, W}, {7, 0, K}, {0, 1, K}, {7, 1, W}}},
         {{Columns, 1}, 5, 0, {{0, 0, W}, {0, 1, K}, {0, 7, K}, {1, 7, W}, {3, 8, W}, {5, 0, S}}},
         {{Msb, 1}, 5, 0, {{0, 0, K}, {0, 7, W}, {1, 0, W}, {1, 1, K}}},
         {{Columns, 2}, 5, 0, {{0, 8, K}, {1, 15, W}, {2, 0, W}, {2, 8, S}, {0, 23, W}, {3, 0, S}}},
@@ -103,32 +84,6 @@ TEST_F(LayoutView, ColumnPixelsLandWhereTheFormulaPutsThem) {
         Show(bytes, layout, width);
         for (const auto& [x, y, colour] : probes)
             EXPECT_EQ(session.CanvasPixel(x, y), colour) << x << "," << y;
-    }
-}
-
-// "Save selected" packs the pixels as shown into rows, bit 7 left: a glyph of any layout comes out
-// as the same rows (rows-lsb as rows is the identity test's). The glyph is an "A" 5 pixels wide.
-TEST_F(LayoutView, SaveSelectedTurnsAGlyphOfAnyLayoutIntoRows) {
-    pmtest::TempDir dir;
-    state.loadedPath = dir / "font.bin";
-    const std::string a = {0x20,       0x50,       char(0x88), char(0x88),
-                           char(0xF8), char(0x88), char(0x88), 0};
-    using Case = std::tuple<PixelLayout, std::vector<uint8_t>, int32_t, std::string>;
-    const Case cases[] = {
-        {{Columns, 1}, {0x7C, 0x12, 0x11, 0x12, 0x7C}, 7, a},
-        {{Msb, 1}, {0x3E, 0x48, 0x88, 0x48, 0x3E}, 7, a},
-        {{Columns, 2},
-         {0x7C, 0x01, 0x12, 0, 0x11, 0, 0x12, 0, 0x7C, 0},
-         15,
-         a + char(0x80) + std::string(7, 0)},
-    };
-    int n = 0;
-    for (const auto& [layout, glyph, bottom, rows] : cases) {
-        SCOPED_TRACE(LayoutName(layout));
-        state.selection = {0, 0, 7, bottom};
-        Show(glyph, layout, int32_t(glyph.size()));
-        SaveSelectedBits();
-        EXPECT_EQ(pmtest::ReadFile(state.loadedPath + ".00" + std::to_string(n++)), rows);
     }
 }
 

@@ -13,17 +13,21 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find and cut out one-bit graphics hidden in binary files")
 # Wrapped by hand: cpack passes the lines as they are, and Debian wants them short.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Pixmole paints a file's bytes as one-bit pixels, eight to a byte, most\n"
-    "significant bit on the left, so that sprites, fonts and bitmaps stored in a\n"
-    "program, a ROM or a data file show as pictures. The sprite width, the first\n"
-    "row, a fine offset, side-by-side columns, magnification, inversion and a\n"
-    "grid are set with scroll bars, keys and check boxes; a selected rectangle is\n"
-    "written out as packed bits, the view as PNG, a run of bytes as a binary\n"
-    "file.\n"
+    "Pixmole finds the one-bit graphics (sprites, fonts, bitmaps) stored in a\n"
+    "program, a ROM, a game's data or any other binary file by itself: it scans\n"
+    "the file and tells where each region of graphics lies and how many bytes\n"
+    "wide its rows are (the Find menu in the viewer, --find on the command\n"
+    "line), so that nobody has to hunt for them by hand.\n"
+    "\n"
+    "It paints the bytes as one-bit pixels, eight to a byte, most significant\n"
+    "bit on the left. The sprite width, the first row, a fine offset,\n"
+    "side-by-side columns, magnification, inversion and a grid are set with\n"
+    "scroll bars, keys and check boxes; a selected rectangle is written out as\n"
+    "packed bits, the view as PNG, a run of bytes as a binary file.\n"
     "\n"
     "The package holds the viewer (pixmole, GTK 3) and pixmole-batch, which\n"
-    "renders the same views and cuts out the same selections from the command\n"
-    "line, without a window.")
+    "lists the same graphics, renders the same views and cuts out the same\n"
+    "selections from the command line, without a window.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # pixmole_<version>_<architecture>.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PIXMOLE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks what scripts/package.sh made in DIST for VERSION: the Debian package's files, control
-# fields, programs and documents, lintian's verdict, and the Windows zip's files and line ends.
+# fields, programs and documents, lintian's and appstreamcli's verdicts, and the Windows zip's
+# files and line ends.
 # Usage: check_packages.sh DIST VERSION
 set -euo pipefail
 dist="$(realpath "$1")" version="$2"
@@ -26,7 +27,8 @@ expect "the .deb's files" "./usr/bin/pixmole
 ./usr/share/doc/pixmole/copyright
 ./usr/share/icons/hicolor/scalable/apps/pixmole.svg
 ./usr/share/man/man1/pixmole-batch.1.gz
-./usr/share/man/man1/pixmole.1.gz" "$files"
+./usr/share/man/man1/pixmole.1.gz
+./usr/share/metainfo/pixmole.metainfo.xml" "$files"
 field() { dpkg-deb -f "$deb" "$1"; }
 expect Package pixmole "$(field Package)"
 expect Version "$version" "$(field Version)"
@@ -64,6 +66,17 @@ zcat "$usr/share/doc/pixmole/changelog.gz" | head -1 | grep -q "^pixmole ($versi
 lintian --display-info "$deb" >"$dir/lintian.txt" 2>&1 || :
 grep -v '^running with root privileges' "$dir/lintian.txt" || :
 ! grep -q '^[EW]: ' "$dir/lintian.txt" || fail "lintian reports errors or warnings"
+
+# AppStream, on the package's tree (the metainfo and the desktop entry it launches): no errors,
+# and no warning but the one about an ID that is not a reverse domain name (Pixmole has no
+# domain); this version as the one release.
+metainfo="$usr/share/metainfo/pixmole.metainfo.xml"
+appstreamcli validate-tree --no-net "$dir/deb" >"$dir/appstream.txt" 2>&1 || :
+cat "$dir/appstream.txt"
+grep -q 'Validation' "$dir/appstream.txt" &&
+    ! grep '^ *[EW]: ' "$dir/appstream.txt" | grep -qv ': cid-desktopapp-is-not-rdns ' ||
+    fail "appstreamcli reports errors or new warnings"
+grep -qF "<release version=\"$version\" date=" "$metainfo" || fail "metainfo: no release $version"
 
 # The Windows zip: the two programs and the two texts, flat, the texts with CRLF line ends.
 expect "the zip's files" "LICENSE.txt

@@ -3,9 +3,10 @@
 // binary.." with its text dialog, "Save image..") writing what the Linux build writes, Escape in
 // a message box, keys sent with SendInput while another client has the focus, "Open.." and F3 on
 // the sample, the Layout drop-down and its keys, and Escape ending it; then at 96, 144 and 192 dpi
-// its size, its controls' places, check boxes wide enough for their texts, canvas pixels as exact
-// squares and a drag. A probe of ours reads what X cannot show. With PIXMOLE_WINDOWS_ZIP set,
-// pixmole.exe runs unpacked from that zip, as users get it; otherwise PIXMOLE_APP names it.
+// its size, its controls' places, check boxes wide enough for their texts, the ">" button seen
+// and clicked, canvas pixels as exact squares and a drag. A probe of ours reads what X cannot
+// show. With PIXMOLE_WINDOWS_ZIP set, pixmole.exe runs unpacked from that zip, as users get it;
+// otherwise PIXMOLE_APP names it.
 #include <gtest/gtest.h>
 
 #include <X11/Xutil.h>
@@ -48,8 +49,8 @@ void SetScreenDpi(int dpi) {
 }
 
 // The main window's child windows but the status bar, in stacking order, in screen pixels, with
-// what a check box's text needs at that DPI (0 for the others). The canvas and the label go to
-// the layout, from the X window's corner as the driver places boxes.
+// what a check box's text needs at that DPI (0 for the others). The canvas, the label and the
+// ">" button go to the layout, from the X window's corner as the driver places boxes.
 struct Child {
     std::string kind;
     gui::Box box;
@@ -63,11 +64,42 @@ std::vector<Child> Children(gui::Program& p, int dpi) {
     std::istringstream lines(Probe({"children", std::to_string(dpi)}));
     for (Child c; lines >> c.kind >> c.box.x >> c.box.y >> c.box.w >> c.box.h >> c.needs;) {
         if (c.kind != "msctls_statusbar32") children.push_back(c);
-        if (c.kind == "PixmoleCanvas" || c.kind == "Static")
-            p.layout.at[c.kind == "Static" ? "label" : "canvas"] = {c.box.x - x, c.box.y - y,
-                                                                    c.box.w, c.box.h};
+        const char* name = c.kind == "PixmoleCanvas"            ? "canvas"
+                           : c.kind == "Static"                 ? "label"
+                           : c.kind == "Button" && c.needs == 0 ? "go" // the push button ">"
+                                                                : nullptr;
+        if (name != nullptr) p.layout.at[name] = {c.box.x - x, c.box.y - y, c.box.w, c.box.h};
     }
     return children;
+}
+
+// Whether the screen shows the ">" button at a box of the main window: a button's frame along
+// its edges (pixels darker than its face and the window's background), and inside it a glyph
+// that points right, its middle row reaching further right than its first and last.
+bool ShowsGoButton(gui::Program& p, const gui::Box& b) {
+    int x = 0, y = 0;
+    Window ignored = 0;
+    XTranslateCoordinates(p.d, p.main, DefaultRootWindow(p.d), b.x, b.y, &x, &y, &ignored);
+    XImage* image = XGetImage(p.d, DefaultRootWindow(p.d), x, y, unsigned(b.w), unsigned(b.h),
+                              AllPlanes, ZPixmap);
+    if (image == nullptr) return false;
+    const auto ink = [&](int column, int row) {
+        const unsigned long pixel = XGetPixel(image, column, row);
+        return (pixel >> 16 & 0xFF) + (pixel >> 8 & 0xFF) + (pixel & 0xFF) < 600;
+    };
+    int frame = 0;
+    for (int i = 0; i < b.w; ++i) frame += ink(i, 0) + ink(i, b.h - 1);
+    for (int i = 0; i < b.h; ++i) frame += ink(0, i) + ink(b.w - 1, i);
+    std::vector<int> rightmost; // of each row of the glyph
+    for (int row = 2; row < b.h - 2; ++row) {
+        int right = -1;
+        for (int column = 2; column < b.w - 2; ++column)
+            if (ink(column, row)) right = column;
+        if (right >= 0) rightmost.push_back(right);
+    }
+    XDestroyImage(image);
+    return frame >= (b.w + b.h) * 3 / 2 && rightmost.size() >= 3 &&
+           rightmost[rightmost.size() / 2] > std::max(rightmost.front(), rightmost.back());
 }
 
 // Without a window manager the keys go to the window under the pointer.
@@ -281,6 +313,17 @@ TEST(WindowsProgram, ScalesWithTheScreensDpi) {
                 EXPECT_NEAR(box.x + box.w, (at.x + at.w) * scale, 1);
         }
         EXPECT_EQ(checks, 4);
+
+        // The ">" button shows over the blank end of the label "grid sizeY", and a click on it
+        // jumps to the position typed into "disp" on its left.
+        const gui::Box go = p.layout.at["go"];
+        p.Pause(300);
+        EXPECT_TRUE(ShowsGoButton(p, go)) << "no \">\" button to be seen";
+        p.ClickOn({go.x - go.w, go.y, go.w, go.h});
+        p.Stroke(XK_End);
+        p.Type("96"); // after the "0" it shows
+        p.ClickOn(go);
+        EXPECT_TRUE(p.WaitFor([&] { return p.TitleHas(" disp:96 "); })) << p.Title(p.main);
 
         // Canvas pixels as exact squares: the pattern's bytes are black and white columns.
         p.Pause(300);

@@ -206,6 +206,23 @@ void FitCheckBox(ControlRec* rec) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Child windows stack in the order they are made, the first on top. A control whose place
+// overlaps that of one made before it in the same window goes on top instead, as the later of two
+// overlapping controls shows on GTK (a button over the blank end of a label). The places compared
+// are the core's: a check box widened to its text stays over its neighbours.
+void RaiseOverEarlier(const Win32Backend::State& s, const ControlRec& rec) {
+    auto area = [](const ControlView& v) { return RECT{v.x, v.y, v.x + v.width, v.y + v.height}; };
+    const RECT mine = area(rec.view);
+    const bool overlaps = std::any_of(s.controls.begin(), s.controls.end(), [&](const auto& c) {
+        RECT theirs = area(c.second->view), common{};
+        return c.second->window == rec.window && IntersectRect(&common, &mine, &theirs);
+    });
+    if (!overlaps) return;
+    for (HWND part : {rec.arrows, rec.handle}) // the text part of a spin box above its arrows
+        if (part != nullptr)
+            SetWindowPos(part, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 } // namespace
 
 void PlaceControl(ControlRec* rec) {
@@ -250,6 +267,7 @@ intptr_t Win32Backend::CreateControl(intptr_t window, const ControlView& view) {
     PlaceControl(rec.get());
     if (view.kind != KindCanvas) SetWindowSubclass(handle, ControlSubclass, kSubclassId, 0);
     if (!view.enabled) EnableNative(rec.get(), false);
+    RaiseOverEarlier(s, *rec);
     // The status bar stays above the controls it covers.
     if (w->status != nullptr)
         SetWindowPos(w->status, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

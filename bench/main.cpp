@@ -1,6 +1,7 @@
 // Runs every registered benchmark, then prints the registered ratios from this one run.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -25,7 +26,7 @@ std::vector<std::pair<std::string, double>>& Figures() {
     return figures;
 }
 
-// Keeps the console output and remembers the time per iteration of every run.
+// Keeps the console output and remembers the time per iteration of every benchmark.
 class CollectingReporter : public benchmark::ConsoleReporter {
   public:
     // No colour codes: the ratio lines that follow must start at the beginning of a line.
@@ -34,8 +35,13 @@ class CollectingReporter : public benchmark::ConsoleReporter {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             // A benchmark that reported an error has no time to give a ratio.
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred)
-                seconds[run.benchmark_name()] = run.GetAdjustedRealTime();
+            // With --benchmark_repetitions the fastest repetition counts: the one the rest of
+            // the machine disturbed least.
+            if (run.run_type != Run::RT_Iteration || run.iterations <= 0 || run.error_occurred)
+                continue;
+            const auto [at, first] =
+                seconds.emplace(run.benchmark_name(), run.GetAdjustedRealTime());
+            if (!first) at->second = std::min(at->second, run.GetAdjustedRealTime());
         }
     }
     std::map<std::string, double> seconds;

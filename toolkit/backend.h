@@ -46,6 +46,8 @@ struct MenuItemView {
     std::vector<MenuItemView> children; // a title's drop-down
     bool isTitle = false;
     Accelerator accelerator; // keyCode 0: none
+    bool radio = false;      // shows a radio mark when checked
+    bool checked = false;
 };
 
 class Backend {
@@ -63,11 +65,13 @@ class Backend {
     virtual void DestroyWindow(intptr_t window) = 0;
 
     // The whole menu bar of a window, rebuilt from the core's model whenever it changes
-    // (titles, items, separators, items standing on the bar itself, greyed items), with each
-    // item's accelerator: the key chooses the item (notify::MenuChosen) while the window has the
-    // focus, and the item shows the key's name beside its text.
+    // (titles, items, separators, items standing on the bar itself, greyed items, radio items
+    // and their marks), with each item's accelerator: the key chooses the item
+    // (notify::MenuChosen) while the window has the focus, and the item shows the key's name
+    // beside its text. Choosing a radio item changes no mark: only SetMenuItemChecked does.
     virtual bool SetMenuBar(intptr_t window, const std::vector<MenuItemView>& bar) = 0;
     virtual void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) = 0;
+    virtual void SetMenuItemChecked(intptr_t window, int identifier, bool checked) = 0;
 
     // A status bar along the bottom of the window with fields of these pixel widths.
     virtual intptr_t CreateStatusBar(intptr_t window) = 0;

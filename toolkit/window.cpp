@@ -291,7 +291,7 @@ int AddMenuTitle(const Text& text) {
     return 1;
 }
 
-int AddMenuItem(int identifier, const Text& text, Accelerator accelerator) {
+int AddMenuItem(int identifier, const Text& text, Accelerator accelerator, uint32_t flags) {
     if (Part() == nullptr) return 0;
     std::vector<MenuItemView>* level = CurrentMenuLevel();
     if (!level) return 0;
@@ -299,6 +299,7 @@ int AddMenuItem(int identifier, const Text& text, Accelerator accelerator) {
     item.identifier = identifier;
     item.text = text;
     item.accelerator = accelerator;
+    item.radio = (flags & MenuItemRadio) != 0;
     level->push_back(std::move(item));
     AttachBuildingMenu();
     return 1;
@@ -343,6 +344,28 @@ int MenuItemDisabled(int menuNumber, int identifier) {
     if (!menu) return 0;
     MenuItemView* item = FindMenuItem(menu->bar, identifier);
     return item && item->disabled ? 1 : 0;
+}
+
+int SetMenuItemChecked(int menuNumber, int identifier, int state) {
+    if (Part() == nullptr) return 0;
+    state::Windows& s = S();
+    MenuRecord* menu = s.menus.Find(menuNumber);
+    if (!menu) return 0;
+    MenuItemView* item = FindMenuItem(menu->bar, identifier);
+    if (!item || !item->radio) return 0;
+    item->checked = state != 0;
+    WindowRecord* window = s.windows.Find(menu->window);
+    if (window && window->menu == menuNumber)
+        s.backend->SetMenuItemChecked(window->handle, identifier, state != 0);
+    return 1;
+}
+
+int MenuItemChecked(int menuNumber, int identifier) {
+    if (Part() == nullptr) return 0;
+    MenuRecord* menu = S().menus.Find(menuNumber);
+    if (!menu) return 0;
+    MenuItemView* item = FindMenuItem(menu->bar, identifier);
+    return item && item->checked ? 1 : 0;
 }
 
 // ---- File drop ------------------------------------------------------------------------------

@@ -85,13 +85,20 @@ struct Accelerator {
     bool operator==(const Accelerator&) const = default;
 };
 
+// A radio item shows a mark when checked, as one of a group of choices does; the program sets
+// the marks (choosing an item changes none by itself).
+constexpr uint32_t MenuItemRadio = 1;
+
 intptr_t CreateMenuBar(int number, intptr_t windowHandle);
 int AddMenuTitle(const Text& text);
-int AddMenuItem(int identifier, const Text& text, Accelerator accelerator = {});
+int AddMenuItem(int identifier, const Text& text, Accelerator accelerator = {}, uint32_t flags = 0);
 int AddMenuSeparator();
 int CloseSubmenu();
 int SetMenuItemDisabled(int menuNumber, int identifier, int state);
 int MenuItemDisabled(int menuNumber, int identifier); // 1 greyed, 0 enabled or missing
+// The mark of a radio item: state 1 checked, 0 not; 0 (nothing done) for other items.
+int SetMenuItemChecked(int menuNumber, int identifier, int state);
+int MenuItemChecked(int menuNumber, int identifier); // 1 checked, 0 not, or not a radio item
 
 // ---- Status bar -----------------------------------------------------------------------------
 intptr_t CreateStatusBar(int number, intptr_t windowHandle);

@@ -14,6 +14,8 @@
 #include "toolkit/window.h"
 #include "viewer/exports.h"
 #include "viewer/finder.h"
+#include "viewer/input.h"
+#include "viewer/layout.h"
 #include "viewer/loader.h"
 #include "viewer/renderer.h"
 #include "viewer/state.h"
@@ -35,7 +37,8 @@ const char* const Usage =
        pixmole-batch --help | --version
 
 Loads FILE as the viewer does, sets the view, paints the 641 x 481 canvas once and prints two
-lines: "title: " with the window title and "status: " with the status bar text.
+lines: "title: " with the window title and "status: " with the status bar text. The title ends
+in " layout:" and the layout's name, with ":" and K when K > 1, unless the layout is rows.
 
   --width N          sprite width in bytes, 1..256 (default 1)
   --row N            first displayed sprite row (kept within the scroll range, as in the viewer)
@@ -47,6 +50,18 @@ lines: "title: " with the window title and "status: " with the status bar text.
   --align            column height from the grid
   --grid             draw the grid
   --grid-size X,Y    grid cell size in canvas pixels, each forced into 1..25 (default 8,8)
+  --layout NAME      how the W bytes of a strip (what one row of W bytes shows) become pixels;
+                     strips stand below each other, W bytes a strip:
+                       rows         (default) a strip is 8W x 1: pixel x is bit 7 - (x mod 8)
+                                    of byte x div 8
+                       rows-lsb     a strip is 8W x 1: pixel x is bit x mod 8 of byte x div 8
+                       columns      every K bytes are one pixel column 8K high, the first byte
+                                    on top, bit 0 the top pixel of its byte: a strip is
+                                    ceil(W / K) x 8K, pixel (x, y) is bit y mod 8 of byte
+                                    x K + y div 8; a last column of fewer than K bytes shows the
+                                    bytes it has
+                       columns-msb  as columns with bit 7 the top pixel: bit 7 - (y mod 8)
+  --column-bytes K   K for the column layouts, 1..4 (default 1)
   --select X1,Y1,X2,Y2
                      selection corners in canvas pixels (press, then drag end), -4096..4096
   --png OUT.png      write the canvas as PNG, as "Save image.." does
@@ -69,6 +84,8 @@ struct Options {
     int32_t width = 1, row = 0, offset = 0, zoom = 1;
     bool multi = false, invert = false, align = false, grid = false;
     int32_t gridX = 8, gridY = 8;
+    PixelLayout layout;
+    bool hasColumnBytes = false;
     bool hasSelect = false;
     SelectionRect select;
     std::string png, bits, file;
@@ -138,6 +155,14 @@ Options ParseArguments(int argc, char** argv) {
             std::vector<int32_t> v = ParseList(value(), 2, arg);
             o.gridX = v[0];
             o.gridY = v[1];
+        } else if (arg == "--layout") {
+            if (!ParseLayoutKind(value(), o.layout.kind))
+                throw BadArgument{"--layout must be rows, rows-lsb, columns or columns-msb"};
+        } else if (arg == "--column-bytes") {
+            o.layout.columnBytes = ParseInt(value(), arg);
+            o.hasColumnBytes = true;
+            if (o.layout.columnBytes < 1 || o.layout.columnBytes > MaxColumnBytes)
+                throw BadArgument{"--column-bytes must be 1..4"};
         } else if (arg == "--select") {
             std::vector<int32_t> v = ParseList(value(), 4, arg);
             for (int32_t corner : v) {
@@ -162,6 +187,8 @@ Options ParseArguments(int argc, char** argv) {
         }
     }
     if (!haveFile || o.file.empty()) throw BadArgument{"no FILE given"};
+    if (o.hasColumnBytes && !IsColumnLayout(o.layout.kind))
+        throw BadArgument{"--column-bytes needs --layout columns or columns-msb"};
     if (o.find && viewOptions > 0) throw BadArgument{"--find takes no other option"};
     return o;
 }
@@ -190,6 +217,7 @@ void ApplyView(const Options& o) {
     tk::SetControlState(InvertCheck, o.invert ? 1 : 0);
     tk::SetControlState(AlignCheck, o.align ? 1 : 0);
     state.zoom = o.zoom;
+    SetViewLayout(o.layout);
     if (o.hasSelect) state.selection = o.select;
     RedrawView();
 }

@@ -40,6 +40,12 @@ void SetSpriteWidth(int32_t width) {
     SetOffsetRange(-width, width);
 }
 
+void SetViewLayout(PixelLayout layout) {
+    layout.columnBytes = ColumnBytes(layout);
+    state.layout = layout;
+    ShowLayoutInMenu();
+}
+
 namespace {
 
 // The left and right arrow keys: the sprite one byte narrower (delta -1) or wider (+1), the
@@ -100,9 +106,11 @@ void HandleCanvas(int32_t subKind) {
         if ((tk::GetControlAttribute(CanvasView, tk::Buttons) & 1) == 0) break;
         sel.x2 = mouseX;
         sel.y2 = mouseY;
-        // A drag wider than the sprite is stored but not shown until it comes back.
+        // A drag wider than the strip (rounded up to whole bytes, so that a strip narrower than
+        // a byte can still be saved whole) is stored but not shown until it comes back.
         int64_t wb = tk::T(static_cast<double>(sel.x2) - sel.x1, state.zoom);
-        if (wb > static_cast<int64_t>(state.spriteWidth) * 8) break;
+        const int64_t stripWidth = StripPixelWidth(state.layout, state.spriteWidth);
+        if (wb > (stripWidth + 7) / 8 * 8) break;
         RedrawView();
         if (sel.x2 - sel.x1 > 0 && sel.y2 - sel.y1 > 0)
             tk::SetMenuItemDisabled(MainMenu, MenuSaveSelected, 0);
@@ -128,10 +136,11 @@ void HandleCanvas(int32_t subKind) {
         break;
     }
     case tk::RightClick: {
-        // Jump: 480 rows per sprite width across, one row per canvas pixel down.
-        int32_t w = tk::GetControlState(WidthScroller);
+        // Jump: 480 strips per strip width across, one strip per canvas pixel down.
+        const int64_t stripWidth =
+            StripPixelWidth(state.layout, tk::GetControlState(WidthScroller));
         int64_t t = tk::T(mouseX, 8) * 8;
-        int32_t n = Quotient(static_cast<double>(t) * 60, w);
+        int32_t n = Quotient(static_cast<double>(t) * 480, static_cast<double>(stripWidth));
         int32_t row = tk::GetControlState(RowScroller);
         tk::SetControlState(RowScroller, Low32(int64_t{row} + mouseY + n));
         RedrawView();
@@ -235,6 +244,20 @@ void HandleMenu(int item) {
         break;
     case MenuGuessWidth:
         GuessViewWidth();
+        break;
+    case MenuLayoutRows:
+    case MenuLayoutRowsLsb:
+    case MenuLayoutColumns:
+    case MenuLayoutColumnsMsb:
+        SetViewLayout({static_cast<LayoutKind>(item - MenuLayoutRows), state.layout.columnBytes});
+        RedrawView();
+        break;
+    case MenuColumnBytes1:
+    case MenuColumnBytes2:
+    case MenuColumnBytes3:
+    case MenuColumnBytes4:
+        SetViewLayout({state.layout.kind, item - MenuColumnBytes1 + 1});
+        RedrawView();
         break;
     default:
         break;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "viewer/layout.h"
+
 namespace viewer {
 
 // Polls the five keys, waits for one event or native message and handles it.
@@ -14,5 +16,9 @@ void RunEventLoop();
 // Sets the sprite width as the Left and Right keys do: WidthScroller's state, and the fine
 // offset's range -width..width with its text reset to "0" (its state keeps its value).
 void SetSpriteWidth(int32_t width);
+
+// Sets the pixel layout (K kept within 1..4) and shows it in the "Layout" drop-down. The row and
+// the fine offset stay, and with them the first byte on display.
+void SetViewLayout(PixelLayout layout);
 
 } // namespace viewer

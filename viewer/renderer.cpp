@@ -1,17 +1,19 @@
 // Bytes to pixels: the canvas picture, grid, selection, title and status texts.
 //
-// Sections: 32-bit arithmetic; colours; what a byte position shows; pixel runs; painting the
-// sprite pixels; grid; RedrawView.
+// Sections: colours; what a byte position shows; pixel runs; painting the row layouts; painting
+// the column layouts; planning a view; grid; RedrawView.
 //
-// The picture is defined as one box per bit (FillBox at the positions of three nested loops), but
-// RedrawView writes the sprite pixels and the grid straight into the picture's memory: row by
-// row, each byte's pixels copied from a prepared run, clipped once per row. Every pixel comes out
-// as the one-box-per-bit loops would leave it; the tests compare the two over thousands of random
-// views.
+// The picture is defined as one box per pixel (FillBox at the positions of nested loops over
+// columns, strips and the pixels of a strip), but RedrawView writes the sprite pixels and the
+// grid straight into the picture's memory: row by row, eight pixels at a time copied from a
+// prepared run, clipped once per row. Every pixel comes out as the one-box-per-pixel loops would
+// leave it; the tests compare the two over thousands of random views.
 #include "viewer/renderer.h"
 
 #include <algorithm>
 #include <cassert>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "toolkit/drawing.h"
 #include "toolkit/runtime.h"
 #include "toolkit/window.h"
+#include "viewer/bit_rows.h"
 #include "viewer/state.h"
 #include "viewer/wrap32.h"
 
@@ -52,19 +55,18 @@ struct ByteSource {
     uint8_t invertMask = 0;
 };
 
-ByteSource CurrentByteSource(int32_t invertMask) {
+constexpr int BlueEntry = 256; // the run index of a past-the-end byte
+
+// Byte sources for a view's bytes.
+ByteSource SourceOf(const StripView& view) {
     ByteSource source;
-    source.fileSize = state.fileSize;
-    source.invertMask = static_cast<uint8_t>(invertMask);
-    if (!state.fileBuffer.empty()) {
-        source.bytes = state.fileBuffer.get();
-        const int64_t limit = std::min<int64_t>(state.fileSize, state.fileBuffer.size);
-        source.readable = static_cast<uint32_t>(std::max<int64_t>(limit, 0));
-    }
+    source.bytes = view.bytes;
+    source.fileSize = static_cast<int32_t>(std::clamp<int64_t>(view.size, INT32_MIN, INT32_MAX));
+    source.invertMask = view.invert ? 0xFF : 0x00;
+    if (view.bytes != nullptr)
+        source.readable = static_cast<uint32_t>(std::clamp<int64_t>(view.size, 0, UINT32_MAX));
     return source;
 }
-
-constexpr int BlueEntry = 256; // the run index of a past-the-end byte
 
 // The run index (a byte value 0..255, or BlueEntry) of the byte at pos in a row at y.
 inline int RunIndex(const ByteSource& source, uint32_t pos, int32_t y) {
@@ -76,15 +78,17 @@ inline int RunIndex(const ByteSource& source, uint32_t pos, int32_t y) {
 // ---- Pixel runs -----------------------------------------------------------------------------
 
 // For a zoom without gaps (box size = zoom): the 8 x zoom pixels of each byte value, and of a
-// past-the-end byte at index BlueEntry, as picture bytes, one run after another.
-template <int Zoom> const uint8_t* ByteRuns() {
+// past-the-end byte at index BlueEntry, as picture bytes, one run after another; bit 7 first, or
+// bit 0 first when Reversed.
+template <int Zoom, bool Reversed = false> const uint8_t* ByteRuns() {
     static const std::vector<uint8_t> runs = [] {
         std::vector<uint8_t> table;
         for (int entry = 0; entry <= BlueEntry; ++entry) {
             for (int i = 0; i < 8; ++i) {
-                const uint8_t* pixel = entry == BlueEntry           ? BluePixel
-                                       : (entry & (0x80 >> i)) != 0 ? WhitePixel
-                                                                    : BlackPixel;
+                const int mask = Reversed ? 1 << i : 0x80 >> i;
+                const uint8_t* pixel = entry == BlueEntry    ? BluePixel
+                                       : (entry & mask) != 0 ? WhitePixel
+                                                             : BlackPixel;
                 for (int k = 0; k < Zoom; ++k) table.insert(table.end(), pixel, pixel + 3);
             }
         }
@@ -93,15 +97,9 @@ template <int Zoom> const uint8_t* ByteRuns() {
     return runs.data();
 }
 
-// ---- Painting the sprite pixels -------------------------------------------------------------
-
-struct SpriteLayout {
-    int32_t spriteWidth = 1;
-    int32_t zoom = 1;
-    int32_t columnLimit = 1; // A: the column counter runs 1, 1 + zoom, .. while <= A
-    int32_t lastY = 480;     // the row coordinate runs 0, zoom, .. while <= lastY
-    int32_t startPos = 0;
-};
+// ---- Painting the row layouts ---------------------------------------------------------------
+//
+// A strip is one pixel row of W bytes, eight pixels a byte: bit 7 first, or bit 0 first.
 
 // Where the drawn rows lie in the picture and which bytes they show. The drawn columns stand side
 // by side (each is as wide as the step between them), so a drawn row is one line of byte slots:
@@ -109,6 +107,7 @@ struct SpriteLayout {
 // that start inside the picture are kept, clipped once for all rows.
 struct SpritePlan {
     uint8_t* bottomRow = nullptr; // the picture's memory, bottom row first
+    bool reversed = false;        // rows-lsb: bit 0 the leftmost pixel
     int64_t width = 0, height = 0, stride = 0;
     int64_t zoom = 1, boxSize = 1;
     int64_t rows = 0;              // drawn rows that start inside the picture
@@ -130,8 +129,8 @@ struct SpritePlan {
 // Pixel coordinates are computed in 64 bits; WidthScroller keeps spriteWidth within 1..256, far
 // from widths where 32-bit coordinates would wrap. Returns false when no box reaches into the
 // picture.
-bool PlanSprites(const tk::PixelBuffer& pixels, const SpriteLayout& layout, SpritePlan& plan) {
-    const int64_t zoom = layout.zoom, spriteWidth = layout.spriteWidth;
+bool PlanSprites(const tk::PixelBuffer& pixels, const StripView& layout, SpritePlan& plan) {
+    const int64_t zoom = layout.zoom, spriteWidth = layout.width;
     // The loops would not end for a zoom below 1; only 1, 2 and 8 are ever set.
     if (zoom < 1 || spriteWidth < 1 || layout.columnLimit < 1 || layout.lastY < 0) return false;
     const int64_t width = pixels.width, height = pixels.height;
@@ -143,6 +142,7 @@ bool PlanSprites(const tk::PixelBuffer& pixels, const SpriteLayout& layout, Spri
     const int64_t slots = std::min(columns * spriteWidth, (width + byteSpan - 1) / byteSpan);
 
     plan.bottomRow = pixels.bits;
+    plan.reversed = layout.layout.kind == LayoutKind::RowsLsb;
     plan.width = width;
     plan.height = height;
     plan.stride = pixels.stride;
@@ -167,9 +167,10 @@ bool PlanSprites(const tk::PixelBuffer& pixels, const SpriteLayout& layout, Spri
 
 // Zoom 1 and 2: each byte's 8 x zoom pixels are one copy from its run; the rows below a zoom 2
 // row repeat it.
-template <int Zoom> void PaintByteRuns(const SpritePlan& plan, const ByteSource& source) {
+template <int Zoom, bool Reversed>
+void PaintByteRuns(const SpritePlan& plan, const ByteSource& source) {
     constexpr int64_t RunBytes = 8 * Zoom * 3;
-    const uint8_t* runs = ByteRuns<Zoom>();
+    const uint8_t* runs = ByteRuns<Zoom, Reversed>();
     // Local copies: the picture is written through uint8_t pointers, which may alias anything,
     // so fields read through references would be loaded again after every copy.
     const ByteSource from = source;
@@ -204,10 +205,11 @@ struct BoxRuns {
             blue.insert(blue.end(), BluePixel, BluePixel + 3);
         }
     }
-    const uint8_t* For(int entry, int bit) const {
-        return entry == BlueEntry             ? blue.data()
-               : (entry & (0x80 >> bit)) != 0 ? white.data()
-                                              : black.data();
+    // The run of bit 7 - i of the entry.
+    const uint8_t* For(int entry, int i) const {
+        return entry == BlueEntry           ? blue.data()
+               : (entry & (0x80 >> i)) != 0 ? white.data()
+                                            : black.data();
     }
 };
 
@@ -224,10 +226,10 @@ void PaintBoxes(const SpritePlan& plan, const ByteSource& source) {
         const uint32_t rowPos = plan.startPos + static_cast<uint32_t>(r) * plan.bytesPerRow;
         for (int64_t j = 0; j < slots; ++j) {
             const int entry = RunIndex(source, rowPos + plan.slotPos[j], y);
-            for (int bit = 0; bit < 8; ++bit) {
-                const int64_t x = (j * 8 + bit) * zoom;
+            for (int i = 0; i < 8; ++i) {
+                const int64_t x = (j * 8 + i) * zoom;
                 if (x >= width) break;
-                const uint8_t* run = runs.For(entry, bit);
+                const uint8_t* run = runs.For(entry, plan.reversed ? 7 - i : i);
                 uint8_t* box = row + x * 3;
                 if (boxSize == 7 && x + 7 <= width) {
                     for (int64_t dy = 0; dy < boxRows; ++dy)
@@ -244,20 +246,294 @@ void PaintBoxes(const SpritePlan& plan, const ByteSource& source) {
 
 void PaintSprites(const SpritePlan& plan, const ByteSource& source) {
     if (plan.zoom == 1)
-        PaintByteRuns<1>(plan, source);
+        plan.reversed ? PaintByteRuns<1, true>(plan, source)
+                      : PaintByteRuns<1, false>(plan, source);
     else if (plan.zoom == 2)
-        PaintByteRuns<2>(plan, source);
+        plan.reversed ? PaintByteRuns<2, true>(plan, source)
+                      : PaintByteRuns<2, false>(plan, source);
     else
         PaintBoxes(plan, source);
 }
 
-// The part of the picture that the sprite boxes paint over completely (gapless zooms only):
-// x 0 .. width - 1, y 0 .. height - 1; what is drawn there before them never shows.
+// ---- Painting the column layouts ------------------------------------------------------------
+//
+// A strip is ceil(W / K) pixel columns of K bytes, 8K pixel rows high. Its rows come in K bands
+// of eight: band b shows byte b of every pixel column, row r of the band one bit of it (bit r, or
+// bit 7 - r). The drawn columns stand side by side, so across the picture a band is one line of
+// pixel columns. The bytes of eight neighbouring pixel columns are an 8 x 8 bit matrix whose
+// transpose holds the band's eight pixel rows as byte values, each painted with one copy of its
+// run. Eights that hold a past-the-end byte or miss one (a short last column), and every pixel
+// when there is no file or the zoom leaves gaps, go box by box.
+
+// Eight neighbouring pixel columns (fewer at the right end).
+struct ColumnGroup {
+    uint32_t stride = 0; // the step between their positions; 0 when uneven
+    uint8_t count = 8;   // pixel columns in it
+    uint8_t fewest = 0;  // the fewest bytes among them
+    int64_t bytes = 0;   // picture bytes of one of its rows (cut at the picture's right edge)
+};
+
+struct ColumnPlan {
+    uint8_t* bottomRow = nullptr;
+    int64_t width = 0, height = 0, stride = 0;
+    int64_t zoom = 1, boxSize = 1;
+    bool msb = false;        // bit 7 the top pixel of a byte
+    int64_t bands = 1;       // K
+    int64_t strips = 0;      // strips of a column that start inside the picture
+    uint32_t startPos = 0;   // position of the first byte (wrapping as the viewer does)
+    uint32_t stripBytes = 0; // W: how far a strip moves the position
+    // Per pixel column across the picture: its first byte relative to the strip's first byte,
+    // and how many bytes it has (K, fewer in a short last column).
+    std::vector<uint32_t> pixelPos;
+    std::vector<uint8_t> pixelBytes;
+    std::vector<ColumnGroup> groups;
+    int64_t coveredWidth = 0, coveredHeight = 0;
+    bool complete = true; // every pixel column has K bytes
+    // The pixel columns' positions rise from left to right below 2^32 (always so for the
+    // canvas), so a group lies inside the file when its first and last positions do.
+    bool ordered = true;
+
+    uint8_t* Row(int64_t y) const { return bottomRow + (height - 1 - y) * stride; }
+};
+
+// The strips a column holds: those whose last pixel row starts at or above lastY, at least one.
+// With strips one pixel high these are the rows at y = 0, zoom, .. while y <= lastY.
+int64_t StripsPerColumn(int64_t lastY, int64_t stripHeight, int64_t zoom) {
+    if (lastY < 0) return 0;
+    const int64_t below = lastY - (stripHeight - 1) * zoom;
+    return below < 0 ? 1 : below / (stripHeight * zoom) + 1;
+}
+
+bool PlanColumns(const tk::PixelBuffer& pixels, const StripView& view, ColumnPlan& plan) {
+    const int64_t zoom = view.zoom, width = pixels.width, height = pixels.height;
+    if (zoom < 1 || view.width < 1 || view.columnLimit < 1 || view.lastY < 0) return false;
+    if (width <= 0 || height <= 0 || pixels.bits == nullptr) return false;
+    const int64_t k = ColumnBytes(view.layout), w = view.width;
+    const int64_t stripWidth = StripPixelWidth(view.layout, w);
+    const int64_t stripHeight = StripPixelHeight(view.layout);
+    const int64_t columns = (int64_t{view.columnLimit} - 1) / zoom + 1;
+    const int64_t perColumn = StripsPerColumn(view.lastY, stripHeight, zoom);
+    const int64_t across = std::min(columns * stripWidth, (width + zoom - 1) / zoom);
+
+    plan.bottomRow = pixels.bits;
+    plan.width = width;
+    plan.height = height;
+    plan.stride = pixels.stride;
+    plan.zoom = zoom;
+    plan.boxSize = zoom == 8 ? 7 : zoom;
+    plan.msb = view.layout.kind == LayoutKind::ColumnsMsb;
+    plan.bands = k;
+    plan.strips = std::min(perColumn, (height - 1) / (stripHeight * zoom) + 1);
+    plan.startPos = static_cast<uint32_t>(view.startPos);
+    plan.stripBytes = static_cast<uint32_t>(w);
+    const uint64_t columnBytes = static_cast<uint64_t>(perColumn) * static_cast<uint64_t>(w);
+    plan.pixelPos.resize(static_cast<size_t>(across));
+    plan.pixelBytes.resize(static_cast<size_t>(across));
+    for (int64_t q = 0; q < across; ++q) {
+        const int64_t first = q % stripWidth * k;
+        plan.pixelPos[size_t(q)] = static_cast<uint32_t>(uint64_t(q / stripWidth) * columnBytes +
+                                                         static_cast<uint64_t>(first));
+        plan.pixelBytes[size_t(q)] = static_cast<uint8_t>(std::min(k, w - first));
+    }
+    for (int64_t q = 0; q < across; q += 8) {
+        ColumnGroup group;
+        group.count = static_cast<uint8_t>(std::min<int64_t>(8, across - q));
+        const uint32_t* pos = plan.pixelPos.data() + q;
+        group.stride = group.count > 1 ? pos[1] - pos[0] : 0;
+        for (int i = 2; i < group.count; ++i)
+            if (pos[i] - pos[i - 1] != group.stride) group.stride = 0;
+        group.fewest = *std::min_element(plan.pixelBytes.begin() + q,
+                                         plan.pixelBytes.begin() + q + group.count);
+        group.bytes = std::min(group.count * zoom, width - q * zoom) * 3;
+        plan.groups.push_back(group);
+    }
+    plan.complete = w % k == 0;
+    plan.ordered =
+        across == 0 || double(columnBytes) * double((across - 1) / stripWidth + 1) < 4294967296.0;
+    plan.coveredWidth = std::min(width, across * zoom);
+    plan.coveredHeight = std::min(height, plan.strips * stripHeight * zoom);
+    return across > 0 && plan.strips > 0;
+}
+
+// The band's bytes of a group of pixel columns, the first on top (missing ones 0), gathered from
+// `at` on: the group's positions relative to its first are `pos`, or multiples of `stride`.
+inline uint64_t GatherGroup(const uint8_t* at, const uint32_t* pos, const ColumnGroup& group) {
+    const uint32_t step = group.stride;
+    if (group.count == 8 && step == 1) { // neighbouring bytes, the first on top: big-endian
+        uint64_t bits = 0;
+        for (int i = 0; i < 8; ++i) bits = bits << 8 | at[i];
+        return bits;
+    }
+    if (group.count == 8 && step != 0) {
+        return uint64_t(at[0]) << 56 | uint64_t(at[step]) << 48 | uint64_t(at[2 * step]) << 40 |
+               uint64_t(at[3 * step]) << 32 | uint64_t(at[4 * step]) << 24 |
+               uint64_t(at[5 * step]) << 16 | uint64_t(at[6 * step]) << 8 | uint64_t(at[7 * step]);
+    }
+    uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = bits << 8 | (i < group.count ? at[pos[i] - pos[0]] : 0);
+    return bits;
+}
+
+// One pixel column of a band, box by box. `top` is the band's first row in the picture, `y` the
+// strip's row coordinate (the value of every byte when there is no file).
+void PaintColumnBoxes(const ColumnPlan& plan, const ByteSource& source, const BoxRuns& runs,
+                      int64_t q, uint32_t bandPos, int64_t band, int64_t top, int32_t y) {
+    if (band >= plan.pixelBytes[size_t(q)]) return; // below the bytes of a short last column
+    const int64_t x = q * plan.zoom;
+    const int entry = RunIndex(source, bandPos + plan.pixelPos[size_t(q)], y);
+    const size_t bytes = static_cast<size_t>(std::min(plan.boxSize, plan.width - x) * 3);
+    for (int r = 0; r < 8; ++r) {
+        const int64_t boxTop = top + r * plan.zoom;
+        if (boxTop >= plan.height) break;
+        const uint8_t* run = runs.For(entry, plan.msb ? r : 7 - r);
+        uint8_t* box = plan.Row(boxTop) + x * 3;
+        for (int64_t dy = 0; dy < std::min(plan.boxSize, plan.height - boxTop); ++dy)
+            std::memcpy(box - dy * plan.stride, run, bytes);
+    }
+}
+
+// The bands that start inside the picture, strip after strip: band b of strip s is unit
+// s x K + b.
+struct Band {
+    uint32_t pos = 0; // the position of its byte in the first pixel column
+    int64_t band = 0; // which byte of a pixel column it shows
+    int64_t top = 0;  // its first row in the picture
+    int32_t y = 0;    // its strip's row coordinate
+};
+
+std::vector<Band> BandsOf(const ColumnPlan& plan) {
+    std::vector<Band> bands;
+    for (int64_t s = 0; s < plan.strips; ++s) {
+        const auto y = static_cast<int32_t>(s * 8 * plan.bands * plan.zoom);
+        for (int64_t b = 0; b < plan.bands && y + b * 8 * plan.zoom < plan.height; ++b)
+            bands.push_back({plan.startPos + static_cast<uint32_t>(s) * plan.stripBytes +
+                                 static_cast<uint32_t>(b),
+                             b, y + b * 8 * plan.zoom, y});
+    }
+    return bands;
+}
+
+// Zoom 1 and 2 go a group of pixel columns at a time where they can; other zooms (Zoom 0) box by
+// box. All bands' rows are found first, group by group down the picture (so that the bytes of
+// neighbouring pixel columns are read while they are at hand), then painted row by row from left
+// to right.
+template <int Zoom> void PaintColumns(const ColumnPlan& plan, const ByteSource& source) {
+    constexpr int64_t RunBytes = 8 * Zoom * 3;
+    const BoxRuns boxes(std::min(plan.boxSize, plan.width));
+    const std::vector<Band> bands = BandsOf(plan);
+    const auto units = static_cast<int64_t>(bands.size());
+    const auto across = static_cast<int64_t>(plan.pixelPos.size());
+    const int64_t groups = Zoom > 0 && plan.ordered && source.bytes != nullptr
+                               ? static_cast<int64_t>(plan.groups.size())
+                               : int64_t{0};
+    const int64_t pitch = (groups + 1) / 2 * 2; // groups, rounded up to whole pairs
+    // Per band, per pixel row, per group: its row value; and per band and group whether it is
+    // painted from them (all its bytes inside the file).
+    std::vector<uint8_t> rowValues(static_cast<size_t>(units * 8 * pitch));
+    std::vector<uint8_t> whole(static_cast<size_t>(units * pitch));
+    // Local copies: the picture is written through uint8_t pointers, which may alias anything.
+    const ByteSource from = source;
+    if constexpr (Zoom > 0) {
+        const uint64_t invert = from.invertMask * 0x0101010101010101ull;
+        for (int64_t g = 0; g < groups; g += 2) {
+            for (int64_t u = 0; u < units; ++u) {
+                const Band& band = bands[size_t(u)];
+                // The bytes of group n for this band, 0 where it goes box by box.
+                auto word = [&](int64_t n) -> uint64_t {
+                    if (n >= groups) return 0;
+                    const ColumnGroup& group = plan.groups[size_t(n)];
+                    const uint32_t* pos = plan.pixelPos.data() + n * 8;
+                    const uint32_t first = band.pos + pos[0];
+                    const uint32_t last = band.pos + pos[group.count - 1];
+                    const bool ok =
+                        band.band < group.fewest && first <= last && last < from.readable;
+                    whole[size_t(u * pitch + n)] = ok;
+                    return ok ? GatherGroup(from.bytes + first, pos, group) ^ invert : 0;
+                };
+                const uint64_t left = word(g), right = word(g + 1);
+                PairRows(left, right, plan.msb, rowValues.data() + u * 8 * pitch + g, pitch);
+            }
+        }
+        const uint8_t* runs = ByteRuns<(Zoom > 0 ? Zoom : 1)>();
+        const int64_t wholeGroups =
+            groups > 0 && plan.groups.back().bytes < RunBytes ? groups - 1 : groups;
+        for (int64_t u = 0; u < units; ++u) {
+            const uint8_t* painted = whole.data() + u * pitch;
+            const int64_t top = bands[size_t(u)].top;
+            for (int64_t at = top; at < std::min(top + 8 * Zoom, plan.height); ++at) {
+                const uint8_t* values = rowValues.data() + (u * 8 + (at - top) / Zoom) * pitch;
+                uint8_t* out = plan.Row(at);
+                // Without short columns a group that is not painted from its row values is
+                // painted over box by box below: its runs need no test here.
+                if (plan.complete) {
+                    for (int64_t g = 0; g < wholeGroups; ++g, out += RunBytes)
+                        std::memcpy(out, runs + values[g] * RunBytes, RunBytes);
+                } else {
+                    for (int64_t g = 0; g < wholeGroups; ++g, out += RunBytes)
+                        if (painted[g]) std::memcpy(out, runs + values[g] * RunBytes, RunBytes);
+                }
+                if (wholeGroups < groups && painted[wholeGroups])
+                    std::memcpy(out, runs + values[wholeGroups] * RunBytes,
+                                static_cast<size_t>(plan.groups.back().bytes));
+            }
+        }
+    }
+    for (int64_t u = 0; u < units; ++u) {
+        const Band& band = bands[size_t(u)];
+        const uint8_t* painted = whole.data() + u * pitch;
+        if (std::count(painted, painted + groups, 1) * 8 >= across) continue; // all groups
+        for (int64_t q = 0; q < across; ++q) {
+            if (q / 8 < groups && painted[q / 8] != 0) {
+                q += 7; // the whole group is painted
+                continue;
+            }
+            PaintColumnBoxes(plan, from, boxes, q, band.pos, band.band, band.top, band.y);
+        }
+    }
+}
+
+// ---- Planning a view ------------------------------------------------------------------------
+
+struct StripPlan {
+    bool columns = false;
+    SpritePlan rows;
+    ColumnPlan pixelColumns;
+};
+
+// False when no pixel of the view reaches into the picture.
+bool PlanStrips(const tk::PixelBuffer& pixels, const StripView& view, StripPlan& plan) {
+    if (pixels.bitsPerPixel != 24) return false;
+    plan.columns = IsColumnLayout(view.layout.kind);
+    return plan.columns ? PlanColumns(pixels, view, plan.pixelColumns)
+                        : PlanSprites(pixels, view, plan.rows);
+}
+
+void PaintPlanned(const StripPlan& plan, const ByteSource& source) {
+    if (!plan.columns) {
+        PaintSprites(plan.rows, source);
+    } else if (plan.pixelColumns.zoom == 1) {
+        PaintColumns<1>(plan.pixelColumns, source);
+    } else if (plan.pixelColumns.zoom == 2) {
+        PaintColumns<2>(plan.pixelColumns, source);
+    } else {
+        PaintColumns<0>(plan.pixelColumns, source);
+    }
+}
+
+// The part of the picture that the sprite boxes paint over completely (gapless zooms only, every
+// pixel column with all its bytes): x 0 .. width - 1, y 0 .. height - 1; what is drawn there
+// before them never shows.
 struct CoveredArea {
     int64_t width = 0, height = 0;
 };
 
-CoveredArea CoveredBy(const SpritePlan& plan) {
+CoveredArea CoveredBy(const StripPlan& planned) {
+    if (planned.columns) {
+        const ColumnPlan& plan = planned.pixelColumns;
+        if (plan.boxSize != plan.zoom || !plan.complete) return {};
+        return {plan.coveredWidth, plan.coveredHeight};
+    }
+    const SpritePlan& plan = planned.rows;
     if (plan.boxSize != plan.zoom || plan.slotPos.empty()) return {};
     return {plan.coveredWidth, std::min(plan.height, plan.rows * plan.zoom)};
 }
@@ -361,6 +637,16 @@ void DrawGrid(const tk::PixelBuffer& pixels, int32_t gridX, int32_t gridY) {
 
 // ---- RedrawView -----------------------------------------------------------------------------
 
+int32_t MultiColumnLimit(int64_t stripPixelWidth, int32_t pictureWidth) {
+    const int64_t w = stripPixelWidth > pictureWidth - 1 ? 4 * int64_t{pictureWidth} : pictureWidth;
+    return Quotient(double(w), double(stripPixelWidth));
+}
+
+void PaintStrips(const tk::PixelBuffer& pixels, const StripView& view) {
+    StripPlan plan;
+    if (PlanStrips(pixels, view, plan)) PaintPlanned(plan, SourceOf(view));
+}
+
 int32_t FirstDisplayedByte() {
     return Add32(Mul32(tk::GetControlState(RowScroller), tk::GetControlState(WidthScroller)),
                  tk::GetControlState(OffsetSpin));
@@ -402,39 +688,45 @@ void RedrawView() {
     const bool align = tk::GetControlState(AlignCheck) == 1;
     const bool grid = tk::GetControlState(GridCheck) == 1;
 
-    SpriteLayout layout;
-    layout.spriteWidth = state.spriteWidth;
-    layout.zoom = zoom;
-    if (multi) {
-        // Widths above 80 bytes lay out columns over four canvases' width.
-        const int32_t w = state.spriteWidth > 80 ? 4 * CanvasWidth : CanvasWidth;
-        layout.columnLimit = Low32(tk::TruncateToInteger(double(w) / state.spriteWidth / 8));
+    StripView view;
+    if (!state.fileBuffer.empty()) {
+        view.bytes = state.fileBuffer.get();
+        view.size = std::min<int64_t>(state.fileSize, state.fileBuffer.size);
+    } else {
+        view.size = state.fileSize;
     }
-    const int32_t invertMask = invert ? 255 : 0;
-    layout.lastY = Sub32(state.viewHeight, 1);
+    view.width = state.spriteWidth;
+    view.layout = state.layout;
+    view.zoom = zoom;
+    view.invert = invert;
+    // Strips wider than 640 pixels lay out columns over four canvases' width.
+    if (multi) view.columnLimit = MultiColumnLimit(StripPixelWidth(state.layout, view.width));
+    view.lastY = Sub32(state.viewHeight, 1);
     if (align) {
-        // With gridY 1 the quotient is infinite and its low 32 bits are 0: single-row columns.
-        layout.lastY = Mul32(gridY, Quotient(Sub32(state.viewHeight, 1), gridY - 1.0));
+        // With gridY 1 the quotient is infinite and its low 32 bits are 0: single-strip columns.
+        view.lastY = Mul32(gridY, Quotient(Sub32(state.viewHeight, 1), gridY - 1.0));
     }
-    layout.startPos = FirstDisplayedByte();
+    view.startPos = FirstDisplayedByte();
 
     // The black background, then the selection, then the sprite boxes over both (the selection
-    // shows only beside the columns and in the gaps of zoom 8). Where gapless boxes will paint
-    // every pixel, the background and the selection are not written first.
-    SpritePlan plan;
-    const bool sprites = pixels != nullptr && PlanSprites(*pixels, layout, plan);
+    // shows only beside the columns, in the gaps of zoom 8 and below short last columns). Where
+    // gapless boxes will paint every pixel, the background and the selection are not written
+    // first.
+    StripPlan plan;
+    const bool sprites = pixels != nullptr && PlanStrips(*pixels, view, plan);
     const CoveredArea covered = sprites ? CoveredBy(plan) : CoveredArea{};
     FillBoxAround(0, 0, CanvasWidth, CanvasHeight, Black, covered, pixels);
     FillBoxAround(sx, sy, sw, sh, SelectionColour, covered, pixels);
-    if (sprites) PaintSprites(plan, CurrentByteSource(invertMask));
+    if (sprites) PaintPlanned(plan, SourceOf(view));
 
     Text title = Text(ProgramTitle) + ", sprsize:" + IntegerToText(state.spriteWidth);
     if (grid) {
         title += ", grid:" + IntegerToText(gridX) + "x" + IntegerToText(gridY);
         if (pixels != nullptr) DrawGrid(*pixels, gridX, gridY);
     }
-    tk::SetControlText(DispField, IntegerToText(layout.startPos));
-    title += " disp:" + IntegerToText(layout.startPos) + " zoom:" + IntegerToText(zoom);
+    tk::SetControlText(DispField, IntegerToText(view.startPos));
+    title += " disp:" + IntegerToText(view.startPos) + " zoom:" + IntegerToText(zoom);
+    if (state.layout.kind != LayoutKind::Rows) title += " layout:" + LayoutName(state.layout);
     tk::SetMainWindowTitle(MainWindow, title);
     tk::EndDrawing();
 }

@@ -18,6 +18,7 @@ void ResetViewerState() {
     state.spriteWidth = 1;
     state.defaultGridSize = 8;
     state.zoom = 1;
+    state.layout = PixelLayout{};
     state.selection = SelectionRect{};
     ReleaseLoadedBytes();
     state.loadedPath.clear();
@@ -45,6 +46,19 @@ void BuildMenu() {
     tk::AddMenuItem(MenuPreviousGraphics, "Previous graphics", {tk::VkF3, tk::AccelShift});
     tk::AddMenuItem(MenuGuessWidth, "Guess width", {tk::VkF4, 0});
     tk::CloseSubmenu();
+    // Ctrl+1 to Ctrl+4 choose the layouts, Alt+1 to Alt+4 the column bytes.
+    tk::AddMenuTitle("Layout");
+    const char* const layouts[] = {"Rows, bit 7 left", "Rows, bit 0 left", "Columns, bit 0 top",
+                                   "Columns, bit 7 top"};
+    for (int i = 0; i < 4; ++i)
+        tk::AddMenuItem(MenuLayoutRows + i, layouts[i], {'1' + i, tk::AccelCtrl},
+                        tk::MenuItemRadio);
+    tk::AddMenuSeparator();
+    for (int k = 1; k <= MaxColumnBytes; ++k)
+        tk::AddMenuItem(MenuColumnBytes1 + k - 1, "Column bytes: " + tk::IntegerToText(k),
+                        {'0' + k, tk::AccelAlt}, tk::MenuItemRadio);
+    tk::CloseSubmenu();
+    ShowLayoutInMenu();
 }
 
 void AddGridSpin(int number, int x, int y) {
@@ -90,6 +104,16 @@ bool CreateMainWindowAndControls() {
         tk::SetStatusText(MainStatusBar, 0, "selection:");
     }
     return true;
+}
+
+void ShowLayoutInMenu() {
+    const PixelLayout& layout = state.layout;
+    for (int i = 0; i < 4; ++i)
+        tk::SetMenuItemChecked(MainMenu, MenuLayoutRows + i, i == static_cast<int>(layout.kind));
+    for (int k = 1; k <= MaxColumnBytes; ++k) {
+        tk::SetMenuItemChecked(MainMenu, MenuColumnBytes1 + k - 1, k == ColumnBytes(layout));
+        tk::SetMenuItemDisabled(MainMenu, MenuColumnBytes1 + k - 1, !IsColumnLayout(layout.kind));
+    }
 }
 
 void ReleaseLoadedBytes() {

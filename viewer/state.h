@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "toolkit/runtime.h"
+#include "viewer/layout.h"
 
 namespace viewer {
 
@@ -23,6 +24,7 @@ struct ViewerState {
     int32_t fileSize = 0;
     int32_t spriteWidth = 1; // cache of WidthScroller, refreshed by every repaint
     int32_t zoom = 1;        // 1, 2 or 8
+    PixelLayout layout;      // how a strip's bytes become pixels (the "Layout" drop-down)
     int32_t defaultGridSize = 8;
     int32_t viewHeight = CanvasHeight;
     int32_t viewWidth = CanvasWidth;
@@ -66,6 +68,14 @@ enum MenuItem : int {
     MenuNextGraphics = 9, // the "Find" drop-down
     MenuPreviousGraphics = 10,
     MenuGuessWidth = 11,
+    MenuLayoutRows = 20, // the "Layout" drop-down: the four layouts in LayoutKind's order,
+    MenuLayoutRowsLsb = 21,
+    MenuLayoutColumns = 22,
+    MenuLayoutColumnsMsb = 23,
+    MenuColumnBytes1 = 24, // then K = 1 to 4
+    MenuColumnBytes2 = 25,
+    MenuColumnBytes3 = 26,
+    MenuColumnBytes4 = 27,
 };
 
 constexpr int MainWindow = 0;
@@ -78,6 +88,9 @@ extern const char* const ProgramTitle;   // "Pixmole " and the version
 // Start-up up to and including the status bar (window, menu, controls, drop, status).
 // Returns false when the window cannot be created.
 bool CreateMainWindowAndControls();
+// The "Layout" drop-down shows state.layout: its layout and its K marked, the K items greyed in
+// the row layouts.
+void ShowLayoutInMenu();
 // Puts ViewerState back to its initial values (releasing the file buffer).
 void ResetViewerState();
 // Frees the loaded bytes (fileSize 0), after stopping the graphics scan that may be reading them.

@@ -1,5 +1,5 @@
-// The fast repaint against the literal one-box-per-bit repaint over random views and file
-// contents: the canvas and the texts must be identical. AddressSanitizer watches every read of
+// The fast repaint against the literal one-box-per-pixel repaint over random views, layouts and
+// file contents: the canvas and the texts must be identical. AddressSanitizer watches every read of
 // the file and every write into the picture.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -34,11 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static pmtest::ViewerSession session;
     CHECK(session.ok());
     FuzzedDataProvider in(data, size);
-    // The check boxes and the zoom from one byte (the input's last), so that every input varies
-    // them; then the grid sizes, the sprite width, the selection, the file's size, row and offset,
-    // and the file's bytes (filled up with 0xA5) from what is left.
+    // The check boxes, the zoom and the layout from one byte (the input's last), so that every
+    // input varies them; then the grid sizes, the sprite width, the selection, the file's size,
+    // row and offset, the file's bytes (filled up with 0xA5) and the column bytes from what is
+    // left.
     const uint8_t flags = in.ConsumeIntegral<uint8_t>();
     state.zoom = std::vector<int32_t>{1, 2, 8}[(flags >> 4) % 3];
+    state.layout.kind = LayoutKind((flags >> 4) / 3 % 4);
     const int checks[] = {GridCheck, MultiColumnsCheck, InvertCheck, AlignCheck};
     for (int bit = 0; bit < 4; ++bit) tk::SetControlState(checks[bit], flags >> bit & 1);
     for (int spin : {GridYSpin, GridXSpin})
@@ -60,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(size_t(fileSize));
     bytes.resize(size_t(fileSize), 0xA5);
     session.LoadBytes(bytes);
+    state.layout.columnBytes = in.ConsumeIntegralInRange(1, 4);
 
     CHECK(Repaint(session, pmtest::LiteralRedrawView) == Repaint(session, RedrawView));
     return 0;

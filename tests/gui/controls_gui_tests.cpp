@@ -121,6 +121,44 @@ TEST(ControlsGui, GesturesPostWhatTheScriptedBackendPostsAndTheViewerShowsTheSam
     EXPECT_EQ(real.back().substr(0, real.back().find(" |")), "x:10 y:20 w:2 h:20"); // the drag
 }
 
+// The "Layout" drop-down under real input: clicks on the bar and on an item (twice: a chosen item
+// keeps its mark) reach the viewer; the items show the marks as radio items and the column bytes
+// greyed in the row layouts.
+TEST(ControlsGui, TheLayoutDropDownTakesClicksAndShowsItsMarks) {
+    gui::Watchdog(60, "the Layout drop-down on GTK");
+    OnGtk gtk;
+    ASSERT_TRUE(gtk.ok);
+    auto item = [](GtkWidget* in, const char* label) {
+        return gui::Find(in, [&](GtkWidget* w) {
+            return GTK_IS_MENU_ITEM(w) &&
+                   !g_strcmp0(gtk_menu_item_get_label(GTK_MENU_ITEM(w)), label);
+        });
+    };
+    GtkWidget* title = item(tk::gtk::W(tk::WindowHandle(MainWindow)), "Layout");
+    ASSERT_NE(title, nullptr);
+    GtkWidget* menu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(title));
+    GtkWidget* rows = item(menu, "Rows, bit 7 left");
+    GtkWidget* columns = item(menu, "Columns, bit 0 top");
+    GtkWidget* two = item(menu, "Column bytes: 2");
+    ASSERT_TRUE(GTK_IS_CHECK_MENU_ITEM(rows) && GTK_IS_CHECK_MENU_ITEM(columns) && two);
+    EXPECT_TRUE(gtk_check_menu_item_get_draw_as_radio(GTK_CHECK_MENU_ITEM(columns)));
+    auto shown = [&] { // the layout, the marks of rows and columns, the column bytes' greying
+        return std::tuple(int(state.layout.kind),
+                          gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(rows)),
+                          gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(columns)),
+                          gtk_widget_is_sensitive(two));
+    };
+    EXPECT_EQ(shown(), std::tuple(0, TRUE, FALSE, FALSE));
+    for (int twice = 0; twice < 2; ++twice) {
+        for (GtkWidget* w : {title, columns}) {
+            gtk.At(w, 12, 6), gtk.Button(true), gtk.Button(false);
+            for (int i = 0; i < 50 && bool(gtk_widget_get_mapped(menu)) != (w == title); ++i)
+                OnGtk::Loop();
+        }
+        EXPECT_EQ(shown(), std::tuple(2, FALSE, TRUE, TRUE));
+    }
+}
+
 TEST(ControlsGui, AWakeUpFromAnotherThreadEndsTheWait) {
     gui::Watchdog(60, "a wait that no wake-up ended");
     OnGtk gtk;

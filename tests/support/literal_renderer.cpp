@@ -1,12 +1,15 @@
-// The literal repaint: every step in its order, one box per bit.
+// The literal repaint: every step in its order, one box per pixel.
 #include "tests/support/literal_renderer.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "toolkit/controls.h"
 #include "toolkit/drawing.h"
 #include "toolkit/runtime.h"
 #include "toolkit/window.h"
+#include "viewer/layout.h"
 #include "viewer/state.h"
 
 namespace pmtest {
@@ -50,11 +53,14 @@ void LiteralRedrawView() {
     const int32_t gridY = tk::GetControlState(GridYSpin);
     const int32_t spriteWidth = state.spriteWidth;
 
-    int32_t a = 1;
-    if (tk::GetControlState(MultiColumnsCheck) == 1) {
-        const int32_t w = spriteWidth > 80 ? 2564 : 641;
-        a = T(double(w) / spriteWidth / 8);
-    }
+    // The strip of spriteWidth bytes and which byte and bit each of its pixels shows.
+    const PixelLayout layout = state.layout;
+    const auto stripWidth = static_cast<int32_t>(StripPixelWidth(layout, spriteWidth));
+    const auto stripHeight = static_cast<int32_t>(StripPixelHeight(layout));
+
+    int32_t a = 1; // strips wider than 640 pixels (80 bytes in rows) over four canvases' width
+    if (tk::GetControlState(MultiColumnsCheck) == 1)
+        a = T(double(stripWidth > 640 ? 2564 : 641) / stripWidth);
     const int32_t mask = tk::GetControlState(InvertCheck) == 1 ? 255 : 0;
     int32_t lastY = Sub(state.viewHeight, 1);
     if (tk::GetControlState(AlignCheck) == 1)
@@ -68,10 +74,15 @@ void LiteralRedrawView() {
     const tk::Colour blue = tk::MakeColour(0, 0, 255);
     const int32_t box = zoom == 8 ? 7 : zoom;
     const bool noFile = state.fileBuffer.empty();
+    std::vector<int32_t> values(size_t(std::max(spriteWidth, 0)));
+    std::vector<bool> pasts(values.size());
     // With a zoom below 1 the counters would never pass their limits; nothing is painted.
     if (zoom >= 1) {
         for (int32_t c = 1; c <= a; c = Add(c, zoom)) {
-            for (int32_t y = 0; y <= lastY; y = Add(y, zoom)) {
+            // A column holds the strips whose last pixel row starts at or above lastY, and
+            // always its first.
+            for (int32_t y = 0; y <= lastY; y = Add(y, Mul(stripHeight, zoom))) {
+                if (y > 0 && Add(y, Mul(stripHeight - 1, zoom)) > lastY) break;
                 for (int32_t b = 1; b <= spriteWidth; ++b) {
                     int32_t value = 0;
                     bool past = pos >= state.fileSize;
@@ -83,13 +94,17 @@ void LiteralRedrawView() {
                         value = tk::ReadMemoryByte(state.fileBuffer.get() + pos) ^ mask;
                     }
                     pos = Add(pos, 1);
-                    for (int32_t i = 0; i < 8; ++i) {
-                        const int32_t bit = 0x80 >> i;
-                        tk::Colour colour = (value & bit) != 0 ? white : black;
-                        if (past) colour = blue;
-                        const int32_t x = Add(Add(Mul(Mul(c - 1, spriteWidth), 8), Mul(i, zoom)),
-                                              Mul(Mul(b - 1, 8), zoom));
-                        tk::FillBox(x, y, box, box, colour);
+                    values[size_t(b - 1)] = value, pasts[size_t(b - 1)] = past;
+                }
+                for (int32_t py = 0; py < stripHeight; ++py) {
+                    for (int32_t px = 0; px < stripWidth; ++px) {
+                        const StripBit shown = StripPixelSource(layout, spriteWidth, px, py);
+                        if (shown.byte < 0) continue; // below a short last column
+                        const auto byte = static_cast<size_t>(shown.byte);
+                        tk::Colour colour = (values[byte] >> shown.bit & 1) != 0 ? white : black;
+                        if (pasts[byte]) colour = blue;
+                        const int32_t x = Add(Mul(c - 1, stripWidth), Mul(px, zoom));
+                        tk::FillBox(x, Add(y, Mul(py, zoom)), box, box, colour);
                     }
                 }
             }
@@ -115,6 +130,7 @@ void LiteralRedrawView() {
     }
     tk::SetControlText(DispField, IntegerToText(startPos));
     title += " disp:" + IntegerToText(startPos) + " zoom:" + IntegerToText(zoom);
+    if (layout.kind != LayoutKind::Rows) title += " layout:" + LayoutName(layout);
     tk::SetMainWindowTitle(MainWindow, title);
     tk::EndDrawing();
 }

@@ -1,4 +1,4 @@
-// The repaint written as plainly as it reads: one FillBox per bit, the loops exactly as the
+// The repaint written as plainly as it reads: one FillBox per pixel, the loops exactly as the
 // viewer describes them. Slow on purpose; the fast renderer must match it pixel for pixel.
 #pragma once
 

@@ -90,6 +90,11 @@ void ScriptedBackend::SetMenuItemEnabled(intptr_t, int identifier, bool enabled)
     if (tk::MenuItemView* item = FindItem(menuBar, named)) item->disabled = !enabled;
 }
 
+void ScriptedBackend::SetMenuItemChecked(intptr_t, int identifier, bool checked) {
+    const auto named = [&](const tk::MenuItemView& item) { return item.identifier == identifier; };
+    if (tk::MenuItemView* item = FindItem(menuBar, named)) item->checked = checked;
+}
+
 intptr_t ScriptedBackend::CreateStatusBar(intptr_t window) {
     if (!windowTitles.count(window)) return 0;
     intptr_t handle = NextHandle();

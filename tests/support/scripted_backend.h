@@ -102,6 +102,7 @@ class ScriptedBackend : public tk::NullBackend {
         return true;
     }
     void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) override;
+    void SetMenuItemChecked(intptr_t window, int identifier, bool checked) override;
     intptr_t CreateStatusBar(intptr_t window) override;
     int32_t StatusBarWidth(intptr_t statusBar) override;
     intptr_t CreateControl(intptr_t, const tk::ControlView& view) override;

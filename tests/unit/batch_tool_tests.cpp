@@ -50,6 +50,7 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
         regions += line;
     }
     pmtest::WriteFile(dir / "zeros.bin", std::string(4096, '\0'));
+    pmtest::WriteFile(dir / "a.bin", "\x7C\x12\x11\x12\x7C"); // an "A" in columns, bit 0 top
     // The arguments (split at spaces), the exit code, a text found in the output (exit code 0) or
     // the errors (all of the output for --find), and what out.bits then holds.
     using Case = std::tuple<std::string, int, std::string, std::string>;
@@ -63,6 +64,12 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
         {"--width 2 --row 3 --offset 5 --invert --select 0,0,15,0 --bits out.bits data.bin", 0,
          " disp:8 ", inverted},
         {"--grid --grid-size 30,0 data.bin", 0, "grid:25x1", ""},
+        // The glyph comes out in rows, bit 7 left.
+        {"--layout columns --width 5 --select 0,0,7,7 --bits out.bits a.bin", 0,
+         " zoom:1 layout:columns\nstatus: x:0 y:0 w:0 h:7\n", "\x20\x50\x88\x88\xF8\x88\x88\0"s},
+        {"--column-bytes 3 --layout columns-msb --zoom 2 data.bin", 0,
+         " zoom:2 layout:columns-msb:3\n", ""},
+        {"--layout rows-lsb --help", 0, "  --column-bytes K ", ""},
         // Loading makes the input's folder current; relative outputs still land where the command
         // started. An offset below 0 needs no --width: row 1 starts at byte 0.
         {"--offset -5 --select 0,1,7,1 --png shot.png --bits out.bits in/data.bin", 0, " disp:-1 ",
@@ -81,7 +88,9 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
     };
     for (std::string bad :
          {"--zoom 3", "--width x", "--width 0", "--select 1,2,3", "--frobnicate",
-          "--select 0,0,99999,1", "--png", "data.bin", "--find --width 2", "--grid --find"})
+          "--select 0,0,99999,1", "--png", "data.bin", "--find --width 2", "--grid --find",
+          "--column-bytes 2", "--layout rows --column-bytes 1", "--layout columns --column-bytes 5",
+          "--layout column", "--find --layout columns"})
         cases.push_back({bad + " data.bin", 2, "pixmole-batch: ", ""});
     for (const auto& [line, exitCode, said, bits] : cases) {
         SCOPED_TRACE(line);

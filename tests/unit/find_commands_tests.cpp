@@ -67,14 +67,15 @@ class Find : public ::testing::Test {
     const std::vector<uint8_t> sample = Bytes(pmtest::SampleBytes());
 };
 
-TEST_F(Find, TheDropDownStandsLastWithItsKeysAndTheOtherItemsKeepTheirPlaces) {
+TEST_F(Find, TheDropDownFollowsTheBarItemsWithItsKeysAndTheOtherItemsKeepTheirPlaces) {
     const std::vector<tk::MenuItemView>& bar = backend.menuBar;
     std::vector<int> onBar;
     for (const tk::MenuItemView& item : bar) onBar.push_back(item.isTitle ? -1 : item.identifier);
-    EXPECT_EQ(onBar, (std::vector<int>{-1, MenuZoom1, MenuZoom2, MenuZoom8, MenuSaveSelected, -1}));
-    ASSERT_EQ(bar.back().text, "Find");
+    EXPECT_EQ(onBar,
+              (std::vector<int>{-1, MenuZoom1, MenuZoom2, MenuZoom8, MenuSaveSelected, -1, -1}));
+    ASSERT_EQ(bar[5].text, "Find");
     std::vector<std::tuple<int, std::string, int32_t, uint32_t>> items;
-    for (const tk::MenuItemView& item : bar.back().children)
+    for (const tk::MenuItemView& item : bar[5].children)
         items.emplace_back(item.identifier, item.text, item.accelerator.keyCode,
                            item.accelerator.modifiers);
     EXPECT_EQ(items, (decltype(items){

@@ -69,13 +69,16 @@ class Identity : public ::testing::Test {
         session.SetOffset(offset);
 
         state.zoom = std::vector<int32_t>{1, 2, 8}[Uniform(0, 2)];
+        // Half the views in the rows layout, the others in any layout with any K.
+        state.layout = {Chance(50) ? LayoutKind::Rows : LayoutKind(Uniform(0, 3)), Uniform(1, 4)};
         tk::SetControlState(MultiColumnsCheck, Chance(60));
         tk::SetControlState(InvertCheck, Chance(40));
         tk::SetControlState(AlignCheck, Chance(35));
         tk::SetControlState(GridCheck, Chance(35));
         tk::SetControlState(GridXSpin, Chance(20) ? Uniform(1, 2) : Uniform(1, 25));
         tk::SetControlState(GridYSpin, Chance(20) ? Uniform(1, 2) : Uniform(1, 25));
-        std::string text = "zoom " + std::to_string(state.zoom) + " file " + std::to_string(size);
+        std::string text = "zoom " + std::to_string(state.zoom) + " layout " +
+                           LayoutName(state.layout) + " file " + std::to_string(size);
         for (int32_t* corner :
              {&state.selection.x1, &state.selection.y1, &state.selection.x2, &state.selection.y2}) {
             *corner = extremes && Chance(15) ? Any32(INT32_MIN, INT32_MAX) : Uniform(-120, 780);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Linux pixmole-batch and pixmole-batch.exe under Wine give the same bytes: the PNG, the --bits
 # file, the exit code and the two printed lines (line ends aside), on the sample and on random
-# views of a random file, and print the same version. WINDOWS_BATCH is the program or the Windows
-# zip of scripts/package.sh, whose pixmole-batch.exe then runs unpacked as a user would run it.
+# views (in every layout) of a random file, and print the same version. WINDOWS_BATCH is the
+# program or the Windows zip of scripts/package.sh, whose pixmole-batch.exe then runs unpacked as
+# a user would run it.
 # PIXMOLE_SEED repeats a run; VIEWS random views (default 40).
 # Usage (Wine ready, see with_wine.sh): batch_identity.sh LINUX_BATCH WINDOWS_BATCH SAMPLE [VIEWS]
 set -euo pipefail
@@ -69,6 +70,10 @@ for ((v = 0; v < views; ++v)); do
     view=(--width $width --row $((RANDOM % 3000)) --offset $((RANDOM % (2 * width + 5) - width - 2))
           --zoom ${zooms[RANDOM % 3]} --grid-size $((RANDOM % 30)),$((RANDOM % 30)))
     for flag in --multi --invert --align --grid; do ((RANDOM % 2)) && view+=($flag); done
+    layouts=(rows rows-lsb columns columns-msb)
+    layout=${layouts[RANDOM % 4]}
+    view+=(--layout $layout)
+    [[ $layout == columns* ]] && view+=(--column-bytes $((1 + RANDOM % 4)))
     if ((RANDOM % 4)); then # corners off the canvas too
         corner=$((RANDOM % 840 - 100)),$((RANDOM % 680 - 100))
         view+=(--select $corner,$((RANDOM % 840 - 100)),$((RANDOM % 680 - 100)))

@@ -2,10 +2,11 @@
 // controls, a drag and the status text, a dropped file, the exports ("Save selected", "Save
 // binary.." with its text dialog, "Save image..") writing what the Linux build writes, Escape in
 // a message box, keys sent with SendInput while another client has the focus, "Open.." and F3 on
-// the sample and Escape ending it; then at 96, 144 and 192 dpi its size, its controls' places,
-// check boxes wide enough for their texts, the ">" button seen and clicked, canvas pixels as
-// exact squares and a drag. A probe of ours reads what X cannot show. With PIXMOLE_WINDOWS_ZIP
-// set, pixmole.exe runs unpacked from that zip, as users get it; otherwise PIXMOLE_APP names it.
+// the sample, the Layout drop-down and its keys, and Escape ending it; then at 96, 144 and 192 dpi
+// its size, its controls' places, check boxes wide enough for their texts, the ">" button seen
+// and clicked, canvas pixels as exact squares and a drag. A probe of ours reads what X cannot
+// show. With PIXMOLE_WINDOWS_ZIP set, pixmole.exe runs unpacked from that zip, as users get it;
+// otherwise PIXMOLE_APP names it.
 #include <gtest/gtest.h>
 
 #include <X11/Xutil.h>
@@ -258,6 +259,13 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
                                         n(next.width);
     })) << Probe({"status"});
     EXPECT_TRUE(p.TitleHas(", sprsize:" + n(next.width) + " disp:" + n(next.first) + " "))
+        << p.Title(p.main);
+
+    // "Layout", the 7th on the bar, by its keys: its third item; then Ctrl+2.
+    menu({XK_Right, XK_Right, XK_Right, XK_Right, XK_Right, XK_Right, XK_Down, XK_Down, XK_Down});
+    EXPECT_TRUE(p.WaitFor([&] { return p.TitleHas(" zoom:2 layout:columns"); })) << p.Title(p.main);
+    p.Key(XK_Control_L, true), p.Stroke(XK_2), p.Key(XK_Control_L, false);
+    EXPECT_TRUE(p.WaitFor([&] { return p.TitleHas(" zoom:2 layout:rows-lsb"); }))
         << p.Title(p.main);
     ExpectEscapeEnds(p);
 }

@@ -101,6 +101,7 @@ struct MenuItemRec {
     int identifier = 0;
     bool onBar = false;
     bool pressed = false;
+    bool checked = false; // a radio item's mark as the core last set it
 };
 
 struct WindowRec {
@@ -184,6 +185,7 @@ class GtkBackend : public Backend {
     void DestroyWindow(intptr_t window) override;
     bool SetMenuBar(intptr_t window, const std::vector<MenuItemView>& bar) override;
     void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) override;
+    void SetMenuItemChecked(intptr_t window, int identifier, bool checked) override;
     intptr_t CreateStatusBar(intptr_t window) override;
     void SetStatusFields(intptr_t statusBar, const std::vector<int32_t>& widths) override;
     void SetStatusText(intptr_t statusBar, int field, const Text& text) override;

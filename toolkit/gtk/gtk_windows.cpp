@@ -312,7 +312,12 @@ gboolean OnBarItemRelease(GtkWidget* item, GdkEventButton* event, gpointer data)
 
 void OnMenuActivate(GtkMenuItem* item, gpointer data) {
     auto* m = static_cast<MenuItemRec*>(data);
-    if (!gtk_widget_is_sensitive(GTK_WIDGET(item))) return;
+    if (m->state->muted > 0 || !gtk_widget_is_sensitive(GTK_WIDGET(item))) return;
+    // A radio item has toggled its own mark; the core's stays until the program changes it.
+    if (GTK_IS_CHECK_MENU_ITEM(item)) {
+        Muted muted(m->state);
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), m->checked);
+    }
     WindowRec* w = m->state->Window(m->window);
     if (w != nullptr) notify::MenuChosen(w->number, m->identifier);
 }
@@ -347,8 +352,15 @@ void AddMenuItems(WindowRec* w, GtkWidget* shell, const std::vector<MenuItemView
         GtkWidget* item = nullptr;
         if (view.separator) {
             item = gtk_separator_menu_item_new();
+        } else if (view.radio && !onBar) {
+            // A check item drawn as a radio item: a GtkRadioMenuItem would move the mark itself.
+            item = gtk_check_menu_item_new_with_mnemonic(MenuLabel(view.text).c_str());
+            gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(item), TRUE);
+            gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), view.checked);
         } else {
             item = gtk_menu_item_new_with_mnemonic(MenuLabel(view.text).c_str());
+        }
+        if (!view.separator) {
             if (view.isTitle) {
                 GtkWidget* menu = gtk_menu_new();
                 g_signal_connect(menu, "show", G_CALLBACK(OnMenuShown), w);
@@ -360,6 +372,7 @@ void AddMenuItems(WindowRec* w, GtkWidget* shell, const std::vector<MenuItemView
                 m->window = w->window;
                 m->identifier = view.identifier;
                 m->onBar = onBar;
+                m->checked = view.checked;
                 if (onBar) {
                     g_signal_connect(item, "button-press-event", G_CALLBACK(OnBarItemPress),
                                      m.get());
@@ -403,6 +416,17 @@ void GtkBackend::SetMenuItemEnabled(intptr_t window, int identifier, bool enable
     if (w == nullptr) return;
     auto it = w->menuWidgets.find(identifier);
     if (it != w->menuWidgets.end()) gtk_widget_set_sensitive(it->second, enabled);
+}
+
+void GtkBackend::SetMenuItemChecked(intptr_t window, int identifier, bool checked) {
+    WindowRec* w = state_->Window(window);
+    if (w == nullptr) return;
+    for (const auto& m : w->menuItems)
+        if (m->identifier == identifier) m->checked = checked;
+    auto it = w->menuWidgets.find(identifier);
+    if (it == w->menuWidgets.end() || !GTK_IS_CHECK_MENU_ITEM(it->second)) return;
+    Muted muted(state_.get()); // setting the mark activates the item: no report
+    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(it->second), checked);
 }
 
 // ---- Status bar -----------------------------------------------------------------------------

@@ -21,6 +21,7 @@ bool NullBackend::SetMenuBar(intptr_t, const std::vector<MenuItemView>&) {
 }
 
 void NullBackend::SetMenuItemEnabled(intptr_t, int, bool) {}
+void NullBackend::SetMenuItemChecked(intptr_t, int, bool) {}
 
 intptr_t NullBackend::CreateStatusBar(intptr_t) {
     return NextHandle();

@@ -98,6 +98,7 @@ class Win32Backend : public Backend {
     void DestroyWindow(intptr_t window) override;
     bool SetMenuBar(intptr_t window, const std::vector<MenuItemView>& bar) override;
     void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) override;
+    void SetMenuItemChecked(intptr_t window, int identifier, bool checked) override;
     intptr_t CreateStatusBar(intptr_t window) override;
     void SetStatusFields(intptr_t statusBar, const std::vector<int32_t>& widths) override;
     void SetStatusText(intptr_t statusBar, int field, const Text& text) override;

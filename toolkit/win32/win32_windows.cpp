@@ -308,7 +308,17 @@ bool AppendItems(HMENU menu, const std::vector<MenuItemView>& items) {
             std::wstring text = Wide(item.text);
             const std::wstring key = AcceleratorName(item.accelerator);
             if (!key.empty()) text += L"\t" + key;
-            ok = AppendMenuW(menu, MF_STRING | grey, UINT_PTR(item.identifier), text.c_str());
+            const UINT check = item.checked ? MF_CHECKED : MF_UNCHECKED;
+            ok = AppendMenuW(menu, MF_STRING | grey | check, UINT_PTR(item.identifier),
+                             text.c_str());
+            if (ok && item.radio) { // the mark drawn as a dot, as radio items show it
+                MENUITEMINFOW info{};
+                info.cbSize = sizeof info;
+                info.fMask = MIIM_FTYPE;
+                ok = GetMenuItemInfoW(menu, UINT(item.identifier), FALSE, &info);
+                info.fType |= MFT_RADIOCHECK;
+                ok = ok && SetMenuItemInfoW(menu, UINT(item.identifier), FALSE, &info);
+            }
         }
         if (!ok) return false;
     }
@@ -354,6 +364,13 @@ void Win32Backend::SetMenuItemEnabled(intptr_t window, int identifier, bool enab
     if (menu == nullptr) return;
     EnableMenuItem(menu, UINT(identifier), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
     DrawMenuBar(w->hwnd); // an item standing on the bar shows its new state at once
+}
+
+void Win32Backend::SetMenuItemChecked(intptr_t window, int identifier, bool checked) {
+    WindowRec* w = state_->Window(W(window));
+    if (w == nullptr) return;
+    if (HMENU menu = GetMenu(w->hwnd))
+        CheckMenuItem(menu, UINT(identifier), MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
 // ---- The status bar -------------------------------------------------------------------------

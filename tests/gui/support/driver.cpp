@@ -24,6 +24,8 @@ namespace {
 
 const char* watched = "";
 
+} // namespace
+
 GtkWidget* Find(GtkWidget* w, const std::function<bool(GtkWidget*)>& match) {
     if (w == nullptr || match(w)) return w;
     GList* children = GTK_IS_CONTAINER(w) ? gtk_container_get_children(GTK_CONTAINER(w)) : nullptr;
@@ -33,8 +35,6 @@ GtkWidget* Find(GtkWidget* w, const std::function<bool(GtkWidget*)>& match) {
     g_list_free(children);
     return found;
 }
-
-} // namespace
 
 void Pump(int ms) {
     for (gint64 end = g_get_monotonic_time() + ms * 1000; g_get_monotonic_time() < end;)

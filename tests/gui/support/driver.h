@@ -57,6 +57,8 @@ Layout MeasureLayout();
 // In this process, on the GTK backend: a control's widget, or the part of it named so (the
 // arrow buttons of spin boxes and scroll bars, tk::gtk::names); null when there is none.
 GtkWidget* Part(int control, const char* name = nullptr);
+// The first widget of w's tree (w itself first) that match accepts; null when none does.
+GtkWidget* Find(GtkWidget* w, const std::function<bool(GtkWidget*)>& match);
 
 // Real X input through a connection of its own, and the top-level windows of the display.
 class XInput {

@@ -504,7 +504,7 @@ std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
         if (!v.graphics && !periodic) v = CheckRegion(bytes, size, first, last, w);
         if (!v.graphics || v.score < MinScore) continue;
         for (int64_t k = s.firstBlock; k <= s.lastBlock; ++k) taken[size_t(k)] = true;
-        regions.push_back({first, last - first, w, v.score});
+        regions.push_back({first, last - first, w, v.score, PixelLayout{}});
     }
     if (progress && !progress(size, size)) return {};
     std::stable_sort(

@@ -106,7 +106,8 @@ Text RegionText(size_t index) {
     return "Graphics " + tk::IntegerToText(static_cast<int64_t>(index) + 1) + " of " +
            tk::IntegerToText(static_cast<int64_t>(finder.regions.size())) + ": byte " +
            tk::IntegerToText(region.first) + ", " + tk::IntegerToText(region.length) +
-           " bytes, width " + tk::IntegerToText(region.width);
+           " bytes, width " + tk::IntegerToText(region.width) +
+           (region.layout == PixelLayout{} ? "" : ", layout " + LayoutName(region.layout));
 }
 
 // The step itself, on the regions of the loaded file.
@@ -131,6 +132,7 @@ void Step(int direction) {
     }
     const auto target = direction > 0 ? after : before - 1;
     const size_t index = static_cast<size_t>(target - regions.begin());
+    SetViewLayout(target->layout);
     ShowFromByte(static_cast<int32_t>(target->first), target->width);
     RedrawView();
     Say(RegionText(index)); // after the repaint, which rewrites the status bar

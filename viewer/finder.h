@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include "viewer/layout.h"
+
 namespace viewer {
 
 // Widths the finder considers, in bytes per pixel row.
@@ -19,6 +21,7 @@ struct GraphicsRegion {
     int64_t length = 0; // bytes
     int32_t width = 0;  // bytes per pixel row (the row stride), MinFindWidth..MaxFindWidth
     double score = 0;   // confidence in 0..1
+    PixelLayout layout; // how the region's bytes become pixels
 };
 
 // Called now and then from the scanning thread with the bytes scanned so far and the total;

@@ -9,6 +9,7 @@
 #include "viewer/finder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 
@@ -20,147 +21,358 @@ namespace finder {
 
 namespace {
 
-// Regions scoring below are not reported.
-constexpr double MinScore = 0.5;
 // How far a candidate's ends may move beyond its segment's, in rows and in bytes.
-constexpr int64_t ReachRows = 64, ReachBytes = 4096;
-// Rows looked at together when deciding where a picture starts or ends.
-constexpr int64_t EdgeRows = 8;
+constexpr int64_t ReachRows = 256, ReachBytes = 4096;
+// The pieces a segment is judged in when looking for where its picture lies: this many bytes,
+// and at least this many rows.
+constexpr int64_t PieceBytes = 512, MinPieceRows = 16;
+// A group whose leader scores below this in every piece at its own width is judged no further.
+constexpr double RejectBelow = 0.02;
 
-// The squares of two rows with an odd number of set pixels, against all of them: about half in
-// code, tables and noise, few in a picture (only where a stroke ends or turns).
-double OddSquares(const uint8_t* row, int w) {
-    unsigned odd = 0;
-    for (int c = 0; c < w; ++c) {
-        const unsigned x = row[c], y = row[c + w];
-        odd += unsigned(__builtin_popcount((x ^ (x >> 1) ^ y ^ (y >> 1)) & 0x7F));
+// Each byte value with its bits in the other order.
+constexpr std::array<uint8_t, 256> MakeReversed() {
+    std::array<uint8_t, 256> table{};
+    for (int v = 0; v < 256; ++v)
+        for (int k = 0; k < 8; ++k) table[size_t(v)] |= uint8_t(((v >> k) & 1) << (7 - k));
+    return table;
+}
+constexpr std::array<uint8_t, 256> ReversedBits = MakeReversed();
+
+// The measures of [first, last) at width w read as rows with bit 7 left, or with bit 0 left.
+Features MeasureReading(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w,
+                        bool lsb) {
+    if (!lsb) return MeasureRegion(bytes, size, first, last, w);
+    std::vector<uint8_t> reversed(bytes + first, bytes + std::min(last, size));
+    for (uint8_t& v : reversed) v = ReversedBits[v];
+    return MeasureRegion(reversed.data(), int64_t(reversed.size()), 0, int64_t(reversed.size()), w);
+}
+
+// Rows one byte wide are read with bit 7 left only: their mirror image, a font's glyphs turned
+// round, looks as much like a picture.
+bool ReadBothWays(int w) {
+    return w >= 2;
+}
+
+// The model's score of [first, last) at width w, the better of its two readings.
+double BestReadingScore(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w) {
+    double score = ModelScore(MeasureRegion(bytes, size, first, last, w));
+    if (ReadBothWays(w))
+        score = std::max(score, ModelScore(MeasureReading(bytes, size, first, last, w, true)));
+    return score;
+}
+
+// The rows of [first, last) at width w (from `first` on) that the model likes best: each piece of
+// the stretch is scored, and the run of pieces around the best one is the core of the picture.
+// Returns it in bytes, and the best piece's score in `best` (a stretch of one or two pieces is
+// scored whole).
+std::pair<int64_t, int64_t> CoreOf(const uint8_t* bytes, int64_t size, int64_t first, int64_t last,
+                                   int w, double& bestScore) {
+    const int64_t pieceRows = std::max(MinPieceRows, PieceBytes / w);
+    const int64_t pieces = (last - first) / w / pieceRows;
+    if (pieces <= 2) {
+        bestScore = BestReadingScore(bytes, size, first, first + (last - first) / w * w, w);
+        return {first, last};
     }
-    return odd / (7.0 * w);
+    std::vector<double> scores(static_cast<size_t>(pieces));
+    size_t best = 0;
+    for (size_t k = 0; k < scores.size(); ++k) {
+        const int64_t from = first + int64_t(k) * pieceRows * w;
+        scores[k] = BestReadingScore(bytes, size, from, from + pieceRows * w, w);
+        if (scores[k] > scores[best]) best = k;
+    }
+    // A piece belongs to the core when it scores a third of the best at least, or when the piece
+    // beyond it does (a part of a picture unlike the rest: a font's box-drawing glyphs).
+    bestScore = scores[best];
+    const double keep = scores[best] / 3;
+    auto belongs = [&](size_t k, size_t beyond) {
+        return scores[k] >= keep || (beyond < scores.size() && scores[beyond] >= keep);
+    };
+    size_t low = best, high = best;
+    while (low > 0 && belongs(low - 1, low >= 2 ? low - 2 : scores.size())) --low;
+    while (high + 1 < scores.size() && belongs(high + 1, high + 2)) ++high;
+    const int64_t end =
+        high + 1 == scores.size() ? last : first + int64_t(high + 1) * pieceRows * w;
+    return {first + int64_t(low) * pieceRows * w, end};
 }
 
-bool BlankRow(const uint8_t* row, int w, uint8_t background) {
-    for (int c = 0; c < w; ++c)
-        if (row[c] != background) return false;
-    return true;
+// How often each byte value occurs in [first, last), counted in four tables so that a run of one
+// value does not wait on itself.
+using ByteCounts = std::array<double, 256>;
+ByteCounts CountBytes(const uint8_t* bytes, int64_t first, int64_t last) {
+    std::array<std::array<uint32_t, 256>, 4> counts{};
+    int64_t i = first;
+    for (; i + 4 <= last; i += 4)
+        for (size_t k = 0; k < 4; ++k) ++counts[k][bytes[i + int64_t(k)]];
+    for (; i < last; ++i) ++counts[0][bytes[i]];
+    ByteCounts sum{};
+    for (size_t v = 0; v < 256; ++v)
+        sum[v] = double(counts[0][v]) + counts[1][v] + counts[2][v] + counts[3][v];
+    return sum;
 }
 
-// The rows of [first, last) at width w, reaching up to ReachRows beyond either end, that look
-// most like one picture: the stretch whose rows' squares are odd less often than `limit` by the
-// most, blank rows counting a little for it. Returns the stretch in bytes; empty when none.
-std::pair<int64_t, int64_t> PictureRows(const uint8_t* bytes, int64_t size, int64_t first,
-                                        int64_t last, int w) {
+// Where the picture whose core is [core.first, core.second) starts and ends, to the row: a
+// picture draws on its own few byte values (a font's strokes, a sprite's edges), the bytes around
+// it on others. Each row within reach scores the log-likelihood ratio of its bytes under the
+// core's byte counts against those around it (the blank bytes 0x00 and 0xFF, common to pictures
+// and tables alike, score nothing), and the best-scoring stretch of rows is the picture; twice,
+// the second time with the counts of the first stretch.
+std::pair<int64_t, int64_t> EdgesOf(const uint8_t* bytes, int64_t size,
+                                    std::pair<int64_t, int64_t> core, int w) {
     const int64_t reach = std::min(ReachRows, std::max<int64_t>(1, ReachBytes / w)) * w;
-    const int64_t from = std::max<int64_t>(first - reach, first % w);
-    const int64_t to = std::min(size, last + reach);
-    const int64_t rows = (to - from) / w - 1; // each row is judged with the one below it
-    if (rows < 4) return {first, first};
-    std::vector<double> odd(static_cast<size_t>(rows));
-    std::vector<bool> blank(static_cast<size_t>(rows));
-    uint64_t zeros = 0, ffs = 0;
-    for (int64_t i = first; i < last; ++i) {
-        zeros += bytes[i] == 0;
-        ffs += bytes[i] == 0xFF;
-    }
-    const uint8_t background = ffs > zeros ? 0xFF : 0x00;
-    for (int64_t r = 0; r < rows; ++r) {
-        const uint8_t* row = bytes + from + r * w;
-        odd[size_t(r)] = OddSquares(row, w);
-        blank[size_t(r)] = BlankRow(row, w, background) && BlankRow(row + w, w, background);
-    }
-    // The limit follows the segment's own rows: a dithered picture is odder than a font.
-    std::vector<double> inside;
-    for (int64_t r = (first - from) / w; r < std::min(rows, (last - from) / w); ++r)
-        if (!blank[size_t(r)]) inside.push_back(odd[size_t(r)]);
-    if (inside.empty()) return {first, first};
-    std::nth_element(inside.begin(), inside.begin() + long(inside.size() / 2), inside.end());
-    const double limit = std::clamp(1.6 * inside[inside.size() / 2], 0.12, 0.4);
-    // Windows of EdgeRows rows smooth single odd rows (a stroke's end) out.
-    double best = 0, sum = 0;
-    int64_t start = 0, bestFirst = 0, bestLast = -1;
-    for (int64_t r = 0; r < rows; ++r) {
-        double gain = 0;
-        int counted = 0;
-        for (int64_t k = r; k < std::min(rows, r + EdgeRows); ++k, ++counted)
-            gain += blank[size_t(k)] ? 0.02 : limit - odd[size_t(k)];
-        gain /= std::max(counted, 1);
-        if (sum <= 0) {
-            sum = 0;
-            start = r;
+    const int64_t from = std::max(core.first - reach, core.first % w);
+    const int64_t rows = (std::min(size, core.second + reach) - from) / w;
+    if (rows < 4) return core;
+    std::vector<double> rowScores(static_cast<size_t>(rows));
+    const ByteCounts all = CountBytes(bytes, from, from + rows * w);
+    for (int pass = 0; pass < 2; ++pass) {
+        const ByteCounts in = CountBytes(bytes, core.first, core.second);
+        const double inTotal = double(core.second - core.first) + 256;
+        const double outTotal = double(rows * w - (core.second - core.first)) + 256;
+        std::array<double, 256> gain{};
+        for (size_t v = 1; v < 255; ++v)
+            gain[v] = std::log((in[v] + 1) / inTotal) - std::log((all[v] - in[v] + 1) / outTotal);
+        for (int64_t r = 0; r < rows; ++r) {
+            double sum = 0;
+            for (int c = 0; c < w; ++c) sum += gain[bytes[from + r * w + c]];
+            rowScores[size_t(r)] = sum;
         }
-        sum += gain;
-        if (sum > best) {
-            best = sum;
-            bestFirst = start;
-            bestLast = r;
+        // The core's inside, but for a piece at either end, stays: the byte values of a picture
+        // may change from one part to the next (a font's box-drawing glyphs) without it ending.
+        const int64_t piece = std::max(MinPieceRows, PieceBytes / w);
+        const int64_t keepFirst = (core.first - from) / w + piece;
+        const int64_t keepLast = (core.second - from) / w - piece;
+        double best = 0, sum = 0;
+        int64_t start = 0, bestFirst = 0, bestLast = -1;
+        for (int64_t r = 0; r < rows; ++r) {
+            if (sum <= 0) {
+                sum = 0;
+                start = r;
+            }
+            sum += r >= keepFirst && r < keepLast ? std::max(rowScores[size_t(r)], 1.0)
+                                                  : rowScores[size_t(r)];
+            if (sum > best) {
+                best = sum;
+                bestFirst = start;
+                bestLast = r;
+            }
         }
+        if (bestLast < bestFirst) return core;
+        core = {from + bestFirst * w, from + (bestLast + 1) * w};
     }
-    if (bestLast < bestFirst) return {first, first};
-    return {from + bestFirst * w, std::min(to, from + (bestLast + 2) * w)};
+    return core;
 }
-
-struct Judged {
-    Candidate candidate;
-    double score = 0;
-};
 
 } // namespace
 
-std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Segment& segment) {
-    std::vector<Candidate> candidates;
-    const int w = segment.width;
-    const double ratio = MeasureNearFar(bytes, size, segment.first, segment.last, w).Ratio();
-    for (int d = 1; d <= w; ++d) {
+// The bit order of rows found at width w >= 2. In a picture a stroke runs on from the last pixel
+// of one byte to the first of the next: bit 0 of a byte meets bit 7 of the next where bit 7 is
+// left, and bit 7 meets bit 0 where bit 0 is left; the pixels of the other pair lie 15 apart.
+// Of the pairs with ink in either pixel, the order whose pairs change less often is taken: bit 0
+// left where they change less than 0.7 times as often as with bit 7 left (over 8 pairs with ink at
+// least each), rows otherwise (most pictures, and fonts whose glyphs do not cross a byte).
+PixelLayout RowOrderOf(const uint8_t* bytes, int64_t first, int64_t last, int w) {
+    if (w < 2) return {};
+    const int64_t rows = (last - first) / w;
+    int64_t zeros = 0, ones = 0;
+    for (int64_t i = first; i < first + rows * w; ++i) {
+        zeros += bytes[i] == 0;
+        ones += bytes[i] == 0xFF;
+    }
+    const uint8_t background = ones > zeros ? 0xFF : 0x00;
+    int64_t msbChanges = 0, msbInked = 0, lsbChanges = 0, lsbInked = 0;
+    for (int64_t r = 0; r < rows; ++r) {
+        const uint8_t* row = bytes + first + r * w;
+        for (int c = 0; c + 1 < w; ++c) {
+            const unsigned left = row[c] ^ background, right = row[c + 1] ^ background;
+            const unsigned a = left & 1, b = right >> 7; // neighbours with bit 7 left
+            const unsigned x = left >> 7, y = right & 1; // neighbours with bit 0 left
+            msbChanges += a != b;
+            msbInked += (a | b) != 0;
+            lsbChanges += x != y;
+            lsbInked += (x | y) != 0;
+        }
+    }
+    constexpr int64_t MinInked = 8;
+    constexpr double Clearly = 0.7;
+    if (msbInked < MinInked || lsbInked < MinInked) return {};
+    const double msbRate = double(msbChanges) / double(msbInked);
+    const double lsbRate = double(lsbChanges) / double(lsbInked);
+    return lsbRate < Clearly * msbRate ? PixelLayout{LayoutKind::RowsLsb, 1} : PixelLayout{};
+}
+
+std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Segment& leader,
+                                    const std::vector<Segment>& members) {
+    // The widths to try, each over its own best segment: the leader's width and its divisors, and
+    // the widths of the other segments over the same bytes whose evidence is not far below.
+    std::vector<Segment> tries; // the leader's own width first
+    auto spanAt = [&](int d) {
+        Segment best{leader.first, leader.last, d, 0};
+        for (const Segment& m : members)
+            if (m.width == d && m.evidence > best.evidence) best = m;
+        return best;
+    };
+    const int w = leader.width;
+    const double ratio = MeasureNearFar(bytes, size, leader.first, leader.last, w).Ratio();
+    tries.push_back(spanAt(w));
+    for (int d = 1; d < w; ++d) {
         if (w % d != 0) continue;
-        if (d < w &&
-            MeasureNearFar(bytes, size, segment.first, segment.last, d).Ratio() > 1.5 * ratio)
+        const Segment span = spanAt(d);
+        // A divisor that fits far worse than the width is no candidate, unless it fits well on its
+        // own (the width may be a table's stride, the divisor the picture's).
+        if (span.evidence == 0 && MeasureNearFar(bytes, size, span.first, span.last, d).Ratio() >
+                                      std::max(1.5 * ratio, 0.7))
             continue;
-        const auto [first, last] = PictureRows(bytes, size, segment.first, segment.last, d);
+        tries.push_back(span);
+    }
+    for (const Segment& m : members)
+        if (w % m.width != 0 && m.evidence >= 0.25 * leader.evidence && tries.size() < 10 &&
+            std::none_of(tries.begin(), tries.end(),
+                         [&](const Segment& t) { return t.width == m.width; }))
+            tries.push_back(spanAt(m.width));
+    std::vector<Candidate> candidates;
+    for (const Segment& span : tries) {
+        const int d = span.width;
+        double best = 0;
+        const auto core = CoreOf(bytes, size, span.first, span.last, d, best);
+        // Where no piece of the leader looks anything like graphics at its own width, the group
+        // is judged no further: most segments in code and tables end here, cheaply.
+        if (d == w && best < RejectBelow) return {};
+        const auto [first, last] = EdgesOf(bytes, size, core, d);
         if (last - first < 16 * int64_t{d} || last - first < 64) continue;
-        candidates.push_back({first, last, d, MeasureRegion(bytes, size, first, last, d)});
+        for (bool lsb : {false, true})
+            if (!lsb || ReadBothWays(d))
+                candidates.push_back({first, last, d,
+                                      MeasureReading(bytes, size, first, last, d, lsb),
+                                      lsb ? PixelLayout{LayoutKind::RowsLsb, 1} : PixelLayout{}});
     }
     return candidates;
 }
 
-} // namespace finder
+std::pair<const Candidate*, double> BestCandidate(const std::vector<Candidate>& candidates) {
+    const Candidate* best = nullptr;
+    double bestScore = 0;
+    for (const Candidate& c : candidates) {
+        const double score = ModelScore(c.features);
+        if (best == nullptr || score > bestScore + 1e-9) {
+            best = &c;
+            bestScore = score;
+        }
+    }
+    return {best, bestScore};
+}
 
-using finder::Candidate;
-using finder::Segment;
+namespace {
 
-std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
-                                         const FindProgress& progress) {
+// Stretches of bytes, merged where they meet: how much of a stretch they cover.
+class Stretches {
+  public:
+    int64_t Covered(int64_t first, int64_t last) const {
+        int64_t covered = 0;
+        auto it = ends_.upper_bound(first);
+        if (it != ends_.begin()) --it;
+        for (; it != ends_.end() && it->first < last; ++it)
+            covered +=
+                std::max<int64_t>(0, std::min(last, it->second) - std::max(first, it->first));
+        return covered;
+    }
+    bool MostlyCovered(int64_t first, int64_t last) const {
+        return 2 * Covered(first, last) > last - first;
+    }
+    void Add(int64_t first, int64_t last) {
+        auto it = ends_.upper_bound(first);
+        if (it != ends_.begin() && std::prev(it)->second >= first) --it;
+        while (it != ends_.end() && it->first <= last) {
+            first = std::min(first, it->first);
+            last = std::max(last, it->second);
+            it = ends_.erase(it);
+        }
+        ends_[first] = last;
+    }
+
+  private:
+    std::map<int64_t, int64_t> ends_; // first byte -> end
+};
+
+} // namespace
+
+void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segment> segments,
+                           const CandidateJudge& judge) {
+    std::stable_sort(segments.begin(), segments.end(),
+                     [](const Segment& a, const Segment& b) { return a.evidence > b.evidence; });
+    // Which segments lie over which stretch of 4 KiB, to find a segment's neighbours at once.
+    constexpr int64_t Bucket = 4096;
+    std::map<int64_t, std::vector<size_t>> buckets;
+    for (size_t i = 0; i < segments.size(); ++i)
+        for (int64_t k = segments[i].first / Bucket; k <= (segments[i].last - 1) / Bucket; ++k)
+            buckets[k].push_back(i);
+    // The strongest segment leads its group: the segments lying mostly over the same bytes (at
+    // other widths: multiples of the width, the glyphs' stride, its divisors) are judged with it
+    // and not again. Where the picture found in it leaves a good part of the segment on either
+    // side, those parts are judged too: another picture may lie there (a font beside a font).
+    Stretches judged;
+    std::vector<size_t> seen(segments.size(), SIZE_MAX);
+    std::vector<Segment> members, pending;
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const Segment& leader = segments[i];
+        if (judged.MostlyCovered(leader.first, leader.last)) continue;
+        members.clear();
+        for (int64_t k = leader.first / Bucket; k <= (leader.last - 1) / Bucket; ++k)
+            for (size_t j : buckets[k]) {
+                if (seen[j] == i || j == i) continue;
+                seen[j] = i;
+                const Segment& m = segments[j];
+                // The same bytes: the two share more than half of the longer one.
+                const int64_t shared =
+                    std::min(m.last, leader.last) - std::max(m.first, leader.first);
+                if (2 * shared > std::max(m.last - m.first, leader.last - leader.first))
+                    members.push_back(m);
+            }
+        judged.Add(leader.first, leader.last);
+        pending.assign(1, leader);
+        while (!pending.empty()) {
+            const Segment part = pending.back();
+            pending.pop_back();
+            const std::vector<Candidate> candidates = CandidatesOf(bytes, size, part, members);
+            const Candidate* chosen = judge(candidates);
+            if (chosen == nullptr) continue;
+            // The region may reach beyond the part: only what the part holds outside it is left.
+            const int64_t least = std::max<int64_t>(PieceBytes, MinPieceRows * part.width);
+            const double perByte = part.evidence / double(part.last - part.first);
+            const int64_t cutFirst = std::clamp(chosen->first, part.first, part.last);
+            const int64_t cutLast = std::clamp(chosen->last, part.first, part.last);
+            if (cutLast - cutFirst < least) continue; // the region lies mostly outside the part
+            for (const auto& [first, last] :
+                 {std::pair{part.first, cutFirst}, std::pair{cutLast, part.last}})
+                if (last - first >= least)
+                    pending.push_back({first, last, part.width, perByte * double(last - first)});
+        }
+    }
+}
+
+std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
+                                        const FindProgress& progress, bool rowOrder) {
     std::vector<GraphicsRegion> regions;
     if (bytes == nullptr || size <= 0) return regions;
     bool cancelled = false;
-    std::vector<Segment> segments = finder::FindSegments(bytes, size, progress, cancelled);
+    std::vector<Segment> segments = FindSegments(bytes, size, progress, cancelled);
     if (cancelled) return {};
-    std::stable_sort(segments.begin(), segments.end(),
-                     [](const Segment& a, const Segment& b) { return a.evidence > b.evidence; });
-    // The bytes the regions found so far take: first byte -> end.
-    std::map<int64_t, int64_t> taken;
-    auto coveredBytes = [&](int64_t first, int64_t last) {
-        int64_t covered = 0;
-        auto it = taken.upper_bound(first);
-        if (it != taken.begin()) --it;
-        for (; it != taken.end() && it->first < last; ++it)
-            covered += std::max<int64_t>(0, std::min(last, it->second) - std::max(first, it->first));
-        return covered;
-    };
-    for (const Segment& s : segments) {
-        if (2 * coveredBytes(s.first, s.last) > s.last - s.first) continue;
-        double best = 0;
-        Candidate chosen;
-        for (const Candidate& c : finder::CandidatesOf(bytes, size, s)) {
-            const double score = finder::ModelScore(c.features);
-            if (score > best + 1e-9) {
-                best = score;
-                chosen = c;
-            }
-        }
-        if (best < finder::MinScore) continue;
-        if (2 * coveredBytes(chosen.first, chosen.last) > chosen.last - chosen.first) continue;
-        taken[chosen.first] = chosen.last;
-        regions.push_back({chosen.first, chosen.last - chosen.first, chosen.width, best});
-    }
+    Stretches taken; // the regions found so far
+    ForEachCandidateGroup(
+        bytes, size, std::move(segments),
+        [&](const std::vector<Candidate>& candidates) -> const Candidate* {
+            const auto [chosen, score] = BestCandidate(candidates);
+            if (chosen == nullptr || score < MinScore ||
+                taken.MostlyCovered(chosen->first, chosen->last))
+                return nullptr;
+            taken.Add(chosen->first, chosen->last);
+            // Bit 0 left where the model likes that reading better and the strokes agree.
+            const bool lsb =
+                rowOrder && chosen->layout.kind == LayoutKind::RowsLsb &&
+                RowOrderOf(bytes, chosen->first, chosen->last, chosen->width) == chosen->layout;
+            regions.push_back({chosen->first, chosen->last - chosen->first, chosen->width, score,
+                               lsb ? chosen->layout : PixelLayout{}});
+            return chosen;
+        });
     if (progress && !progress(size, size)) return {};
     std::stable_sort(
         regions.begin(), regions.end(),
@@ -168,21 +380,30 @@ std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
     return regions;
 }
 
-int32_t GuessWidth(const uint8_t* bytes, int64_t size) {
-    if (bytes == nullptr || size <= 0) return 0;
+} // namespace finder
+
+std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
+                                         const FindProgress& progress) {
+    return finder::FindRegions(bytes, size, progress, true);
+}
+
+LayoutGuess GuessLayoutAndWidth(const uint8_t* bytes, int64_t size) {
+    if (bytes == nullptr || size <= 0) return {};
     const int64_t last = std::min<int64_t>(size, 2048);
-    double best = 0;
-    int width = 0;
-    for (int w = MinFindWidth; w <= MaxFindWidth; ++w) {
-        if (last < 16 * int64_t{w}) break;
-        const double score =
-            finder::ModelScore(finder::MeasureRegion(bytes, size, 0, last - last % w, w));
-        if (score > best + 1e-9) {
-            best = score;
-            width = w;
-        }
-    }
-    return best >= finder::MinScore ? width : 0;
+    std::vector<finder::Candidate> candidates;
+    for (int w = MinFindWidth; w <= MaxFindWidth && last >= 16 * int64_t{w}; ++w)
+        for (bool lsb : {false, true})
+            if (!lsb || finder::ReadBothWays(w))
+                candidates.push_back(
+                    {0, last - last % w, w,
+                     finder::MeasureReading(bytes, size, 0, last - last % w, w, lsb),
+                     lsb ? PixelLayout{LayoutKind::RowsLsb, 1} : PixelLayout{}});
+    const auto [best, score] = finder::BestCandidate(candidates);
+    if (best == nullptr || score < finder::MinScore) return {};
+    const bool lsb =
+        best->layout.kind == LayoutKind::RowsLsb &&
+        finder::RowOrderOf(bytes, best->first, best->last, best->width) == best->layout;
+    return {best->width, lsb ? best->layout : PixelLayout{}};
 }
 
 } // namespace viewer

@@ -20,12 +20,11 @@
 namespace viewer::finder {
 
 const char* const FeatureNames[FeatureCount] = {
-    "log_width",     "log_rows",      "near_far",      "half_width",   "double_width",
-    "changes",       "active",        "blank",         "ink",          "vertical_noise",
-    "noisy_columns", "live_columns",  "horizontal",    "edge_noise",   "corners",
-    "checkers",      "uniform",       "repeated_ink",  "set_pairs",    "high_bits",
-    "progression",   "ascii",         "small_numbers", "distinct",     "blank_rows",
-    "repeated_rows"};
+    "log_width",  "log_rows",     "near_far",    "half_width",     "double_width",  "changes",
+    "active",     "blank",        "ink",         "vertical_noise", "noisy_columns", "live_columns",
+    "horizontal", "edge_noise",   "corners",     "checkers",       "uniform",       "repeated_ink",
+    "set_pairs",  "high_bits",    "progression", "ascii",          "small_numbers", "distinct",
+    "blank_rows", "repeated_rows"};
 
 namespace {
 
@@ -86,7 +85,8 @@ bool Progresses(const uint8_t* b, int64_t rows, int w) {
 
 } // namespace
 
-NearFar MeasureNearFar(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int width) {
+FINDER_POPCOUNT_CLONES NearFar MeasureNearFar(const uint8_t* bytes, int64_t size, int64_t first,
+                                              int64_t last, int width) {
     NearFar m;
     last = std::min(last, size);
     if (width < 1 || last - first < 2 * int64_t{width}) return m;
@@ -99,7 +99,7 @@ NearFar MeasureNearFar(const uint8_t* bytes, int64_t size, int64_t first, int64_
             std::memcpy(&y, bytes + i + distance, 8);
             bits += uint64_t(__builtin_popcountll(x ^ y));
         }
-        for (; i < end; ++i) bits += unsigned(__builtin_popcount(unsigned(bytes[i] ^ bytes[i + distance])));
+        for (; i < end; ++i) bits += BitCount[bytes[i] ^ bytes[i + distance]];
     };
     count(width, m.nearBits);
     count(int64_t{FarRows} * width, m.farBits);
@@ -133,7 +133,7 @@ Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_
         const uint8_t v = b[i];
         zeros += v == 0;
         ffs += v == 0xFF;
-        changes += unsigned(__builtin_popcount(unsigned(v ^ (v >> 1)) & 0x7F));
+        changes += BitCount[(v ^ (v >> 1)) & 0x7F];
         ascii += v >= 0x20 && v < 0x7F;
         small += v >= 0x01 && v <= 0x0F;
         values[v >> 6] |= uint64_t{1} << (v & 63);
@@ -165,18 +165,18 @@ Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_
             const uint8_t hx = uint8_t((x ^ (x >> 1)) & 0x7F);
             col.across.Add(hx);
             if (c + 1 < w) col.edge += unsigned((x & 1) != (row[c + 1] >> 7));
-            ink += unsigned(__builtin_popcount(v));
-            setPixels += unsigned(__builtin_popcount(v & 0x7F));
-            setPairs += unsigned(__builtin_popcount(v & (v >> 1) & 0x7F));
+            ink += BitCount[v];
+            setPixels += BitCount[v & 0x7F];
+            setPairs += BitCount[v & (v >> 1) & 0x7F];
             high += (v & 0xC0) != 0;
             blank &= v == 0;
             if (below == nullptr) continue;
             const uint8_t y = below[c], d = uint8_t(x ^ y);
             col.down.Add(d);
             const uint8_t hy = uint8_t((y ^ (y >> 1)) & 0x7F);
-            corners += unsigned(__builtin_popcount(unsigned(hx ^ hy)));
-            checkers += unsigned(__builtin_popcount(unsigned(hx & hy & d & (d >> 1))));
-            uniform += unsigned(__builtin_popcount(unsigned(~(hx | hy | d) & 0x7F)));
+            corners += BitCount[hx ^ hy];
+            checkers += BitCount[hx & hy & d & (d >> 1)];
+            uniform += BitCount[~(hx | hy | d) & 0x7F];
             inked += v != 0;
             repeated += v != 0 && x == y;
             same &= x == y;
@@ -249,9 +249,9 @@ Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_
         if (w % d == 0) divisor = d;
     const double floor = std::max(ratio, 0.05);
     f[HalfWidthRatio] =
-        divisor == 0
-            ? 2.0f
-            : float(std::min(4.0, MeasureNearFar(bytes, size, first, last, divisor).Ratio() / floor));
+        divisor == 0 ? 2.0f
+                     : float(std::min(
+                           4.0, MeasureNearFar(bytes, size, first, last, divisor).Ratio() / floor));
     f[DoubleWidthRatio] =
         float(std::min(4.0, MeasureNearFar(bytes, size, first, last, 2 * w).Ratio() / floor));
     return f;

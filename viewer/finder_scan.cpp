@@ -137,7 +137,7 @@ DISTANCE_KERNELS(Popcnt, __attribute__((target("popcnt"))), _mm_popcnt_u64)
 
 // Textures with 32 bytes at a time: bit changes counted through a nibble table, the bytes 0x00
 // and 0xFF through comparisons.
-__attribute__((target("avx2"))) void ScanTexturesAvx2(const uint8_t* bytes, int64_t size,
+__attribute__((target("avx2,popcnt"))) void ScanTexturesAvx2(const uint8_t* bytes, int64_t size,
                                                       int64_t first, int64_t last, Texture* out) {
     static_assert(TextureBytes == 32);
     const __m256i low7 = _mm256_set1_epi8(0x7F), nibble = _mm256_set1_epi8(0x0F);
@@ -186,7 +186,7 @@ Kernels ChooseKernels() {
     Kernels k;
 #if defined(__x86_64__) && defined(__GNUC__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) k.textures = ScanTexturesAvx2;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) k.textures = ScanTexturesAvx2;
     if (__builtin_cpu_supports("popcnt")) {
         k.windowDistances = WindowDistancesPopcnt;
         k.blockDistances = BlockDistancesPopcnt;
@@ -247,8 +247,10 @@ WindowFeatures MeasureWindow(const uint8_t* bytes, int64_t size, int64_t at, con
          i += WindowBytes / 8) {
         const uint64_t x = Load64(bytes + i), y = Load64(bytes + i + bestWidth);
         const uint64_t hx = (x ^ (x >> 1)) & Low7, hy = (y ^ (y >> 1)) & Low7;
-        odd += uint64_t(__builtin_popcountll(hx ^ hy));
-        mixed += uint64_t(__builtin_popcountll((hx | hy | (x ^ y)) & Low7));
+        for (int b = 0; b < 64; b += 8) {
+            odd += BitCount[((hx ^ hy) >> b) & 0xFF];
+            mixed += BitCount[((hx | hy | (x ^ y)) >> b) & 0x7F];
+        }
     }
     f[WindowOdd] = mixed == 0 ? 0.0f : float(double(odd) / double(mixed));
     return f;

@@ -44,7 +44,7 @@ void BuildMenu() {
     tk::AddMenuTitle("Find");
     tk::AddMenuItem(MenuNextGraphics, "Next graphics", {tk::VkF3, 0});
     tk::AddMenuItem(MenuPreviousGraphics, "Previous graphics", {tk::VkF3, tk::AccelShift});
-    tk::AddMenuItem(MenuGuessWidth, "Guess width", {tk::VkF4, 0});
+    tk::AddMenuItem(MenuGuessWidth, "Guess layout and width", {tk::VkF4, 0});
     tk::CloseSubmenu();
     // Ctrl+1 to Ctrl+4 choose the layouts, Alt+1 to Alt+4 the column bytes.
     tk::AddMenuTitle("Layout");

@@ -39,6 +39,12 @@ NEGATIVES = [
     ("python3-numpy", "train", [("**/*.npy", "number arrays")]),
     ("openjdk-17-jre-headless", "train", [("**/lib/modules", "class archive")]),
     ("git", "train", [("usr/share/**/*.gz", "compressed")]),
+    ("python3-skimage", "train", [("**/*.npy", "number arrays")]),
+    ("asterisk-core-sounds-en-wav", "train", [("**/*.wav", "audio")]),
+    ("fonts-dejavu-core", "train", [("**/*.ttf", "outline fonts")]),
+    ("ncurses-base", "train", [("usr/share/terminfo/**/*", "terminal tables")]),
+    ("coreutils", "train", [("usr/share/locale/**/*.mo", "messages")]),
+    ("colord-data", "train", [("**/*.icc", "colour profiles")]),
     ("libglib2.0-0", "eval", None), ("libsqlite3-0", "eval", None), ("vim-tiny", "eval", None),
     ("libxml2", "eval", None), ("libssl3", "eval", None), ("perl-base", "eval", None),
     ("libpython3.11", "eval", None), ("libqt5core5a", "eval", None),
@@ -55,6 +61,10 @@ NEGATIVES = [
     ("python3-joblib", "eval", [("**/*.npy", "number arrays"), ("**/*.xz", "compressed")]),
     ("libcommons-lang3-java", "eval", [("**/*.jar", "class archive")]),
     ("pandoc", "eval", [("usr/share/**/*.gz", "compressed")]),
+    ("asterisk-core-sounds-fr-wav", "eval", [("**/*.wav", "audio")]),
+    ("fonts-liberation", "eval", [("**/*.ttf", "outline fonts")]),
+    ("ncurses-term", "eval", [("usr/share/terminfo/**/*", "terminal tables")]),
+    ("tar", "eval", [("usr/share/locale/**/*.mo", "messages")]),
 ]
 
 # Where fonts and pictures come from, by package and split.
@@ -93,6 +103,16 @@ REAL_GRAPHICS = [
     ("console-data", "eval"), ("xfonts-100dpi", "eval"), ("xfonts-efont-unicode", "eval"),
     ("fonts-spleen", "eval"), ("xbill", "train"), ("jbigkit-testdata", "eval"),
 ]
+
+# The smoke corpus the test suite evaluates on: a few small packages of the evaluation part.
+SMOKE_NEGATIVES = [
+    ("libx11-6", "eval", None),
+    ("tar", "eval", [("usr/share/locale/**/*.mo", "messages")]),
+    ("libc-bin", "eval", [("usr/lib/locale/C.utf8/LC_*", "locale tables")]),
+]
+SMOKE_FONT_SOURCES = [("fonts-spleen", "eval", "**/*.psf*", "psf")]
+SMOKE_PICTURE_SOURCES = [("xbitmaps", "eval", "usr/include/X11/bitmaps/*", "xbm")]
+SMOKE_REAL_GRAPHICS = [("vgabios", "eval"), ("fonts-spleen", "eval")]
 
 ELF_BYTES_PER_PACKAGE = 48 << 20  # enough of the largest packages
 DATA_BYTES_PER_KIND = 24 << 20
@@ -219,7 +239,7 @@ def load_pictures(folder, pattern, kind, rng, limit=60):
                 p = synth.dithered(gray, width, rng, dither=kind == "photo" and rng.random() < 0.6)
         except Exception:  # not a picture this reader understands
             continue
-        if p is None or p.shape[0] < 16 or p.shape[1] < 8 or not p.any():
+        if p is None or p.shape[0] < 16 or p.shape[1] < 8 or not 0.03 <= p.mean() <= 0.97:
             continue
         if p.shape[1] > 512 or p.shape[0] > 600:  # a large scan: a piece of it
             y = int(rng.integers(0, max(1, p.shape[0] - 400)))
@@ -335,33 +355,47 @@ class Hosts:
             return f.read(min(size, length))
 
 
-def made_positives(cache, split, hosts, rng, workdir, count):
+def made_positives(cache, split, hosts, rng, workdir, count, smoke=False):
     glyph_sets, pictures = [], []
-    for package, s, pattern, kind in FONT_SOURCES:
+    for package, s, pattern, kind in SMOKE_FONT_SOURCES if smoke else FONT_SOURCES:
         folder = fetch(cache, package) if s == split else None
         if folder:
             glyph_sets += [(package, kind, g) for _, g in load_glyph_sets(folder, pattern, kind)]
-    for package, s, pattern, kind in PICTURE_SOURCES:
+    for package, s, pattern, kind in SMOKE_PICTURE_SOURCES if smoke else PICTURE_SOURCES:
         folder = fetch(cache, package) if s == split else None
         if folder:
             pictures += [(package, k, p) for _, k, p in load_pictures(folder, pattern, kind, rng)]
     entries = []
     for n in range(count):
-        if glyph_sets and (not pictures or n % 3 != 2):
+        layout = "rows"
+        drawn = [p for p in pictures if p[1] != "photo"]  # crops of dithered photos are noise
+        if drawn and n % 5 == 4:
+            package, source, picture = drawn[int(rng.integers(len(drawn)))]
+            graphic, width = synth.sprite_bytes(picture, rng)
+            kind = "sprites"
+        elif glyph_sets and (not pictures or n % 5 < 3):
             package, source, glyphs = glyph_sets[int(rng.integers(len(glyph_sets)))]
             style = str(rng.choice(["plain", "plain", "padded", "header", "sheet"]))
-            graphic, width = synth.font_bytes(synth.cells(glyphs, int(rng.integers(48, 257)),
-                                                          rng), rng, style)
-            kind = "font" if style != "sheet" else "sprite sheet"
-            if style == "header":
+            cells = synth.cells(glyphs, int(rng.integers(48, 257)), rng)
+            columns = synth.column_font_bytes(cells, rng) if rng.random() < 0.25 else None
+            if columns:
+                graphic, width, layout = columns
+                kind = "font in columns"
+            else:
+                graphic, width = synth.font_bytes(cells, rng, style)
+                kind = "font" if style != "sheet" else "sprite sheet"
+            if style == "header" and not columns:
                 kind = "font with headers"
         else:
             package, source, picture = pictures[int(rng.integers(len(pictures)))]
             graphic, width = synth.picture_bytes(picture, rng)
             kind = {"photo": "dithered picture", "icon": "icon", "xbm": "bitmap",
                     "pbm": "bitmap"}[source]
-        if width > 64 or len(graphic) < 256:
+        if width > 64 or len(graphic) < (64 if kind == "sprites" else 256):
             continue
+        if layout == "rows" and kind != "font with headers" and rng.random() < 0.12:
+            graphic, layout = synth.bit_reversed(graphic), "rows-lsb"
+            kind += ", bit 0 left"
         before = hosts.piece(int(rng.integers(1, 32768)))
         after = hosts.piece(int(rng.integers(1024, 32768)))
         data, first, graphic = synth.embed(graphic, before, after, rng)
@@ -371,18 +405,32 @@ def made_positives(cache, split, hosts, rng, workdir, count):
             f.write(data)
         entries.append({"path": path, "package": package, "split": split, "made": True,
                         "truth": [{"first": first, "length": len(graphic), "width": width,
-                                   "kind": kind}],
+                                   "kind": kind, "layout": layout}],
                         "negative": [[0, first, "host"],
                                      [first + len(graphic), len(after), "host"]]})
     return entries
 
 
-def build(cache, seed=1, made=600):
-    """The manifest: every labelled file of both splits."""
+def project_sample():
+    """The project's own sample (samples/README.md): its font, the page drawn in it, and three
+    sprites between stretches of noise."""
+    top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    return {"path": os.path.join(top, "samples", "sprites.bin"), "package": "pixmole",
+            "split": "train",
+            "truth": [{"first": 0, "length": 472, "width": 1, "kind": "font"},
+                      {"first": 0x1E1, "length": 0x9650 - 0x1E1, "width": 1, "kind": "font"},
+                      {"first": 0x9800, "length": 96, "width": 2, "kind": "sprites"}],
+            "negative": [[0x9650, 0x9800 - 0x9650, "host"], [0x9860, 416, "host"]]}
+
+
+def build(cache, seed=1, made=1500, smoke=False):
+    """The manifest: every labelled file of both splits (the smoke corpus: a small part of the
+    evaluation part only)."""
     rng = np.random.default_rng(seed)
-    workdir = os.path.join(cache, "corpus-%d" % seed)
+    name = "smoke-%d" % seed if smoke else "%d" % seed
+    workdir = os.path.join(cache, "corpus-" + name)
     entries = []
-    for package, split, patterns in NEGATIVES:
+    for package, split, patterns in SMOKE_NEGATIVES if smoke else NEGATIVES:
         folder = fetch(cache, package)
         if folder is None:
             print("cannot fetch", package)
@@ -392,14 +440,16 @@ def build(cache, seed=1, made=600):
         else:
             entries += data_negatives(cache, folder, package, split, patterns)
     patterns = vga_patterns(cache)
-    for package, split in REAL_GRAPHICS:
+    for package, split in SMOKE_REAL_GRAPHICS if smoke else REAL_GRAPHICS:
         entries += real_graphics(cache, package, split, patterns, workdir)
-    for split in ("train", "eval"):
+    if not smoke:
+        entries.append(project_sample())
+    for split in ("eval",) if smoke else ("train", "eval"):
         hosts = Hosts([e for e in entries if e["split"] == split and not e["truth"]], rng)
-        entries += made_positives(cache, split, hosts, rng, workdir, made)
-    for package, _, _, _ in FONT_SOURCES + PICTURE_SOURCES:
-        fetch(cache, package)
-    path = os.path.join(cache, "manifest-%d.json" % seed)
+        entries += made_positives(cache, split, hosts, rng, workdir, made, smoke)
+    if not entries or not any(e["truth"] for e in entries):
+        return None  # nothing could be fetched
+    path = os.path.join(cache, "manifest-%s.json" % name)
     with open(path, "w") as f:
         json.dump(entries, f)
     return entries

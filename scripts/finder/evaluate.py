@@ -15,9 +15,9 @@ def evaluate(entries, found, seconds, out=print):
             continue
         for s in e["negative"]:
             mb_by_kind[s[2]] += s[1] / 1e6
-        for first, length, width, score in found[e["path"]]:
+        for first, length, width, score, layout in found[e["path"]]:
             kind = labels.negative_kind(e, first, first + length)
-            if labels.label(e, first, first + length, width) == 0:
+            if labels.label(e, first, first + length, width, layout) == 0:
                 false_by_kind[kind] += 1
                 worst.append((score, e["path"], first, length, width))
     total_mb = sum(mb_by_kind.values())
@@ -45,7 +45,7 @@ def evaluate(entries, found, seconds, out=print):
         for t in e["truth"]:
             key = (origin, t["kind"])
             totals[key] += 1
-            match = next((r for r in regions[:5] if labels.matches(r[0], r[0] + r[1], r[2], t)),
+            match = next((r for r in regions[:5] if labels.matches(r[0], r[0] + r[1], r[2], t, r[4])),
                          None)
             if match is None:
                 missed.append((e["path"], t))
@@ -63,13 +63,13 @@ def evaluate(entries, found, seconds, out=print):
         # The F3 stops from the start of the file: the first real graphics by the 3rd.
         ordered = sorted(regions)
         stop = next((i + 1 for i, r in enumerate(ordered)
-                     if any(labels.matches(r[0], r[0] + r[1], r[2], t) for t in e["truth"])), None)
+                     if any(labels.matches(r[0], r[0] + r[1], r[2], t, r[4]) for t in e["truth"])), None)
         if origin == "real":
             stops.append(stop)
             if stop is None or stop > 3:
                 bad_stops.append((e["path"], stop))
         for r in regions:
-            lab = labels.label(e, r[0], r[0] + r[1], r[2])
+            lab = labels.label(e, r[0], r[0] + r[1], r[2], r[4])
             if lab == 1:
                 true_scores.append(r[3])
             elif lab == 0:
@@ -81,6 +81,8 @@ def evaluate(entries, found, seconds, out=print):
         out("  %-4s %-20s %4d of %4d  %.3f" % (key[0], key[1], hits[key], totals[key],
                                                 hits[key] / totals[key]))
     figures["recall"] = all_hits / max(all_total, 1)
+    real = [k for k in totals if k[0] == "real"]
+    figures["real_recall"] = sum(hits[k] for k in real) / max(1, sum(totals[k] for k in real))
     for path, t in missed[:12]:
         out("  missed: %s @%d +%d w%d %s" % (path, t["first"], t["length"], t["width"], t["kind"]))
     out("Edges within 16 rows: %d of %d found" % (edges_ok, edges_all))

@@ -6,10 +6,10 @@ import subprocess
 
 
 def candidates(tool, paths, jobs=2, windows=False):
-    """{path: [(first, last, width, evidence, [measures])]}, and the measures' names; with
+    """{path: [(first, last, width, group, layout, score, [measures])]}, and the measures' names; with
     `windows`, {path: [(first, [measures])]} of the scan's windows."""
     chunks = [paths[i::jobs * 8] for i in range(jobs * 8)]
-    keys = 2 if windows else 5
+    keys = 2 if windows else 7
 
     def run(chunk):
         if not chunk:
@@ -21,9 +21,8 @@ def candidates(tool, paths, jobs=2, windows=False):
         found = {p: [] for p in chunk}
         for line in lines[1:]:
             f = line.split("\t")
-            key = tuple(int(x) for x in f[1:keys - 1]) + tuple(float(x) for x in f[keys - 1:keys])
-            if windows:
-                key = (int(f[1]),)
+            key = (int(f[1]),) if windows else (int(f[1]), int(f[2]), int(f[3]), int(f[4]), f[5],
+                                                 float(f[6]))
             found[chunk[int(f[0])]].append(key + ([float(x) for x in f[keys:]],))
         return names, found
 
@@ -36,7 +35,7 @@ def candidates(tool, paths, jobs=2, windows=False):
 
 
 def regions(batch, paths, jobs=2):
-    """{path: [(first, length, width, score)] best first} as pixmole-batch --find prints them,
+    """{path: [(first, length, width, score, layout)] best first} as pixmole-batch --find prints them,
     and the seconds each file took."""
     import time
 
@@ -48,7 +47,7 @@ def regions(batch, paths, jobs=2):
         found = []
         for line in out.splitlines():
             f = line.split("\t")
-            found.append((int(f[0]), int(f[1]), int(f[2]), float(f[3])))
+            found.append((int(f[0]), int(f[1]), int(f[2]), float(f[3]), f[4]))
         return path, found, took
 
     result, seconds = {}, {}

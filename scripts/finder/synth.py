@@ -51,6 +51,37 @@ def font_bytes(cells_, rng, style):
     return fonts.pack_rows(picture), (picture.shape[1] + 7) // 8
 
 
+def column_font_bytes(cells_, rng):
+    """Glyphs as small screens store them: one byte per pixel column (K bytes a column for glyphs
+    taller than 8 pixels, the top byte first), bit 0 or bit 7 the top pixel, sometimes a blank
+    column after each glyph. The bytes, the bytes per glyph and the layout's name; None for
+    glyphs wider than 16 or taller than 32 pixels."""
+    height, width = cells_[0].shape
+    k = (height + 7) // 8
+    if width > 16 or k > 4:
+        return None
+    msb = rng.random() < 0.4
+    spacing = int(rng.random() < 0.5)
+    weights = (1 << (7 - np.arange(8))) if msb else (1 << np.arange(8))
+    out = bytearray()
+    for c in cells_:
+        cell = np.zeros((8 * k, width + spacing), dtype=np.int64)
+        cell[:height, :width] = c
+        for x in range(width + spacing):
+            for j in range(k):
+                out.append(int((cell[8 * j:8 * j + 8, x] * weights).sum()))
+    name = ("columns-msb" if msb else "columns") + (":%d" % k if k > 1 else "")
+    return bytes(out), (width + spacing) * k, name
+
+
+REVERSED = bytes(int("{:08b}".format(v)[::-1], 2) for v in range(256))
+
+
+def bit_reversed(graphic):
+    """The rows with bit 0 the leftmost pixel, as X11 bitmaps store them."""
+    return graphic.translate(REVERSED)
+
+
 def picture_bytes(pixels, rng):
     """A picture as bytes, rows of whole bytes or padded to 2 or 4, and the row width."""
     row = (pixels.shape[1] + 7) // 8
@@ -58,6 +89,35 @@ def picture_bytes(pixels, rng):
         pad = int(rng.choice([2, 4]))
         row = (row + pad - 1) // pad * pad
     return fonts.pack_rows(pixels, row), row
+
+
+def sprite_bytes(picture, rng):
+    """A few small sprites cut from a picture, stored one after the other (with a mask after each,
+    sometimes), and their row width."""
+    size = int(rng.choice([8, 16, 16, 24, 32]))
+    count = int(rng.integers(2, 9))
+    height, width = picture.shape
+    row = (size + 7) // 8
+    masked = rng.random() < 0.3
+    out = bytearray()
+    for _ in range(count):
+        for _ in range(8):  # a piece with some ink, not all ink
+            y = int(rng.integers(0, max(1, height - size)))
+            x = int(rng.integers(0, max(1, width - size)))
+            cut = np.zeros((size, size), dtype=np.uint8)
+            piece = picture[y:y + size, x:x + size]
+            cut[:piece.shape[0], :piece.shape[1]] = piece
+            if 0.08 <= cut.mean() <= 0.92:
+                break
+        out += fonts.pack_rows(cut, row)
+        if masked:
+            mask = cut.copy()
+            mask[1:, :] |= cut[:-1, :]
+            mask[:-1, :] |= cut[1:, :]
+            mask[:, 1:] |= cut[:, :-1]
+            mask[:, :-1] |= cut[:, 1:]
+            out += fonts.pack_rows(mask, row)
+    return bytes(out), row
 
 
 def dithered(gray, width, rng, dither=True):

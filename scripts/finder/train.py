@@ -7,6 +7,8 @@ import numpy as np
 import labels
 import measure
 
+WINDOW = 128  # bytes of a window of the scan's first step (finder_internal.h)
+
 
 def dataset(entries, tool, jobs=2, keep=None):
     """Measures and labels of every candidate the finder judges in the entries' files; kept in
@@ -21,19 +23,21 @@ def dataset(entries, tool, jobs=2, keep=None):
             return kept[2]
     found, names = measure.candidates(tool, sorted({e["path"] for e in entries}), jobs)
     by_path = {e["path"]: e for e in entries}
-    X, y, groups, kinds = [], [], [], []
+    X, y, groups, kinds, layouts = [], [], [], [], []
     for path, cands in found.items():
         e = by_path[path]
-        for first, last, width, evidence, features in cands:
-            lab = labels.label(e, first, last, width)
+        for first, last, width, group, layout, score, features in cands:
+            lab = labels.label(e, first, last, width, layout)
             if lab is None:
                 continue
             X.append(features)
             y.append(lab)
             groups.append(e["package"])
+            layouts.append(layout)
             kinds.append(e["truth"][0]["kind"] if lab and e["truth"] else
                          (labels.negative_kind(e, first, last) or "wrong width"))
-    result = np.array(X, dtype=np.float32), np.array(y), groups, kinds, names
+    result = (np.array(X, dtype=np.float32), np.array(y), groups, kinds, names,
+              np.array(layouts))
     if keep:
         with open(keep, "wb") as f:
             pickle.dump((stamp, len(entries), result), f)
@@ -49,13 +53,13 @@ def window_dataset(entries, tool, jobs=2):
     for path, windows in found.items():
         e = by_path[path]
         for first, features in windows:
-            last = first + 256
-            inside = any(labels.overlap(first, last, t["first"], t["first"] + t["length"]) >= 128
-                         for t in e["truth"])
+            last = first + WINDOW
+            inside = any(labels.overlap(first, last, t["first"], t["first"] + t["length"]) >=
+                         WINDOW // 2 for t in e["truth"])
             negative = sum(labels.overlap(first, last, s[0], s[0] + s[1]) for s in e["negative"])
             if inside:
                 X.append(features); y.append(1); kinds.append(e["truth"][0]["kind"])
-            elif negative >= 128:
+            elif negative >= WINDOW // 2:
                 X.append(features); y.append(0); kinds.append(labels.negative_kind(e, first, last))
             else:
                 continue
@@ -125,7 +129,9 @@ def write_cpp(region_model, window_model, path, summary):
              "// measure <= limit and above it, and a leaf's share of the log-odds.",
              "struct Node {", "    int8_t feature;", "    float limit;",
              "    uint16_t below, above;", "    float value;", "};", ""]
-    lines += tree_tables(region_model, "Region")
+    lines += tree_tables(region_model, "Region") if region_model else [
+        "constexpr double RegionStart = 0;", "constexpr Node RegionNodes[] = {{-1, 0.0f, 0, 0, 0.0f}};",
+        "constexpr uint16_t RegionRoots[] = {0};", ""]
     lines += tree_tables(window_model, "Window")
     lines += ["template <typename Measures, size_t Trees>",
               "double Score(const Measures& f, double start, const Node* nodes,",
@@ -145,6 +151,19 @@ def write_cpp(region_model, window_model, path, summary):
               "} // namespace viewer::finder", ""]
     with open(path, "w") as f:
         f.write("\n".join(lines))
+
+
+def report_windows(model, X, y, kinds, title):
+    p = model.predict_proba(X)[:, 1]
+    print("%s: %d windows, %d inside graphics" % (title, len(y), int(y.sum())))
+    for cut in (0.02, 0.05, 0.1):
+        keep = p >= cut
+        print("  score >= %.2f: %.3f of graphics' windows kept, %.4f of the others" %
+              (cut, keep[y == 1].mean(), keep[y == 0].mean()))
+    kinds = np.array(kinds)
+    for k in sorted(set(kinds)):
+        m = kinds == k
+        print("    %-20s %7d windows, %.4f kept at 0.05" % (k, m.sum(), (p[m] >= 0.05).mean()))
 
 
 def report(model, X, y, kinds, title):

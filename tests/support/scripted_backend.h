@@ -45,6 +45,13 @@ class ScriptedBackend : public tk::NullBackend {
     void ScriptClose(int window) {
         Script([=] { tk::notify::CloseRequested(window); });
     }
+    // The person sizes the window to a new inner size.
+    void ScriptResize(int window, int innerWidth, int innerHeight) {
+        Script([=, this] {
+            sizes_[tk::WindowHandle(window)] = {innerWidth, innerHeight};
+            tk::notify::SizeChanged(window, tk::notify::SizeChange::Resized);
+        });
+    }
     // Canvas: press at (x1, y1), moves along the points, release at the last point.
     void ScriptCanvasDrag(int control, int32_t x1, int32_t y1,
                           const std::vector<std::pair<int32_t, int32_t>>& moves,
@@ -97,6 +104,11 @@ class ScriptedBackend : public tk::NullBackend {
         if (windowTitles.count(window)) windowTitles[window] = title;
     }
     void DestroyWindow(intptr_t window) override { windowTitles.erase(window); }
+    bool InnerSize(intptr_t window, int& width, int& height) override {
+        if (!sizes_.count(window)) return false;
+        std::tie(width, height) = sizes_[window];
+        return true;
+    }
     bool SetMenuBar(intptr_t, const std::vector<tk::MenuItemView>& bar) override {
         menuBar = bar;
         return true;
@@ -129,8 +141,9 @@ class ScriptedBackend : public tk::NullBackend {
     std::deque<int> messageAnswers_;
     std::deque<std::tuple<bool, tk::Text, bool>> textAnswers_; // ok, text, appended to the default
     std::set<int> keysDown_, keysPressed_;
-    std::map<intptr_t, int> windowWidths_;    // window handle -> inner width
-    std::map<intptr_t, intptr_t> barWindows_; // status bar handle -> window handle
+    std::map<intptr_t, int> windowWidths_;          // window handle -> inner width
+    std::map<intptr_t, std::pair<int, int>> sizes_; // window handle -> inner size
+    std::map<intptr_t, intptr_t> barWindows_;       // status bar handle -> window handle
 };
 
 // The toolkit started on a scripted backend with main window 0 (660 x 610) for as long as the

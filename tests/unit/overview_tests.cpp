@@ -1,0 +1,161 @@
+// The overview window on the scripted backend: opened by its key, its tiles the finder's regions
+// best first, a click or Return lands the main view on a tile's region as a step does, Tab and
+// Shift+Tab move the focus frame, the frame follows the region on display, a load empties it and
+// scans again, its size lays the tiles out, its close box closes only it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/test_files.h"
+#include "tests/support/viewer_session.h"
+#include "toolkit/controls.h"
+#include "toolkit/window.h"
+#include "viewer/find_commands.h"
+#include "viewer/finder.h"
+#include "viewer/input.h"
+#include "viewer/overview.h"
+#include "viewer/renderer.h"
+#include "viewer/state.h"
+
+using namespace viewer;
+
+namespace {
+
+using Regions = std::vector<GraphicsRegion>;
+
+struct Overview : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(session.ok()); }
+
+    // The finder's regions of the file, best first, as many as the overview shows.
+    static Regions BestFirst(const std::string& bytes) {
+        Regions r = FindGraphics(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                 static_cast<int64_t>(bytes.size()));
+        if (r.size() > size_t(MaxTiles)) r.resize(MaxTiles);
+        return r;
+    }
+    // The loop until the scan has ended, and one pass more, as the worker's wake-up gives.
+    bool Settle() { return session.DrainUntilFound() && (RunLoopPass(), true); }
+    void Click(int tile) {
+        const SheetBox box = TileBox(tile, OverviewColumns());
+        backend.ScriptCanvasDrag(OverviewCanvas, box.x + box.width / 2,
+                                 box.y + 10 - tk::GetControlState(OverviewScroller), {});
+        ASSERT_TRUE(Settle());
+    }
+    void Key(int keyCode, bool shift = false) {
+        backend.Script([=] {
+            if (keyCode == tk::VkTab)
+                tk::notify::TabKey(OverviewWindow, shift);
+            else
+                tk::notify::CanvasInput(OverviewCanvas, tk::notify::Mouse::KeyDown, 0, 0, 0, 0,
+                                        keyCode);
+        });
+        ASSERT_TRUE(Settle());
+    }
+    // The main view shows the region as "Next graphics" shows it when it lands there.
+    void ExpectLandedOn(const GraphicsRegion& r, const Regions& inFileOrder) {
+        size_t n = 0;
+        while (n < inFileOrder.size() && inFileOrder[n].first != r.first) ++n;
+        EXPECT_EQ(FirstDisplayedByte(), r.first);
+        EXPECT_EQ(tk::GetControlState(WidthScroller), r.width);
+        EXPECT_EQ(state.layout, r.layout);
+        EXPECT_EQ(session.StatusText(),
+                  "Graphics " + std::to_string(n + 1) + " of " +
+                      std::to_string(inFileOrder.size()) + ": byte " + std::to_string(r.first) +
+                      ", " + std::to_string(r.length) + " bytes, width " + std::to_string(r.width));
+    }
+
+    pmtest::ViewerSession session;
+    pmtest::ScriptedBackend& backend = session.backend;
+    pmtest::TempDir dir;
+};
+
+TEST_F(Overview, ClicksAndKeysLandOnTilesAndTheFrameFollowsTheView) {
+    // Glyph sheets of several widths between runs of varied bytes: one region each.
+    std::string file = pmtest::Pattern(3001);
+    for (int width : {1, 2, 4, 16})
+        file += pmtest::GlyphSheet(width, width, 128 / width) + pmtest::Pattern(3001);
+    const Regions best = BestFirst(file), inFileOrder = pmtest::RegionsInFileOrder(file);
+    ASSERT_GE(best.size(), 3u);
+    backend.ScriptDrop(MainWindow, {pmtest::WriteFile(dir / "sheets.bin", file)});
+    backend.ScriptAccelerator(MainWindow, tk::VkF5);
+    ASSERT_TRUE(Settle());
+    ASSERT_TRUE(OverviewOpen());
+    EXPECT_EQ(tk::MainWindowTitle(OverviewWindow), "Graphics in sheets.bin");
+    EXPECT_EQ(backend.focused, tk::ControlHandle(OverviewCanvas));
+    const Regions& tiles = OverviewTiles();
+    ASSERT_EQ(tiles.size(), best.size());
+    for (size_t i = 0; i < best.size(); ++i)
+        EXPECT_TRUE(tiles[i].first == best[i].first && tiles[i].width == best[i].width) << i;
+
+    Click(1);
+    ExpectLandedOn(best[1], inFileOrder);
+    EXPECT_EQ(OverviewFramedTiles(), std::vector<int>{1});
+    EXPECT_EQ(OverviewFocusedTile(), 1);
+    EXPECT_TRUE(OverviewOpen());
+
+    // Tab, Shift+Tab and Return move the focus frame and jump, wrapping at both ends.
+    const int last = static_cast<int>(best.size()) - 1;
+    Key(tk::VkTab);
+    EXPECT_EQ(OverviewFocusedTile(), 2);
+    Key(tk::VkTab, true), Key(tk::VkTab, true), Key(tk::VkTab, true);
+    EXPECT_EQ(OverviewFocusedTile(), last);
+    EXPECT_EQ(OverviewFramedTiles(), std::vector<int>{1}) << "Tab alone does not jump";
+    Key(tk::VkReturn);
+    ExpectLandedOn(best[size_t(last)], inFileOrder);
+    Key(tk::VkTab);
+    EXPECT_EQ(OverviewFocusedTile(), 0);
+
+    // The frame follows the view however it changes: F3 from the last region in file order
+    // finds no more, a step back lands on another; a width no region has frames none.
+    backend.ScriptAccelerator(MainWindow, tk::VkF3, tk::AccelShift);
+    ASSERT_TRUE(Settle());
+    int framed = -1;
+    for (int i = 0; i <= last; ++i)
+        if (best[size_t(i)].first == FirstDisplayedByte()) framed = i;
+    EXPECT_EQ(OverviewFramedTiles(), std::vector<int>{framed});
+    backend.PressKey(tk::VkRight);
+    RunLoopPass();
+    EXPECT_EQ(OverviewFramedTiles(), std::vector<int>{});
+
+    // Narrower: one tile across, the tiles below each other; a click still finds its tile.
+    backend.ScriptResize(OverviewWindow, CellWidth + OverviewScrollerWidth, CellHeight);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(OverviewColumns(), 1);
+    EXPECT_EQ(backend.controls[tk::ControlHandle(OverviewCanvas)].width, CellWidth);
+    Key(tk::VkTab, true), Key(tk::VkTab, true);
+    EXPECT_GT(tk::GetControlState(OverviewScroller), 0) << "the focused tile scrolled into view";
+    Click(last - 1);
+    ExpectLandedOn(best[size_t(last - 1)], inFileOrder);
+}
+
+TEST_F(Overview, ALoadEmptiesItAndScansAgainAndItsCloseBoxClosesOnlyIt) {
+    const std::string sample = pmtest::SampleBytes();
+    const std::string zeros = pmtest::WriteFile(dir / "zeros.bin", std::string(4096, '\0'));
+    backend.ScriptMenu(MainWindow, MenuOverview); // no file: nothing to find
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(OverviewTiles().empty());
+    backend.ScriptDrop(MainWindow, {pmtest::WriteFile(dir / "sample.bin", sample)});
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(tk::MainWindowTitle(OverviewWindow), "Graphics in sample.bin");
+    EXPECT_EQ(OverviewTiles().size(), BestFirst(sample).size());
+    EXPECT_FALSE(OverviewTiles().empty());
+    EXPECT_EQ(session.StatusText(),
+              "Graphics found: " + std::to_string(pmtest::RegionsInFileOrder(sample).size()));
+
+    backend.ScriptDrop(MainWindow, {zeros});
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(tk::MainWindowTitle(OverviewWindow), "Graphics in zeros.bin");
+    EXPECT_TRUE(OverviewTiles().empty());
+    EXPECT_EQ(session.StatusText(), "No graphics found in this file");
+
+    backend.ScriptClose(OverviewWindow);
+    session.Drain();
+    EXPECT_FALSE(OverviewOpen());
+    EXPECT_EQ(state.quitRequested, 0);
+    backend.ScriptClose(MainWindow);
+    session.Drain();
+    EXPECT_EQ(state.quitRequested, 1);
+}
+
+} // namespace

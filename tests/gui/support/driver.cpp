@@ -247,6 +247,17 @@ void Program::ClickOn(const Box& b, int button) {
     Button(button, false);
 }
 
+void Program::ClickIn(Window w, int x, int y) {
+    int ox = 0, oy = 0;
+    Window child = 0;
+    XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &ox, &oy, &child);
+    Move(ox + x * scale, oy + y * scale);
+    Sleep(30);
+    Button(1, true);
+    Sleep(50);
+    Button(1, false);
+}
+
 void Program::Drag(const Box& b, int x0, int y0, int x1, int y1) {
     At(b, x0, y0);
     Button(1, true);

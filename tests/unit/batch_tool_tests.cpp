@@ -137,6 +137,12 @@ std::string ReadText(const pmtest::DecodedPng& png, size_t x, size_t y, size_t c
 }
 
 TEST_F(Tools, TheSheetShowsEveryRegionBestFirstWithItsBytesAndACaptionThatReadsBack) {
+    // The captions' font is the sample's: from the space to "Z" its glyphs are the first bytes.
+    const std::string font = pmtest::SampleBytes();
+    for (char ch = ' '; ch <= 'Z'; ++ch) {
+        const std::array<uint8_t, 8> rows = viewer::GlyphRows(ch);
+        EXPECT_EQ(std::string(rows.begin(), rows.end()), font.substr(size_t(ch - ' ') * 8, 8));
+    }
     // Glyph sheets of varied widths between runs of varied bytes: more regions than tiles, strips
     // of 8 to 256 pixels (zoom 2 up to 128).
     std::string file = pmtest::Pattern(1001);

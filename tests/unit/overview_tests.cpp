@@ -106,15 +106,22 @@ TEST_F(Overview, ClicksAndKeysLandOnTilesAndTheFrameFollowsTheView) {
     Key(tk::VkTab);
     EXPECT_EQ(OverviewFocusedTile(), 0);
 
-    // The frame follows the view however it changes: F3 from the last region in file order
-    // finds no more, a step back lands on another; a width no region has frames none.
+    // The frame follows the view however it changes: a step back lands on another region; the
+    // same first byte in another layout or at another width is none.
     backend.ScriptAccelerator(MainWindow, tk::VkF3, tk::AccelShift);
     ASSERT_TRUE(Settle());
     int framed = -1;
     for (int i = 0; i <= last; ++i)
         if (best[size_t(i)].first == FirstDisplayedByte()) framed = i;
     EXPECT_EQ(OverviewFramedTiles(), std::vector<int>{framed});
-    backend.PressKey(tk::VkRight);
+    backend.ScriptAccelerator(MainWindow, '2', tk::AccelCtrl);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(OverviewFramedTiles(), std::vector<int>{});
+    backend.ScriptAccelerator(MainWindow, '1', tk::AccelCtrl);
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(OverviewFramedTiles(), std::vector<int>{framed});
+    ShowFromByte(int32_t(best[size_t(framed)].first), best[size_t(framed)].width + 1);
+    RedrawView();
     RunLoopPass();
     EXPECT_EQ(OverviewFramedTiles(), std::vector<int>{});
 

@@ -40,23 +40,13 @@ long ChildNeeds(HWND child) {
 
 // The program's top-level window whose title starts so (its windows share one class).
 HWND ProgramWindow(const std::wstring& prefix) {
-    struct Search {
-        std::wstring prefix;
-        HWND found = nullptr;
-    } search{prefix};
-    EnumWindows(
-        [](HWND w, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            wchar_t name[64] = {}, title[256] = {};
-            GetClassNameW(w, name, 64);
-            GetWindowTextW(w, title, 256);
-            if (std::wstring(name) == L"PixmoleWindow" &&
-                std::wstring(title).rfind(s->prefix, 0) == 0)
-                s->found = w;
-            return s->found == nullptr ? TRUE : FALSE;
-        },
-        LPARAM(&search));
-    return search.found;
+    HWND w = nullptr;
+    wchar_t title[256] = {};
+    while ((w = FindWindowExW(nullptr, w, L"PixmoleWindow", nullptr)) != nullptr) {
+        GetWindowTextW(w, title, 256);
+        if (std::wstring(title).rfind(prefix, 0) == 0) break;
+    }
+    return w;
 }
 
 } // namespace

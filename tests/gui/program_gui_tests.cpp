@@ -162,7 +162,7 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     const viewer::SheetBox second = viewer::TileBox(1, 2); // where it is two or more across
     bool landed = false;
     for (int click = 0; click < 5 && !landed; ++click) { // the tiles come when the scan ends
-        p.ClickIn(overview, second.x + second.width / 2, second.y + second.height / 2);
+        p.ClickOn({second.x, second.y, second.width, second.height}, 1, overview);
         landed = p.WaitFor([&] { return shows(best[1]); }, 2000);
     }
     EXPECT_TRUE(landed) << p.Title(p.main);

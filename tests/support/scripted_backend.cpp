@@ -82,7 +82,7 @@ intptr_t ScriptedBackend::CreateWindow(int, int, int, int innerWidth, int innerH
     intptr_t handle = NextHandle();
     windowTitles[handle] = title;
     windowWidths_[handle] = innerWidth;
-    sizes_[handle] = {innerWidth, innerHeight};
+    windowHeights_[handle] = innerHeight;
     return handle;
 }
 

@@ -48,7 +48,8 @@ class ScriptedBackend : public tk::NullBackend {
     // The person sizes the window to a new inner size.
     void ScriptResize(int window, int innerWidth, int innerHeight) {
         Script([=, this] {
-            sizes_[tk::WindowHandle(window)] = {innerWidth, innerHeight};
+            windowWidths_[tk::WindowHandle(window)] = innerWidth;
+            windowHeights_[tk::WindowHandle(window)] = innerHeight;
             tk::notify::SizeChanged(window, tk::notify::SizeChange::Resized);
         });
     }
@@ -105,8 +106,8 @@ class ScriptedBackend : public tk::NullBackend {
     }
     void DestroyWindow(intptr_t window) override { windowTitles.erase(window); }
     bool InnerSize(intptr_t window, int& width, int& height) override {
-        if (!sizes_.count(window)) return false;
-        std::tie(width, height) = sizes_[window];
+        if (!windowWidths_.count(window)) return false;
+        width = windowWidths_[window], height = windowHeights_[window];
         return true;
     }
     bool SetMenuBar(intptr_t, const std::vector<tk::MenuItemView>& bar) override {
@@ -141,9 +142,9 @@ class ScriptedBackend : public tk::NullBackend {
     std::deque<int> messageAnswers_;
     std::deque<std::tuple<bool, tk::Text, bool>> textAnswers_; // ok, text, appended to the default
     std::set<int> keysDown_, keysPressed_;
-    std::map<intptr_t, int> windowWidths_;          // window handle -> inner width
-    std::map<intptr_t, std::pair<int, int>> sizes_; // window handle -> inner size
-    std::map<intptr_t, intptr_t> barWindows_;       // status bar handle -> window handle
+    std::map<intptr_t, int> windowWidths_;    // window handle -> inner width
+    std::map<intptr_t, int> windowHeights_;   // window handle -> inner height
+    std::map<intptr_t, intptr_t> barWindows_; // status bar handle -> window handle
 };
 
 // The toolkit started on a scripted backend with main window 0 (660 x 610) for as long as the

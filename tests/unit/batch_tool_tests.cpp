@@ -175,13 +175,23 @@ TEST_F(Tools, TheSheetShowsEveryRegionBestFirstWithItsBytesAndACaptionThatReadsB
         EXPECT_EQ(ReadText(png, x, y + 196, 32), first);
         EXPECT_EQ(ReadText(png, x, y + 206, 32), size);
         EXPECT_EQ(ReadText(png, x, y + 216, 32), kind);
-        // The tile's top pixel row: the first strip's, each pixel 2 x 2 (a strip of up to 128).
-        const int zoom = viewer::StripPixelWidth(r.layout, r.width) > 128 ? 1 : 2;
-        for (int px = 0; px < 256 && px / zoom < viewer::StripPixelWidth(r.layout, r.width); ++px) {
-            const viewer::StripBit b = viewer::StripPixelSource(r.layout, r.width, px / zoom, 0);
-            const bool set = b.byte >= 0 && (bytes[r.first + b.byte] >> b.bit & 1) != 0;
-            ASSERT_EQ(png.rows[y].at((x + size_t(px)) * 3), set ? 255 : 0) << "pixel " << px;
-        }
+        // The whole tile: pixels 2 x 2 for a strip of up to 128, strips in columns side by side
+        // (which fill the tile at these widths), bytes past the region's end blue.
+        ASSERT_EQ(viewer::StripPixelHeight(r.layout), 1);
+        const int64_t strip = viewer::StripPixelWidth(r.layout, r.width),
+                      zoom = strip > 128 ? 1 : 2;
+        for (int64_t ty = 0; ty < 192; ++ty)
+            for (int64_t tx = 0; tx < 256; ++tx) {
+                const int64_t row = tx / (strip * zoom) * (192 / zoom) + ty / zoom;
+                const viewer::StripBit b =
+                    viewer::StripPixelSource(r.layout, r.width, tx % (strip * zoom) / zoom, 0);
+                const int64_t at = row * r.width + b.byte;
+                const uint32_t rgb = at >= r.length                            ? 0x0000ffu
+                                     : (bytes[r.first + at] >> b.bit & 1) != 0 ? 0xffffffu
+                                                                               : 0u;
+                const uint8_t* p = &png.rows[size_t(y + ty)].at(size_t(x + tx) * 3);
+                ASSERT_EQ(uint32_t(p[0] << 16 | p[1] << 8 | p[2]), rgb) << tx << "," << ty;
+            }
     }
 }
 

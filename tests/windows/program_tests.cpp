@@ -19,6 +19,7 @@
 #include "tests/support/processes.h"
 #include "tests/support/test_files.h"
 #include "tests/support/viewer_session.h"
+#include "viewer/layout.h"
 #include "viewer/overview.h"
 
 namespace {
@@ -276,7 +277,9 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     int x = 0, y = 0;
     ASSERT_TRUE(p.WaitFor([&] { return bool(std::istringstream(Probe({"overview"})) >> x >> y); }));
     const viewer::SheetBox first = viewer::TileBox(0, 1);
-    const std::string ending = ", sprsize:" + n(best.width) + " disp:" + n(best.first) + " zoom:2";
+    const std::string ending =
+        ", sprsize:" + n(best.width) + " disp:" + n(best.first) + " zoom:2" +
+        (best.layout == viewer::PixelLayout{} ? "" : " layout:" + viewer::LayoutName(best.layout));
     bool landed = false;
     for (int click = 0; click < 5 && !landed; ++click) { // the tiles come when the scan ends
         p.Move(x + first.x + first.width / 2, y + first.y + first.height / 2);

@@ -232,30 +232,19 @@ bool Program::WaitDialog(const std::string& prefix) {
     return shown;
 }
 
-void Program::At(const Box& b, int x, int y) {
+void Program::At(const Box& b, int x, int y, Window in) {
     int ox = 0, oy = 0;
     Window child = 0;
-    XTranslateCoordinates(d, main, DefaultRootWindow(d), 0, 0, &ox, &oy, &child);
+    XTranslateCoordinates(d, in ? in : main, DefaultRootWindow(d), 0, 0, &ox, &oy, &child);
     Move(ox + (b.x + x) * scale, oy + (b.y + y) * scale);
 }
 
-void Program::ClickOn(const Box& b, int button) {
-    At(b, b.w / 2, b.h / 2);
+void Program::ClickOn(const Box& b, int button, Window in) {
+    At(b, b.w / 2, b.h / 2, in);
     Sleep(30);
     Button(button, true);
     Sleep(50);
     Button(button, false);
-}
-
-void Program::ClickIn(Window w, int x, int y) {
-    int ox = 0, oy = 0;
-    Window child = 0;
-    XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &ox, &oy, &child);
-    Move(ox + x * scale, oy + y * scale);
-    Sleep(30);
-    Button(1, true);
-    Sleep(50);
-    Button(1, false);
 }
 
 void Program::Drag(const Box& b, int x0, int y0, int x1, int y1) {

@@ -66,6 +66,8 @@ class Backend {
     // The inner size now, in the units of CreateWindow: below the menu bar, the status bar
     // included. False when the backend keeps no size (the core then takes the size created).
     virtual bool InnerSize(intptr_t window, int& width, int& height) = 0;
+    // Brings a window that is already open to the front, restored, with the keyboard focus.
+    virtual void ActivateWindow(intptr_t window) = 0;
 
     // The whole menu bar of a window, rebuilt from the core's model whenever it changes
     // (titles, items, separators, items standing on the bar itself, greyed items, radio items

@@ -251,6 +251,14 @@ int GetWindowInnerSize(int number, int32_t* width, int32_t* height) {
     return 1;
 }
 
+int ActivateWindow(int number) {
+    if (Part() == nullptr) return 0;
+    const WindowRecord* window = S().windows.Find(number);
+    if (!window) return 0;
+    S().backend->ActivateWindow(window->handle);
+    return 1;
+}
+
 void CloseWindow(int number) {
     if (Part() == nullptr) return;
     state::Windows& s = S();

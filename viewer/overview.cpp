@@ -417,7 +417,10 @@ void HandleCanvas(int32_t subKind) {
 } // namespace
 
 void OpenOverview() {
-    if (OverviewOpen()) return;
+    if (OverviewOpen()) {
+        tk::ActivateWindow(OverviewWindow);
+        return;
+    }
     overview = OverviewRecord{};
     if (tk::CreateMainWindow(OverviewWindow, -65535, -65535, FirstWidth, FirstHeight, "Graphics",
                              OverviewFlags) == 0)

@@ -84,8 +84,9 @@ enum OverviewControl : int {
 };
 constexpr int32_t OverviewScrollerWidth = 16;
 
-// "Overview" in the "Find" drop-down: opens the window "Graphics in NAME" (nothing when it is
-// open), and scans the loaded file as the first "Next graphics" does unless that happened.
+// "Overview" in the "Find" drop-down: opens the window "Graphics in NAME" (brings it to the
+// front when it is open), and scans the loaded file as the first "Next graphics" does unless
+// that happened.
 void OpenOverview();
 // The window's close box: only the overview closes.
 void CloseOverview();

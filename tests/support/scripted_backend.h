@@ -96,6 +96,7 @@ class ScriptedBackend : public tk::NullBackend {
     std::map<intptr_t, tk::Text> windowTitles;
     std::vector<tk::MenuItemView> menuBar;
     intptr_t focused = 0;
+    std::vector<intptr_t> activated; // the windows brought to the front, in order
     int dropActions = 0;
 
     // ---- Backend ----
@@ -105,6 +106,7 @@ class ScriptedBackend : public tk::NullBackend {
         if (windowTitles.count(window)) windowTitles[window] = title;
     }
     void DestroyWindow(intptr_t window) override { windowTitles.erase(window); }
+    void ActivateWindow(intptr_t window) override { activated.push_back(window); }
     bool InnerSize(intptr_t window, int& width, int& height) override {
         if (!windowWidths_.count(window)) return false;
         width = windowWidths_[window], height = windowHeights_[window];

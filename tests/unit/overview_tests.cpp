@@ -148,6 +148,9 @@ TEST_F(Overview, ALoadEmptiesItAndScansAgainAndItsCloseBoxClosesOnlyIt) {
     EXPECT_EQ(OverviewTiles().size(), BestFirst(sample).size());
     EXPECT_EQ(session.StatusText(),
               "Graphics found: " + std::to_string(pmtest::RegionsInFileOrder(sample).size()));
+    backend.ScriptAccelerator(MainWindow, tk::VkF5); // open already: to the front
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(backend.activated, std::vector{tk::WindowHandle(OverviewWindow)});
 
     backend.ScriptDrop(MainWindow, {zeros});
     ASSERT_TRUE(Settle());

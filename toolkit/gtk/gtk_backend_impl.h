@@ -185,6 +185,7 @@ class GtkBackend : public Backend {
     void SetWindowTitle(intptr_t window, const Text& title) override;
     void DestroyWindow(intptr_t window) override;
     bool InnerSize(intptr_t window, int& width, int& height) override;
+    void ActivateWindow(intptr_t window) override;
     bool SetMenuBar(intptr_t window, const std::vector<MenuItemView>& bar) override;
     void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) override;
     void SetMenuItemChecked(intptr_t window, int identifier, bool checked) override;

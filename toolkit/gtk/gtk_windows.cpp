@@ -253,6 +253,10 @@ bool GtkBackend::InnerSize(intptr_t window, int& width, int& height) {
     return true;
 }
 
+void GtkBackend::ActivateWindow(intptr_t window) {
+    if (WindowRec* w = state_->Window(window)) gtk_window_present(GTK_WINDOW(w->window));
+}
+
 void GtkBackend::DestroyWindow(intptr_t window) {
     BackendState& s = *state_;
     WindowRec* w = s.Window(window);

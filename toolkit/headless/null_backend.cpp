@@ -20,6 +20,8 @@ bool NullBackend::InnerSize(intptr_t, int&, int&) {
     return false;
 }
 
+void NullBackend::ActivateWindow(intptr_t) {}
+
 bool NullBackend::SetMenuBar(intptr_t, const std::vector<MenuItemView>&) {
     return true;
 }

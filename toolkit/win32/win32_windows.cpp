@@ -147,6 +147,13 @@ bool Win32Backend::InnerSize(intptr_t window, int& width, int& height) {
     return true;
 }
 
+void Win32Backend::ActivateWindow(intptr_t window) {
+    const WindowRec* w = state_->Window(W(window));
+    if (w == nullptr) return;
+    if (IsIconic(w->hwnd)) ShowWindow(w->hwnd, SW_RESTORE);
+    SetForegroundWindow(w->hwnd);
+}
+
 void Win32Backend::DestroyWindow(intptr_t window) {
     State& s = *state_;
     WindowRec* w = s.Window(W(window));

@@ -63,6 +63,11 @@ class Backend {
                                   const Text& title, uint32_t flags) = 0;
     virtual void SetWindowTitle(intptr_t window, const Text& title) = 0;
     virtual void DestroyWindow(intptr_t window) = 0;
+    // The inner size now, in the units of CreateWindow: below the menu bar, the status bar
+    // included. False when the backend keeps no size (the core then takes the size created).
+    virtual bool InnerSize(intptr_t window, int& width, int& height) = 0;
+    // Brings a window that is already open to the front, restored, with the keyboard focus.
+    virtual void ActivateWindow(intptr_t window) = 0;
 
     // The whole menu bar of a window, rebuilt from the core's model whenever it changes
     // (titles, items, separators, items standing on the bar itself, greyed items, radio items
@@ -80,7 +85,7 @@ class Backend {
     virtual int32_t StatusBarWidth(intptr_t statusBar) = 0;
 
     // Controls: create the native widget for the view, update it to a changed view (state,
-    // range, text, caret, enabled), destroy it, give it the keyboard focus.
+    // range, text, caret, enabled, place and size), destroy it, give it the keyboard focus.
     virtual intptr_t CreateControl(intptr_t window, const ControlView& view) = 0;
     virtual void UpdateControl(intptr_t control, const ControlView& view) = 0;
     virtual void DestroyControl(intptr_t control) = 0;

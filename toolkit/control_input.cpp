@@ -119,10 +119,6 @@ void ButtonClicked(int control) {
     Post(c->number, c->window, 0);
 }
 
-void TabKey(int window, bool backwards) {
-    MoveFocusIn(window, backwards);
-}
-
 } // namespace notify
 
 namespace {
@@ -138,6 +134,22 @@ void PostCanvas(int number, int window, int32_t subKind, const CanvasEventData& 
 } // namespace
 
 namespace notify {
+
+// A keyboard canvas that wants Tab and has the focus in this window takes the key itself.
+void TabKey(int window, bool backwards) {
+    if (Part() == nullptr) return;
+    const Control* c = Find(Part()->focused);
+    const int wanting = CanvasKeyboard | CanvasWantsTab;
+    if (c != nullptr && c->window == window && c->kind == KindCanvas &&
+        (c->flags & wanting) == wanting) {
+        CanvasEventData fields;
+        fields.keyCode = VkTab;
+        fields.modifiers = backwards ? uint32_t(ModifierShift) : 0u;
+        PostCanvas(c->number, window, KeyDown, fields);
+        return;
+    }
+    MoveFocusIn(window, backwards);
+}
 
 // The text field posts FocusGained then the edit code 0x100 when it gains the focus, and
 // FocusLost then 0x200 when it loses it: the field's own report comes before the edit

@@ -6,6 +6,7 @@
 #include "toolkit/controls.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -194,6 +195,16 @@ void DestroyNumber(int number) {
 
 // ---- Creation -------------------------------------------------------------------------------
 
+// A white picture of a canvas's inner size: its rectangle less a sunken border, at least 1 x 1.
+std::unique_ptr<Picture> CanvasPicture(const Control& c) {
+    const int border = (c.flags & CanvasSunken) != 0 ? 4 : 0;
+    const int32_t w = std::max<int64_t>(int64_t{c.width} - border, kCanvasFallbackWidth);
+    const int32_t h = std::max<int64_t>(int64_t{c.height} - border, kCanvasFallbackWidth);
+    std::unique_ptr<Picture> picture = Picture::Create(w, h, 24);
+    if (picture) picture->FillWhite();
+    return picture;
+}
+
 // What the creating procedures were given: the parameters of a new control.
 struct ControlParameters {
     int kind = 0;
@@ -228,12 +239,8 @@ intptr_t Create(int number, const ControlParameters& given) {
     if (given.kind == KindScrollBar) c->state = ClampScroll(*c, 0);
     if (given.kind == KindSpinBox) c->state = ClampSpin(*c, 0);
     if (given.kind == KindCanvas) {
-        int border = (given.flags & CanvasSunken) != 0 ? 4 : 0;
-        int32_t w = std::max<int64_t>(int64_t{given.width} - border, kCanvasFallbackWidth);
-        int32_t h = std::max<int64_t>(int64_t{given.height} - border, kCanvasFallbackWidth);
-        c->picture = Picture::Create(w, h, 24);
+        c->picture = CanvasPicture(*c);
         if (!c->picture) return 0;
-        c->picture->FillWhite();
     }
 
     // The old control of this number stays when the new one cannot be made.
@@ -285,6 +292,30 @@ intptr_t AddButton(int number, int x, int y, int width, int height, const Text& 
 
 void DestroyControl(int number) {
     DestroyNumber(number);
+}
+
+int MoveControl(int number, int x, int y, int width, int height) {
+    Control* c = Find(number);
+    if (c == nullptr || width < 0 || height < 0) return 0;
+    const int oldWidth = c->width, oldHeight = c->height;
+    c->x = x, c->y = y, c->width = width, c->height = height;
+    if (c->kind == KindCanvas && (width != oldWidth || height != oldHeight)) {
+        std::unique_ptr<Picture> picture = CanvasPicture(*c);
+        if (!picture) { // no memory for the new size: the control keeps its old one
+            c->width = oldWidth, c->height = oldHeight;
+            return 0;
+        }
+        const PixelBuffer& from = c->picture->pixels();
+        PixelBuffer& to = picture->pixels();
+        const int32_t rows = std::min(from.height, to.height);
+        const size_t bytes = size_t(std::min(from.width, to.width)) * 3;
+        for (int32_t y = 0; y < rows; ++y) // the top rows, bottom-up in memory
+            std::memcpy(to.bits + size_t(to.height - 1 - y) * size_t(to.stride),
+                        from.bits + size_t(from.height - 1 - y) * size_t(from.stride), bytes);
+        c->picture = std::move(picture);
+    }
+    Push(*c);
+    return 1;
 }
 
 // ---- Reading and changing -------------------------------------------------------------------
@@ -460,6 +491,13 @@ int32_t ControlCaret(int number) {
 int FocusedControl() {
     state::Controls* p = Part();
     return p != nullptr && Find(p->focused) != nullptr ? p->focused : -1;
+}
+
+int GiveControlFocus(int number) {
+    Control* c = Find(number);
+    if (c == nullptr || !TakesFocus(*c)) return 0;
+    GiveFocus(*c);
+    return 1;
 }
 
 void MoveFocus(bool backwards) {

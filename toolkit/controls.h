@@ -77,8 +77,12 @@ constexpr int CanvasSunken = 1;
 constexpr int CanvasClipPointer = 2;
 constexpr int CanvasKeyboard = 4;
 constexpr int CanvasFocusRect = 8;
+// While a keyboard canvas has the focus, Tab and Shift+Tab in its window are its own keys
+// (KeyDown of VkTab, Modifiers with Shift for Shift+Tab) instead of moving the focus.
+constexpr int CanvasWantsTab = 16;
 
 // Key codes the toolkit and the viewer use (the values of the virtual-key codes).
+constexpr int VkTab = 0x09;
 constexpr int VkReturn = 0x0D;
 constexpr int VkEscape = 0x1B;
 constexpr int VkEnd = 0x23;
@@ -88,6 +92,7 @@ constexpr int VkRight = 0x27;
 constexpr int VkDown = 0x28;
 constexpr int VkF3 = 0x72;
 constexpr int VkF4 = 0x73;
+constexpr int VkF5 = 0x74;
 
 // Bits of a canvas event's Modifiers attribute.
 constexpr int64_t ModifierShift = 1;
@@ -116,6 +121,9 @@ intptr_t AddSpinBox(int number, int x, int y, int width, int height, int32_t min
 intptr_t AddTextField(int number, int x, int y, int width, int height, const Text& text, int flags);
 intptr_t AddButton(int number, int x, int y, int width, int height, const Text& text);
 void DestroyControl(int number);
+// Gives the control a new place and size in its window. A canvas gets a new picture of the new
+// size, white, with the old picture copied into its top-left corner. Posts nothing.
+int MoveControl(int number, int x, int y, int width, int height);
 
 // ---- Reading and changing -------------------------------------------------------------------
 int32_t GetControlState(int number);
@@ -135,6 +143,8 @@ int32_t ControlCaret(int number); // caret position of a text or spin box (chara
 // Keyboard focus: Tab and Shift+Tab move it over the controls that take it, in creation order.
 int FocusedControl(); // -1 when none
 void MoveFocus(bool backwards);
+// Gives the keyboard focus to a control that takes it (0 for one that does not).
+int GiveControlFocus(int number);
 
 // ---- System-wide key state ------------------------------------------------------------------
 // As the viewer polls it: bit 15 (sign-extended, 0xFFFF8000) while the key is down now, bit 0

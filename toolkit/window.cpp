@@ -4,6 +4,7 @@
 // status bars | file drop | what the backend reports.
 #include "toolkit/window.h"
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <climits>
@@ -30,6 +31,7 @@ struct WindowRecord {
     intptr_t handle = 0;
     Text title;
     uint32_t flags = 0;
+    int innerWidth = 0, innerHeight = 0; // as created
     bool wasMinOrMax = false;
     int focusAtDeactivation = -1;
     int menu = -1;                                // the menu bar attached to it, -1 when none
@@ -208,6 +210,8 @@ intptr_t CreateMainWindow(int number, int x, int y, int innerWidth, int innerHei
     record->handle = handle;
     record->title = title;
     record->flags = flags;
+    record->innerWidth = innerWidth;
+    record->innerHeight = innerHeight;
     s.windows.Put(number, std::move(record));
     if (!(flags & WindowNoControlParent)) s.controlParent = number;
     return handle;
@@ -231,6 +235,28 @@ Text MainWindowTitle(int number) {
     if (Part() == nullptr) return Text();
     WindowRecord* window = S().windows.Find(number);
     return window ? window->title : Text();
+}
+
+int GetWindowInnerSize(int number, int32_t* width, int32_t* height) {
+    if (Part() == nullptr) return 0;
+    const WindowRecord* window = S().windows.Find(number);
+    if (!window) return 0;
+    int w = window->innerWidth, h = window->innerHeight;
+    if (!S().backend->InnerSize(window->handle, w, h)) {
+        w = window->innerWidth;
+        h = window->innerHeight;
+    }
+    if (width != nullptr) *width = std::max(w, 0);
+    if (height != nullptr) *height = std::max(h, 0);
+    return 1;
+}
+
+int ActivateWindow(int number) {
+    if (Part() == nullptr) return 0;
+    const WindowRecord* window = S().windows.Find(number);
+    if (!window) return 0;
+    S().backend->ActivateWindow(window->handle);
+    return 1;
 }
 
 void CloseWindow(int number) {

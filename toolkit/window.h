@@ -71,6 +71,11 @@ intptr_t WindowHandle(int number);
 int SetMainWindowTitle(int number, const Text& title);
 Text MainWindowTitle(int number);
 void CloseWindow(int number);
+// The window's inner size now (a window with a sizing border follows the person), as
+// CreateMainWindow counts it: below the menu bar, the status bar included. 1, or 0 for no window.
+int GetWindowInnerSize(int number, int32_t* width, int32_t* height);
+// Brings an open window to the front with the keyboard focus: 1, or 0 for no window.
+int ActivateWindow(int number);
 
 // ---- Menus ----------------------------------------------------------------------------------
 // A menu accelerator: a key (virtual-key code) with modifiers (bit 0 Shift, bit 1 Alt, bit 2

@@ -3,6 +3,7 @@
 // the file's one-bit graphics lie.
 #include <charconv>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "viewer/input.h"
 #include "viewer/layout.h"
 #include "viewer/loader.h"
+#include "viewer/overview.h"
 #include "viewer/renderer.h"
 #include "viewer/state.h"
 
@@ -33,7 +35,7 @@ constexpr int32_t CornerLimit = 4096;
 
 const char* const Usage =
     R"(usage: pixmole-batch [options] FILE
-       pixmole-batch --find FILE
+       pixmole-batch --find FILE [--sheet OUT.png]
        pixmole-batch --help | --version
 
 Loads FILE as the viewer does, sets the view, paints the 641 x 481 canvas once and prints two
@@ -75,7 +77,14 @@ in " layout:" and the layout's name, with ":" and K when K > 1, unless the layou
                      (rows, or rows-lsb where bit 0 is the leftmost pixel). The score is how
                      likely the region is real graphics: on real files, regions scoring 0.5 or
                      more were graphics more than 9 times in 10, and only regions of 0.5 or more
-                     are listed. Nothing is printed when none is found. Takes no other option.
+                     are listed. Nothing is printed when none is found. Takes no other option
+                     but --sheet.
+  --sheet OUT.png    with --find: also write a contact sheet of the regions as PNG, best first,
+                     at most 64, four across: each tile 256 x 192 pixels shows the region's bytes
+                     from its first byte in its layout and width as the canvas does with
+                     MultiColumns on, at zoom 2 (1 where a strip is wider than 128 pixels), bytes
+                     past the region's end blue; under it the first byte in decimal and
+                     hexadecimal, the length, the width, the layout and the score.
 
 Relative OUT names are taken from the directory the command was started in.
 
@@ -91,7 +100,7 @@ struct Options {
     bool hasColumnBytes = false;
     bool hasSelect = false;
     SelectionRect select;
-    std::string png, bits, file;
+    std::string png, bits, sheet, file;
 };
 
 struct BadArgument {
@@ -127,7 +136,7 @@ Options ParseArguments(int argc, char** argv) {
     int viewOptions = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg != "--find" && arg.size() > 1 && arg[0] == '-') ++viewOptions;
+        if (arg != "--find" && arg != "--sheet" && arg.size() > 1 && arg[0] == '-') ++viewOptions;
         auto value = [&]() -> std::string {
             if (i + 1 >= argc) throw BadArgument{arg + " needs a value"};
             return argv[++i];
@@ -177,6 +186,9 @@ Options ParseArguments(int argc, char** argv) {
         } else if (arg == "--png") {
             o.png = value();
             if (o.png.empty()) throw BadArgument{"--png needs a file name"};
+        } else if (arg == "--sheet") {
+            o.sheet = value();
+            if (o.sheet.empty()) throw BadArgument{"--sheet needs a file name"};
         } else if (arg == "--bits") {
             o.bits = value();
             if (o.bits.empty()) throw BadArgument{"--bits needs a file name"};
@@ -192,7 +204,8 @@ Options ParseArguments(int argc, char** argv) {
     if (!haveFile || o.file.empty()) throw BadArgument{"no FILE given"};
     if (o.hasColumnBytes && !IsColumnLayout(o.layout.kind))
         throw BadArgument{"--column-bytes needs --layout columns or columns-msb"};
-    if (o.find && viewOptions > 0) throw BadArgument{"--find takes no other option"};
+    if (o.find && viewOptions > 0) throw BadArgument{"--find takes no other option but --sheet"};
+    if (!o.sheet.empty() && !o.find) throw BadArgument{"--sheet needs --find"};
     return o;
 }
 
@@ -290,8 +303,8 @@ class BatchBackend : public tk::NullBackend {
 };
 
 // The regions as --find prints them, best first.
-void PrintRegions() {
-    if (state.fileBuffer.empty() || state.fileSize <= 0) return; // an empty file
+std::vector<GraphicsRegion> PrintRegions() {
+    if (state.fileBuffer.empty() || state.fileSize <= 0) return {}; // an empty file
     const std::vector<GraphicsRegion> regions =
         FindGraphics(state.fileBuffer.get(), state.fileSize);
     for (const GraphicsRegion& region : regions) {
@@ -299,6 +312,27 @@ void PrintRegions() {
                     static_cast<long long>(region.length), static_cast<int>(region.width),
                     region.score, LayoutName(region.layout).c_str());
     }
+    return regions;
+}
+
+// The contact sheet of the regions, through the PNG writer's replacing write.
+bool WriteSheet(const std::string& path, const std::vector<GraphicsRegion>& regions) {
+    Sheet sheet;
+    try {
+        sheet = PaintSheet(state.fileBuffer.get(), state.fileSize, regions, SheetColumns,
+                           "No graphics found in this file");
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "pixmole-batch: cannot save the sheet: %s (not enough memory)\n",
+                     path.c_str());
+        return false;
+    }
+    const tk::PixelBuffer& p = sheet.pixels;
+    if (tk::WritePng(path, p.bits, p.width, p.height, p.stride, tk::PngColourRgb) == 0) {
+        std::fprintf(stderr, "pixmole-batch: cannot save the sheet: %s (%s)\n", path.c_str(),
+                     tk::LastImageWriteError().c_str());
+        return false;
+    }
+    return true;
 }
 
 bool IsRelative(const std::string& path) {
@@ -350,15 +384,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pixmole-batch: the toolkit cannot start\n");
         return ExitFailure;
     }
-    if (options.find) {
-        const bool loaded = Load(backend, options.file);
-        if (loaded) PrintRegions();
-        ShutDownViewer();
-        return loaded ? 0 : ExitFailure;
-    }
     int exitCode = 0;
     // Loading makes the file's folder current; relative output names belong to this one.
     const tk::Text startDirectory = tk::CurrentDirectory();
+    if (options.find) {
+        if (!Load(backend, options.file)) {
+            exitCode = ExitFailure;
+        } else {
+            const std::vector<GraphicsRegion> regions = PrintRegions();
+            if (!options.sheet.empty() &&
+                !(tk::ChangeDirectory(startDirectory) != 0 || !IsRelative(options.sheet))) {
+                std::fprintf(stderr, "pixmole-batch: the starting directory cannot be found "
+                                     "again; give the sheet's name as an absolute path\n");
+                exitCode = ExitFailure;
+            } else if (!options.sheet.empty() && !WriteSheet(options.sheet, regions)) {
+                exitCode = ExitFailure;
+            }
+        }
+        ShutDownViewer();
+        return exitCode;
+    }
     if (!Load(backend, options.file)) {
         exitCode = ExitFailure;
         RedrawView(); // the empty view, so that the two lines still describe what is shown

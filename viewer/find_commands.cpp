@@ -45,13 +45,15 @@ struct Scan {
 };
 
 struct FinderView {
-    std::unique_ptr<Scan> scan;          // running, or ended and not yet taken
-    bool haveRegions = false;            // the loaded file was scanned
-    std::vector<GraphicsRegion> regions; // the loaded file's, in file order
-    int pendingStep = 0;                 // +1 or -1: the step to make when the scan ends
+    std::unique_ptr<Scan> scan;            // running, or ended and not yet taken
+    bool haveRegions = false;              // the loaded file was scanned
+    std::vector<GraphicsRegion> regions;   // the loaded file's, in file order
+    std::vector<GraphicsRegion> bestFirst; // the same, as the finder reported them
+    int pendingStep = 0;                   // +1 or -1: the step to make when the scan ends
 };
 
 FinderView finder;
+int generation = 0; // DiscardFinderResults moves it on
 
 bool FileLoaded() {
     return !state.fileBuffer.empty() && state.fileSize > 0;
@@ -94,6 +96,7 @@ bool TakeRegions() {
     std::unique_ptr<Scan> scan = std::move(finder.scan);
     scan->worker.join();
     if (scan->outOfMemory) return false;
+    finder.bestFirst = scan->regions;
     finder.regions = std::move(scan->regions);
     std::sort(finder.regions.begin(), finder.regions.end(),
               [](const GraphicsRegion& a, const GraphicsRegion& b) { return a.first < b.first; });
@@ -108,6 +111,16 @@ Text RegionText(size_t index) {
            tk::IntegerToText(region.first) + ", " + tk::IntegerToText(region.length) +
            " bytes, width " + tk::IntegerToText(region.width) +
            (region.layout == PixelLayout{} ? "" : ", layout " + LayoutName(region.layout));
+}
+
+// Where a step ends: the view shows the region (of the loaded file's, in file order) and the
+// status bar names it.
+void LandOn(size_t index) {
+    const GraphicsRegion& target = finder.regions[index];
+    SetViewLayout(target.layout);
+    ShowFromByte(static_cast<int32_t>(target.first), target.width);
+    RedrawView();
+    Say(RegionText(index)); // after the repaint, which rewrites the status bar
 }
 
 // The step itself, on the regions of the loaded file.
@@ -130,12 +143,7 @@ void Step(int direction) {
             tk::IntegerToText(shown));
         return;
     }
-    const auto target = direction > 0 ? after : before - 1;
-    const size_t index = static_cast<size_t>(target - regions.begin());
-    SetViewLayout(target->layout);
-    ShowFromByte(static_cast<int32_t>(target->first), target->width);
-    RedrawView();
-    Say(RegionText(index)); // after the repaint, which rewrites the status bar
+    LandOn(static_cast<size_t>((direction > 0 ? after : before - 1) - regions.begin()));
 }
 
 } // namespace
@@ -191,6 +199,10 @@ void PollFinder() {
             Say("Not enough memory to look for graphics in this file");
         else if (step != 0)
             Step(step);
+        else if (finder.regions.empty())
+            Say("No graphics found in this file");
+        else
+            Say("Graphics found: " + tk::IntegerToText(int64_t(finder.regions.size())));
         return;
     }
     if (Clock::now() - scan.started < quietScanTime) return;
@@ -214,6 +226,36 @@ void DiscardFinderResults() {
         finder.scan->worker.join();
     }
     finder = FinderView{};
+    ++generation;
+}
+
+void StartGraphicsScan() {
+    if (!FileLoaded() || finder.haveRegions || finder.scan) return;
+    StartScan();
+    PollFinder(); // a scan of a small file may be over already
+}
+
+const std::vector<GraphicsRegion>* FoundRegionsBestFirst() {
+    return finder.haveRegions ? &finder.bestFirst : nullptr;
+}
+
+int FinderGeneration() {
+    return generation;
+}
+
+bool ShowFoundRegion(const GraphicsRegion& region) {
+    const auto& regions = finder.regions;
+    auto at =
+        std::lower_bound(regions.begin(), regions.end(), region.first,
+                         [](const GraphicsRegion& r, int64_t first) { return r.first < first; });
+    for (; at != regions.end() && at->first == region.first; ++at) {
+        if (at->length == region.length && at->width == region.width &&
+            at->layout == region.layout) {
+            LandOn(static_cast<size_t>(at - regions.begin()));
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace viewer

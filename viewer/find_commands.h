@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "viewer/finder.h"
 
 namespace viewer {
 
@@ -35,5 +38,25 @@ void DiscardFinderResults();
 // Shows the byte at `first` first: the width becomes `width` (as the arrow keys set it), the row
 // and the fine offset follow.
 void ShowFromByte(int32_t first, int32_t width);
+
+// ---- What the overview needs ----------------------------------------------------------------
+
+// Starts the scan of the loaded file as the first "Next graphics" does, without a step to make
+// when it ends (the status bar then says how many regions it found); nothing when the file was
+// scanned already, a scan runs, or no file is loaded.
+void StartGraphicsScan();
+
+// The loaded file's regions best first, as the finder reported them; null until a scan of it
+// ended.
+const std::vector<GraphicsRegion>* FoundRegionsBestFirst();
+
+// Moves on each time the regions are dropped (every load drops them): regions taken when it
+// read another value belong to another file.
+int FinderGeneration();
+
+// Shows one of the loaded file's regions exactly as a step that lands on it does: its layout,
+// its width, its first byte first, and the status text "Graphics N of M: ...". False (nothing
+// changes) for a region the scan did not report.
+bool ShowFoundRegion(const GraphicsRegion& region);
 
 } // namespace viewer

@@ -12,6 +12,7 @@
 #include "viewer/exports.h"
 #include "viewer/find_commands.h"
 #include "viewer/loader.h"
+#include "viewer/overview.h"
 #include "viewer/renderer.h"
 #include "viewer/state.h"
 #include "viewer/wrap32.h"
@@ -245,6 +246,9 @@ void HandleMenu(int item) {
     case MenuGuessWidth:
         GuessViewWidth();
         break;
+    case MenuOverview:
+        OpenOverview();
+        break;
     case MenuLayoutRows:
     case MenuLayoutRowsLsb:
     case MenuLayoutColumns:
@@ -269,7 +273,7 @@ void HandleMenu(int item) {
 void RunLoopPass() {
     PollKeys();
     int32_t kind = tk::WaitForEvent();
-    switch (kind) {
+    switch (HandleOverviewEvent(kind) ? 0 : kind) {
     case tk::CloseEvent:
         state.quitRequested = 1;
         break;
@@ -290,6 +294,7 @@ void RunLoopPass() {
         break; // a plain native message: the keys are polled again on the next pass
     }
     PollFinder(); // a worker's news wakes the wait with a plain native message
+    PollOverview();
 }
 
 void RunEventLoop() {

@@ -45,6 +45,8 @@ void BuildMenu() {
     tk::AddMenuItem(MenuNextGraphics, "Next graphics", {tk::VkF3, 0});
     tk::AddMenuItem(MenuPreviousGraphics, "Previous graphics", {tk::VkF3, tk::AccelShift});
     tk::AddMenuItem(MenuGuessWidth, "Guess layout and width", {tk::VkF4, 0});
+    tk::AddMenuSeparator();
+    tk::AddMenuItem(MenuOverview, "Overview", {tk::VkF5, 0});
     tk::CloseSubmenu();
     // Ctrl+1 to Ctrl+4 choose the layouts, Alt+1 to Alt+4 the column bytes.
     tk::AddMenuTitle("Layout");

@@ -68,6 +68,7 @@ enum MenuItem : int {
     MenuNextGraphics = 9, // the "Find" drop-down
     MenuPreviousGraphics = 10,
     MenuGuessWidth = 11,
+    MenuOverview = 12,
     MenuLayoutRows = 20, // the "Layout" drop-down: the four layouts in LayoutKind's order,
     MenuLayoutRowsLsb = 21,
     MenuLayoutColumns = 22,

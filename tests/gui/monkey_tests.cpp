@@ -1,8 +1,8 @@
 // The real program under random real X input for a while: clicks, drags and wheel turns on its
 // canvas, controls, scroll bars and bar commands, arrow keys tapped or held, the Find keys (F3,
-// Shift+F3, F4) and the Layout keys (Ctrl or Alt and 1 to 4), digits, letters and edge numbers
-// typed into its fields. It must keep answering and
-// end with 0 when its window is closed.
+// Shift+F3, F4, F5 with clicks and wheel turns on the overview it opens) and the Layout keys (Ctrl
+// or Alt and 1 to 4), digits, letters and edge numbers typed into its fields. It must keep
+// answering and end with 0 when its window is closed.
 //
 //   PIXMOLE_MONKEY_SECONDS  how long (default 60)
 //   PIXMOLE_MONKEY_SEED     the seed (default: a fresh one); printed, to replay a failure
@@ -79,15 +79,18 @@ TEST(MonkeyGui, RealProgramSurvivesRandomInputAndEndsCleanly) {
             somewhere();
             for (int n = pick(1, 6), button = pick(4, 7); n > 0; --n)
                 p.Button(button, true), p.Button(button, false);
-        } else if (action == 3 && pick(0, 4) == 0) { // F3, Shift+F3, F4, Ctrl or Alt and 1..4
+        } else if (action == 3 && pick(0, 4) == 0) { // F3, Shift+F3, F4, F5, Ctrl or Alt 1..4
             XSetInputFocus(p.d, p.main, RevertToParent, CurrentTime);
             const KeySym held =
                 std::vector<KeySym>{XK_Shift_L, XK_Control_L, XK_Alt_L, 0}[pick(0, 3)];
             if (held) p.Key(held, true);
+            const KeySym find[] = {XK_F3, XK_F3, XK_F4, XK_F5};
             p.Stroke(held == XK_Control_L || held == XK_Alt_L ? XK_1 + pick(0, 3)
-                     : pick(0, 2)                             ? XK_F3
-                                                              : XK_F4);
+                                                              : find[pick(0, 3)]);
             if (held) p.Key(held, false);
+            // The overview (F5) stands over part of the main window: now and then it closes.
+            if (const Window overview = p.FindWindow("Graphics"); overview && pick(0, 1))
+                p.SendProtocol(overview, "WM_DELETE_WINDOW");
         } else if (action == 3) { // an arrow key, tapped or held
             p.Stroke(XK_Left + pick(0, 3), pick(0, 9) ? pick(0, 160) : pick(400, 1500));
         } else { // typing into a field

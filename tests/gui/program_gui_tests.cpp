@@ -1,14 +1,15 @@
 // The real program under real X input, one session: a file dropped from another client loads,
 // a drag over the canvas selects, "x2" on the bar magnifies twice, the three exports write the
 // right bytes, Escape in the open menu, the text dialog, a message box and the Open chooser
-// leaves it running, F3 and Shift+F3 jump to the graphics of the sample, and Escape pressed while
-// another client has the focus ends it with 0. run_valgrind_session.sh runs the same session
-// with the program under Valgrind.
+// leaves it running, F3 and Shift+F3 jump to the graphics of the sample, a click on a tile of the
+// overview (F5) jumps to its region, and Escape pressed while another client has the focus ends
+// it with 0. run_valgrind_session.sh runs the same session with the program under Valgrind.
 #include <gtest/gtest.h>
 
 #include "tests/gui/support/driver.h"
 #include "tests/support/test_files.h"
 #include "tests/support/viewer_session.h"
+#include "viewer/overview.h"
 
 #include <X11/keysym.h>
 
@@ -150,6 +151,23 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     p.Stroke(XK_F3);
     p.Key(XK_Shift_L, false);
     EXPECT_TRUE(p.WaitFor([&] { return shows(regions[0]); })) << p.Title(p.main);
+
+    // The overview (F5): a click on its second tile shows the second region best first; its
+    // close box closes only it.
+    const std::vector<viewer::GraphicsRegion> best = viewer::FindGraphics(
+        reinterpret_cast<const uint8_t*>(sample.data()), int64_t(sample.size()));
+    p.Stroke(XK_F5);
+    Window overview = 0;
+    ASSERT_TRUE(p.WaitFor([&] { return (overview = p.FindWindow("Graphics in sample.bin")); }));
+    const viewer::SheetBox second = viewer::TileBox(1, 2); // where it is two or more across
+    bool landed = false;
+    for (int click = 0; click < 5 && !landed; ++click) { // the tiles come when the scan ends
+        p.ClickOn({second.x, second.y, second.width, second.height}, 1, overview);
+        landed = p.WaitFor([&] { return shows(best[1]); }, 2000);
+    }
+    EXPECT_TRUE(landed) << p.Title(p.main);
+    p.SendProtocol(overview, "WM_DELETE_WINDOW");
+    EXPECT_TRUE(p.WaitFor([&] { return !p.FindWindow("Graphics in "); }));
 
     // Still answering, with the keys given back; then Escape from another client's window.
     EXPECT_TRUE(p.KeyUntil(XK_Right, [&] { return p.TitleHas("sprsize:2 "); }));

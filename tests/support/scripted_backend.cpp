@@ -77,11 +77,12 @@ void ScriptedBackend::ScriptCanvasDrag(int control, int32_t x1, int32_t y1,
           moves.empty() ? std::pair(x1, y1) : moves.back(), 0);
 }
 
-intptr_t ScriptedBackend::CreateWindow(int, int, int, int innerWidth, int, const Text& title,
-                                       uint32_t) {
+intptr_t ScriptedBackend::CreateWindow(int, int, int, int innerWidth, int innerHeight,
+                                       const Text& title, uint32_t) {
     intptr_t handle = NextHandle();
     windowTitles[handle] = title;
     windowWidths_[handle] = innerWidth;
+    windowHeights_[handle] = innerHeight;
     return handle;
 }
 

@@ -45,6 +45,14 @@ class ScriptedBackend : public tk::NullBackend {
     void ScriptClose(int window) {
         Script([=] { tk::notify::CloseRequested(window); });
     }
+    // The person sizes the window to a new inner size.
+    void ScriptResize(int window, int innerWidth, int innerHeight) {
+        Script([=, this] {
+            windowWidths_[tk::WindowHandle(window)] = innerWidth;
+            windowHeights_[tk::WindowHandle(window)] = innerHeight;
+            tk::notify::SizeChanged(window, tk::notify::SizeChange::Resized);
+        });
+    }
     // Canvas: press at (x1, y1), moves along the points, release at the last point.
     void ScriptCanvasDrag(int control, int32_t x1, int32_t y1,
                           const std::vector<std::pair<int32_t, int32_t>>& moves,
@@ -88,6 +96,7 @@ class ScriptedBackend : public tk::NullBackend {
     std::map<intptr_t, tk::Text> windowTitles;
     std::vector<tk::MenuItemView> menuBar;
     intptr_t focused = 0;
+    std::vector<intptr_t> activated; // the windows brought to the front, in order
     int dropActions = 0;
 
     // ---- Backend ----
@@ -97,6 +106,12 @@ class ScriptedBackend : public tk::NullBackend {
         if (windowTitles.count(window)) windowTitles[window] = title;
     }
     void DestroyWindow(intptr_t window) override { windowTitles.erase(window); }
+    void ActivateWindow(intptr_t window) override { activated.push_back(window); }
+    bool InnerSize(intptr_t window, int& width, int& height) override {
+        if (!windowWidths_.count(window)) return false;
+        width = windowWidths_[window], height = windowHeights_[window];
+        return true;
+    }
     bool SetMenuBar(intptr_t, const std::vector<tk::MenuItemView>& bar) override {
         menuBar = bar;
         return true;
@@ -130,6 +145,7 @@ class ScriptedBackend : public tk::NullBackend {
     std::deque<std::tuple<bool, tk::Text, bool>> textAnswers_; // ok, text, appended to the default
     std::set<int> keysDown_, keysPressed_;
     std::map<intptr_t, int> windowWidths_;    // window handle -> inner width
+    std::map<intptr_t, int> windowHeights_;   // window handle -> inner height
     std::map<intptr_t, intptr_t> barWindows_; // status bar handle -> window handle
 };
 

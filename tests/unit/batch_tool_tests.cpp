@@ -2,6 +2,8 @@
 // written files) and make-sample (the committed sample is what it generates).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -14,6 +16,8 @@
 #include "tests/support/test_files.h"
 #include "tests/support/viewer_session.h"
 #include "viewer/finder.h"
+#include "viewer/layout.h"
+#include "viewer/overview.h"
 #include "viewer/state.h"
 
 namespace {
@@ -45,8 +49,8 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
     for (const viewer::GraphicsRegion& r : viewer::FindGraphics(
              reinterpret_cast<const uint8_t*>(sample.data()), int64_t(sample.size()))) {
         char line[100];
-        std::snprintf(line, sizeof line, "%lld\t%lld\t%d\t%.3f\n", (long long)r.first,
-                      (long long)r.length, r.width, r.score);
+        std::snprintf(line, sizeof line, "%lld\t%lld\t%d\t%.3f\t%s\n", (long long)r.first,
+                      (long long)r.length, r.width, r.score, LayoutName(r.layout).c_str());
         regions += line;
     }
     pmtest::WriteFile(dir / "zeros.bin", std::string(4096, '\0'));
@@ -77,6 +81,7 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
         {"--help", 0, "  --grid-size X,Y", ""},
         {"--find sample.bin", 0, regions, ""},
         {"--find zeros.bin", 0, "", ""},
+        {"--find zeros.bin --sheet none/x.png", 1, "x.png (No such file or directory)", ""},
         {"--find nothing.bin", 1, "no such file", ""},
         {"data.bin --help", 0, "  --version ", ""},
         {"--version", 0, "pixmole-batch "s + viewer::ProgramVersion + "\n", ""},
@@ -90,7 +95,8 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
          {"--zoom 3", "--width x", "--width 0", "--select 1,2,3", "--frobnicate",
           "--select 0,0,99999,1", "--png", "data.bin", "--find --width 2", "--grid --find",
           "--column-bytes 2", "--layout rows --column-bytes 1", "--layout columns --column-bytes 5",
-          "--layout column", "--find --layout columns"})
+          "--layout column", "--find --layout columns", "--sheet x.png", "--find --sheet",
+          "--find --zoom 2 --sheet x.png"})
         cases.push_back({bad + " data.bin", 2, "pixmole-batch: ", ""});
     for (const auto& [line, exitCode, said, bits] : cases) {
         SCOPED_TRACE(line);
@@ -109,6 +115,84 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
         EXPECT_EQ(pmtest::ReadFile(dir / "out.bits"), bits);
     }
     EXPECT_EQ(pmtest::DecodePng(dir / "shot.png").rows.size(), 481u);
+}
+
+// The text written in the program's font with its top-left corner at (x, y), read back from the
+// picture: each 8 x 8 cell whose black pixels make a glyph is that glyph's character, any other
+// cell '?'; spaces at the end dropped.
+std::string ReadText(const pmtest::DecodedPng& png, size_t x, size_t y, size_t characters) {
+    std::string text;
+    for (size_t c = 0; c < characters; ++c) {
+        std::array<uint8_t, 8> cell{};
+        for (size_t row = 0; row < 8; ++row)
+            for (size_t bit = 0; bit < 8; ++bit)
+                if (png.rows.at(y + row).at((x + c * 8 + bit) * 3) == 0)
+                    cell[row] |= uint8_t(0x80 >> bit);
+        char read = '?';
+        for (char ch = ' '; ch <= '~'; ++ch)
+            if (viewer::GlyphRows(ch) == cell) read = ch;
+        text += read;
+    }
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+TEST_F(Tools, TheSheetShowsEveryRegionBestFirstWithItsBytesAndACaptionThatReadsBack) {
+    // The captions' font is the sample's: from the space to "Z" its glyphs are the first bytes.
+    const std::string font = pmtest::SampleBytes();
+    for (char ch = ' '; ch <= 'Z'; ++ch) {
+        const std::array<uint8_t, 8> rows = viewer::GlyphRows(ch);
+        EXPECT_EQ(std::string(rows.begin(), rows.end()), font.substr(size_t(ch - ' ') * 8, 8));
+    }
+    // Glyph sheets of varied widths between runs of varied bytes: more regions than tiles, strips
+    // of 8 to 256 pixels (zoom 2 up to 128).
+    std::string file = pmtest::Pattern(1001);
+    for (int i = 0, width = 1; i < 160; ++i, width = 1 << i % 6)
+        file += pmtest::GlyphSheet(width, width, std::max(2, 64 / width)) +
+                pmtest::Pattern(1001 + size_t(i));
+    pmtest::WriteFile(dir / "sheets.bin", file);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+    const auto regions = viewer::FindGraphics(bytes, int64_t(file.size()));
+    ASSERT_GT(regions.size(), size_t(viewer::MaxTiles));
+    // Relative to where the command started, not to the loaded file's folder.
+    const pmtest::ProgramRun run =
+        Run("pixmole-batch", {"--find", dir / "sheets.bin", "--sheet", "sheet.png"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), ptrdiff_t(regions.size()));
+    const pmtest::DecodedPng png = pmtest::DecodePng(dir / "sheet.png");
+    EXPECT_EQ(png.width, 4u * 272);
+    ASSERT_EQ(png.rows.size(), 16u * 240) << "64 tiles, four across";
+
+    for (int i = 0; i < viewer::MaxTiles; ++i) {
+        SCOPED_TRACE(i);
+        const viewer::GraphicsRegion& r = regions[size_t(i)];
+        const size_t x = size_t(i % 4) * 272 + 8, y = size_t(i / 4) * 240 + 8;
+        char first[40], size[60], kind[60];
+        std::snprintf(first, sizeof first, "byte %lld 0x%llx", (long long)r.first,
+                      (long long)r.first);
+        std::snprintf(size, sizeof size, "%lld bytes, width %d", (long long)r.length, r.width);
+        std::snprintf(kind, sizeof kind, "%s, score %.3f", viewer::LayoutName(r.layout).c_str(),
+                      r.score);
+        EXPECT_EQ(ReadText(png, x, y + 196, 32), first);
+        EXPECT_EQ(ReadText(png, x, y + 206, 32), size);
+        EXPECT_EQ(ReadText(png, x, y + 216, 32), kind);
+        // The whole tile: pixels 2 x 2 for a strip of up to 128, strips in columns side by side
+        // (which fill the tile at these widths), bytes past the region's end blue.
+        ASSERT_EQ(viewer::StripPixelHeight(r.layout), 1);
+        const int64_t strip = viewer::StripPixelWidth(r.layout, r.width),
+                      zoom = strip > 128 ? 1 : 2;
+        for (int64_t ty = 0; ty < 192; ++ty)
+            for (int64_t tx = 0; tx < 256; ++tx) {
+                const int64_t row = tx / (strip * zoom) * (192 / zoom) + ty / zoom;
+                const viewer::StripBit b =
+                    viewer::StripPixelSource(r.layout, r.width, tx % (strip * zoom) / zoom, 0);
+                const int64_t at = row * r.width + b.byte;
+                const uint32_t rgb = at >= r.length                            ? 0x0000ffu
+                                     : (bytes[r.first + at] >> b.bit & 1) != 0 ? 0xffffffu
+                                                                               : 0u;
+                const uint8_t* p = &png.rows[size_t(y + ty)].at(size_t(x + tx) * 3);
+                ASSERT_EQ(uint32_t(p[0] << 16 | p[1] << 8 | p[2]), rgb) << tx << "," << ty;
+            }
+    }
 }
 
 } // namespace

@@ -81,7 +81,9 @@ TEST_F(Find, TheDropDownFollowsTheBarItemsWithItsKeysAndTheOtherItemsKeepTheirPl
     EXPECT_EQ(items, (decltype(items){
                          {MenuNextGraphics, "Next graphics", tk::VkF3, 0},
                          {MenuPreviousGraphics, "Previous graphics", tk::VkF3, tk::AccelShift},
-                         {MenuGuessWidth, "Guess layout and width", tk::VkF4, 0}}));
+                         {MenuGuessWidth, "Guess layout and width", tk::VkF4, 0},
+                         {0, "", 0, 0}, // a separator
+                         {MenuOverview, "Overview", tk::VkF5, 0}}));
     // A key no item carries chooses nothing.
     backend.ScriptAccelerator(MainWindow, tk::VkF4, tk::AccelCtrl);
     EXPECT_TRUE(pmtest::Drain().empty());

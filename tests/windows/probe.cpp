@@ -6,6 +6,7 @@
 //                       what a check box's box and text need in the message font (0 for others)
 //   probe client DPI    the inner area's left, top and width; the height within the frame
 //   probe status        the status bar's text;  probe key VK  the key pressed for 0.1 s
+//   probe overview      the overview window's inner area: left, top (screen pixels)
 #include <windows.h>
 
 #include <commctrl.h> // needs windows.h first
@@ -37,12 +38,23 @@ long ChildNeeds(HWND child) {
     return needs;
 }
 
+// The program's top-level window whose title starts so (its windows share one class).
+HWND ProgramWindow(const std::wstring& prefix) {
+    HWND w = nullptr;
+    wchar_t title[256] = {};
+    while ((w = FindWindowExW(nullptr, w, L"PixmoleWindow", nullptr)) != nullptr) {
+        GetWindowTextW(w, title, 256);
+        if (std::wstring(title).rfind(prefix, 0) == 0) break;
+    }
+    return w;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // Device pixels, whatever the DPI: Windows would otherwise scale what an unaware program sees.
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    HWND main = FindWindowW(L"PixmoleWindow", nullptr);
+    HWND main = ProgramWindow(L"Pixmole ");
     if (main == nullptr || argc < 2) return 1;
     const std::string what = argv[1];
     const int arg = argc == 3 ? std::atoi(argv[2]) : 96;
@@ -76,6 +88,11 @@ int main(int argc, char** argv) {
         SendMessageTimeoutA(FindWindowExW(main, nullptr, STATUSCLASSNAMEW, nullptr), WM_GETTEXT,
                             512, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &got);
         std::printf("%s", text);
+    } else if (what == "overview") {
+        POINT origin{0, 0};
+        HWND overview = ProgramWindow(L"Graphics");
+        if (overview == nullptr || !ClientToScreen(overview, &origin)) return 1;
+        std::printf("%ld %ld\n", origin.x, origin.y);
     } else if (what == "key") {
         INPUT key{};
         key.type = INPUT_KEYBOARD, key.ki.wVk = WORD(arg);

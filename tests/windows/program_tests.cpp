@@ -2,11 +2,11 @@
 // controls, a drag and the status text, a dropped file, the exports ("Save selected", "Save
 // binary.." with its text dialog, "Save image..") writing what the Linux build writes, Escape in
 // a message box, keys sent with SendInput while another client has the focus, "Open.." and F3 on
-// the sample, the Layout drop-down and its keys, and Escape ending it; then at 96, 144 and 192 dpi
-// its size, its controls' places, check boxes wide enough for their texts, the ">" button seen
-// and clicked, canvas pixels as exact squares and a drag. A probe of ours reads what X cannot
-// show. With PIXMOLE_WINDOWS_ZIP set, pixmole.exe runs unpacked from that zip, as users get it;
-// otherwise PIXMOLE_APP names it.
+// the sample, the Layout drop-down and its keys, a click on a tile of the overview, and Escape
+// ending it; then at 96, 144 and 192 dpi its size, its controls' places, check boxes wide enough
+// for their texts, the ">" button seen and clicked, canvas pixels as exact squares and a drag. A
+// probe of ours reads what X cannot show. With PIXMOLE_WINDOWS_ZIP set, pixmole.exe runs unpacked
+// from that zip, as users get it; otherwise PIXMOLE_APP names it.
 #include <gtest/gtest.h>
 
 #include <X11/Xutil.h>
@@ -19,6 +19,8 @@
 #include "tests/support/processes.h"
 #include "tests/support/test_files.h"
 #include "tests/support/viewer_session.h"
+#include "viewer/layout.h"
+#include "viewer/overview.h"
 
 namespace {
 
@@ -267,6 +269,24 @@ TEST(WindowsProgram, ControlsSelectionSaveDropAndEscapeUnderWine) {
     p.Key(XK_Control_L, true), p.Stroke(XK_2), p.Key(XK_Control_L, false);
     EXPECT_TRUE(p.WaitFor([&] { return p.TitleHas(" zoom:2 layout:rows-lsb"); }))
         << p.Title(p.main);
+
+    // The overview (F5): a click on its first tile shows the best region, in its layout.
+    const viewer::GraphicsRegion best = viewer::FindGraphics(
+        reinterpret_cast<const uint8_t*>(sample.data()), int64_t(sample.size()))[0];
+    p.Stroke(XK_F5);
+    int x = 0, y = 0;
+    ASSERT_TRUE(p.WaitFor([&] { return bool(std::istringstream(Probe({"overview"})) >> x >> y); }));
+    const viewer::SheetBox first = viewer::TileBox(0, 1);
+    const std::string ending =
+        ", sprsize:" + n(best.width) + " disp:" + n(best.first) + " zoom:2" +
+        (best.layout == viewer::PixelLayout{} ? "" : " layout:" + viewer::LayoutName(best.layout));
+    bool landed = false;
+    for (int click = 0; click < 5 && !landed; ++click) { // the tiles come when the scan ends
+        p.Move(x + first.x + first.width / 2, y + first.y + first.height / 2);
+        p.Pause(100), p.Button(1, true), p.Pause(50), p.Button(1, false);
+        landed = p.WaitFor([&] { return p.Title(p.main).ends_with(ending); }, 2000);
+    }
+    EXPECT_TRUE(landed) << p.Title(p.main);
     ExpectEscapeEnds(p);
 }
 

@@ -113,7 +113,8 @@ struct WindowRec {
     GtkWidget* fixed = nullptr; // the inner area
     GtkWidget* status = nullptr;
     GtkAccelGroup* accelerators = nullptr; // the menu items' keys (the window holds it)
-    int innerWidth = 0, innerHeight = 0;
+    int innerWidth = 0, innerHeight = 0;   // as created
+    bool sizable = false;                  // the person sizes it: the inner area follows
     std::vector<std::unique_ptr<MenuItemRec>> menuItems;
     std::map<int, GtkWidget*> menuWidgets; // by identifier
     bool configured = false;
@@ -183,6 +184,8 @@ class GtkBackend : public Backend {
                           const Text& title, uint32_t flags) override;
     void SetWindowTitle(intptr_t window, const Text& title) override;
     void DestroyWindow(intptr_t window) override;
+    bool InnerSize(intptr_t window, int& width, int& height) override;
+    void ActivateWindow(intptr_t window) override;
     bool SetMenuBar(intptr_t window, const std::vector<MenuItemView>& bar) override;
     void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) override;
     void SetMenuItemChecked(intptr_t window, int identifier, bool checked) override;
@@ -261,9 +264,11 @@ void ReportScrollRelease(BackendState* s, GtkWidget* widget);
 // Reports focus changes of a control's widget to the core.
 void ConnectFocus(BackendState* s, GtkWidget* widget);
 
-// gtk_canvas.cpp: the canvas kind's factory (see gtk_controls.cpp).
+// gtk_canvas.cpp: the canvas kind's factory (see gtk_controls.cpp), and the drawing area's size
+// for the view's rectangle (inside a sunken frame's border).
 void MakeCanvas(BackendState& s, ControlRec& rec, const ControlView& view,
                 std::vector<GtkWidget*>& parts);
+void SizeCanvas(const ControlRec& rec, const ControlView& view);
 
 // gtk_keys.cpp: the virtual-key code of a key value (0 when the program has none), and the key
 // values the global key state looks for under a code (empty when unknown).

@@ -190,12 +190,18 @@ gboolean OnCanvasKey(GtkWidget* area, GdkEventKey* event, gpointer data) {
 
 // ---- The factory ----------------------------------------------------------------------------
 
+void SizeCanvas(const ControlRec& rec, const ControlView& view) {
+    const int border = (view.flags & CanvasSunken) ? kSunkenBorder : 0;
+    gtk_widget_set_size_request(rec.area, std::max(1, view.width - 2 * border),
+                                std::max(1, view.height - 2 * border));
+}
+
 void MakeCanvas(BackendState& s, ControlRec& rec, const ControlView& view,
                 std::vector<GtkWidget*>&) {
     GtkWidget* area = gtk_drawing_area_new();
+    rec.area = area;
+    SizeCanvas(rec, view);
     const int border = (view.flags & CanvasSunken) ? kSunkenBorder : 0;
-    gtk_widget_set_size_request(area, std::max(1, view.width - 2 * border),
-                                std::max(1, view.height - 2 * border));
     gtk_widget_add_events(area, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
                                     GDK_BUTTON_RELEASE_MASK | GDK_LEAVE_NOTIFY_MASK |
                                     GDK_ENTER_NOTIFY_MASK | GDK_SCROLL_MASK |
@@ -214,7 +220,6 @@ void MakeCanvas(BackendState& s, ControlRec& rec, const ControlView& view,
         ConnectFocus(&s, area);
     }
     rec.outer = border > 0 ? SunkenFrame(area) : area;
-    rec.area = area;
     rec.handle = area;
     if (view.picture != nullptr) ConvertPicture(&rec, *view.picture);
 }

@@ -496,6 +496,15 @@ void GtkBackend::UpdateControl(intptr_t control, const ControlView& view) {
     const KindOps* ops = OpsOf(rec->kind);
     if (ops != nullptr && ops->update != nullptr) ops->update(*rec, view, before);
     if (view.enabled != before.enabled) gtk_widget_set_sensitive(rec->outer, view.enabled);
+    if (view.x != before.x || view.y != before.y)
+        if (GtkWidget* area = gtk_widget_get_parent(rec->outer); GTK_IS_FIXED(area))
+            gtk_fixed_move(GTK_FIXED(area), rec->outer, view.x, view.y);
+    if (view.width != before.width || view.height != before.height) {
+        if (rec->kind == KindCanvas)
+            SizeCanvas(*rec, view);
+        else
+            gtk_widget_set_size_request(rec->outer, view.width, view.height);
+    }
 }
 
 void GtkBackend::DestroyControl(intptr_t control) {

@@ -27,7 +27,7 @@ void Relayout(WindowRec* w) {
         menuHeight = std::max(minimum, natural);
     }
     int height = std::max(1, w->innerHeight - menuHeight);
-    gtk_widget_set_size_request(w->fixed, w->innerWidth, height);
+    if (!w->sizable) gtk_widget_set_size_request(w->fixed, w->innerWidth, height);
     if (w->status != nullptr) {
         const StatusRec* bar = w->state->StatusBar(w->status);
         const int statusHeight = bar != nullptr ? bar->height : kMinStatusHeight;
@@ -72,6 +72,13 @@ gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
     auto* w = static_cast<WindowRec*>(data);
     if (!w->configured) {
         w->configured = true;
+        // A window the person sizes may have been sized before it first showed: that counts.
+        const bool sized = event->width != w->innerWidth || event->height != w->innerHeight;
+        if (w->sizable && sized) {
+            w->lastWidth = event->width;
+            w->lastHeight = event->height;
+            notify::SizeChanged(w->number, notify::SizeChange::Resized);
+        }
     } else {
         bool moved = event->x != w->lastX || event->y != w->lastY;
         bool resized = event->width != w->lastWidth || event->height != w->lastHeight;
@@ -169,8 +176,24 @@ intptr_t GtkBackend::CreateWindow(int number, int x, int y, int innerWidth, int 
     rec->box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     rec->fixed = gtk_fixed_new();
     gtk_widget_set_name(rec->fixed, names::kInnerArea);
-    gtk_widget_set_size_request(rec->fixed, innerWidth, std::max(1, innerHeight));
-    gtk_box_pack_end(GTK_BOX(rec->box), rec->fixed, TRUE, TRUE, 0);
+    if (flags & WindowSizingBorder) {
+        // The person sizes the window; the program places the controls to fit. The inner area
+        // stands in a viewport that shows no scroll bars and asks for no size of its own, so
+        // that the controls' places never keep the window from shrinking.
+        rec->sizable = true;
+        GtkWidget* holder = gtk_scrolled_window_new(nullptr, nullptr);
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(holder), GTK_POLICY_EXTERNAL,
+                                       GTK_POLICY_EXTERNAL);
+        gtk_container_add(GTK_CONTAINER(holder), rec->fixed);
+        GtkWidget* viewport = gtk_bin_get_child(GTK_BIN(holder));
+        if (GTK_IS_VIEWPORT(viewport))
+            gtk_viewport_set_shadow_type(GTK_VIEWPORT(viewport), GTK_SHADOW_NONE);
+        gtk_box_pack_end(GTK_BOX(rec->box), holder, TRUE, TRUE, 0);
+        gtk_window_set_default_size(GTK_WINDOW(window), innerWidth, std::max(1, innerHeight));
+    } else {
+        gtk_widget_set_size_request(rec->fixed, innerWidth, std::max(1, innerHeight));
+        gtk_box_pack_end(GTK_BOX(rec->box), rec->fixed, TRUE, TRUE, 0);
+    }
     gtk_container_add(GTK_CONTAINER(window), rec->box);
     gtk_widget_show_all(rec->box);
 
@@ -214,6 +237,24 @@ intptr_t GtkBackend::CreateWindow(int number, int x, int y, int innerWidth, int 
 void GtkBackend::SetWindowTitle(intptr_t window, const Text& title) {
     if (state_->Window(window) == nullptr) return;
     gtk_window_set_title(GTK_WINDOW(W(window)), Utf8(title).c_str());
+}
+
+bool GtkBackend::InnerSize(intptr_t window, int& width, int& height) {
+    WindowRec* w = state_->Window(window);
+    if (w == nullptr) return false;
+    width = w->innerWidth;
+    height = w->innerHeight;
+    if (w->sizable && w->configured) { // the window's own size, the menu bar's height less
+        int menuHeight = 0;
+        if (w->menuBar != nullptr) menuHeight = gtk_widget_get_allocated_height(w->menuBar);
+        width = w->lastWidth;
+        height = w->lastHeight - menuHeight;
+    }
+    return true;
+}
+
+void GtkBackend::ActivateWindow(intptr_t window) {
+    if (WindowRec* w = state_->Window(window)) gtk_window_present(GTK_WINDOW(w->window));
 }
 
 void GtkBackend::DestroyWindow(intptr_t window) {

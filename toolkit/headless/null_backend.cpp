@@ -16,6 +16,12 @@ void NullBackend::SetWindowTitle(intptr_t, const Text&) {}
 
 void NullBackend::DestroyWindow(intptr_t) {}
 
+bool NullBackend::InnerSize(intptr_t, int&, int&) {
+    return false;
+}
+
+void NullBackend::ActivateWindow(intptr_t) {}
+
 bool NullBackend::SetMenuBar(intptr_t, const std::vector<MenuItemView>&) {
     return true;
 }

@@ -13,7 +13,8 @@ constexpr int32_t NullIdle = NativeMessageBase;
 // - Init always succeeds; Shutdown has nothing to release.
 // - Windows, status bars and controls keep nothing: each creation returns the next number of one
 //   increasing sequence (1, 2, 3, ...), never 0 and never reused; changing or destroying one does
-//   nothing. A status bar is 0 pixels wide.
+//   nothing. A status bar is 0 pixels wide; a window keeps no size of its own (InnerSize: false)
+//   and activating one does nothing.
 // - WaitNative returns NullIdle at once, having dispatched nothing; so Wake has nothing to do.
 // - No key is ever down or pressed.
 // - Showing a canvas and accepting file drops do nothing.
@@ -28,6 +29,8 @@ class NullBackend : public Backend {
                           const Text& title, uint32_t flags) override;
     void SetWindowTitle(intptr_t window, const Text& title) override;
     void DestroyWindow(intptr_t window) override;
+    bool InnerSize(intptr_t window, int& width, int& height) override;
+    void ActivateWindow(intptr_t window) override;
     bool SetMenuBar(intptr_t window, const std::vector<MenuItemView>& bar) override;
     void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) override;
     void SetMenuItemChecked(intptr_t window, int identifier, bool checked) override;

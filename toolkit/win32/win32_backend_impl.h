@@ -96,6 +96,8 @@ class Win32Backend : public Backend {
                           const Text& title, uint32_t flags) override;
     void SetWindowTitle(intptr_t window, const Text& title) override;
     void DestroyWindow(intptr_t window) override;
+    bool InnerSize(intptr_t window, int& width, int& height) override;
+    void ActivateWindow(intptr_t window) override;
     bool SetMenuBar(intptr_t window, const std::vector<MenuItemView>& bar) override;
     void SetMenuItemEnabled(intptr_t window, int identifier, bool enabled) override;
     void SetMenuItemChecked(intptr_t window, int identifier, bool checked) override;
@@ -192,7 +194,7 @@ struct Win32Backend::State {
     bool pressed[256] = {}; // "pressed since" bits taken from GetAsyncKeyState, not yet asked for
     HWND rawKeys = nullptr; // the window that WM_INPUT wakes for every key, whoever has the focus
     std::atomic<HWND> wakeWindow{nullptr}; // Wake posts to it (read from any thread)
-    std::map<int, HFONT> fonts; // the control font at each DPI in use
+    std::map<int, HFONT> fonts;            // the control font at each DPI in use
 
     WindowRec* Window(HWND hwnd) {
         auto it = windows.find(hwnd);

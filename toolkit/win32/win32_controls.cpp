@@ -307,6 +307,9 @@ void Win32Backend::UpdateControl(intptr_t control, const ControlView& view) {
         break;
     }
     if (view.enabled != before.enabled) EnableNative(rec, view.enabled);
+    if (view.x != before.x || view.y != before.y || view.width != before.width ||
+        view.height != before.height)
+        PlaceControl(rec);
 }
 
 void Win32Backend::DestroyControl(intptr_t control) {

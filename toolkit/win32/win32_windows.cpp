@@ -138,6 +138,22 @@ void Win32Backend::SetWindowTitle(intptr_t window, const Text& title) {
     SetWindowTextW(W(window), Wide(title).c_str());
 }
 
+bool Win32Backend::InnerSize(intptr_t window, int& width, int& height) {
+    WindowRec* w = state_->Window(W(window));
+    RECT inner{};
+    if (w == nullptr || !GetClientRect(w->hwnd, &inner)) return false;
+    width = LogicalOf(inner.right - inner.left, w->dpi);
+    height = LogicalOf(inner.bottom - inner.top, w->dpi);
+    return true;
+}
+
+void Win32Backend::ActivateWindow(intptr_t window) {
+    const WindowRec* w = state_->Window(W(window));
+    if (w == nullptr) return;
+    if (IsIconic(w->hwnd)) ShowWindow(w->hwnd, SW_RESTORE);
+    SetForegroundWindow(w->hwnd);
+}
+
 void Win32Backend::DestroyWindow(intptr_t window) {
     State& s = *state_;
     WindowRec* w = s.Window(W(window));

@@ -232,15 +232,15 @@ bool Program::WaitDialog(const std::string& prefix) {
     return shown;
 }
 
-void Program::At(const Box& b, int x, int y) {
+void Program::At(const Box& b, int x, int y, Window in) {
     int ox = 0, oy = 0;
     Window child = 0;
-    XTranslateCoordinates(d, main, DefaultRootWindow(d), 0, 0, &ox, &oy, &child);
+    XTranslateCoordinates(d, in ? in : main, DefaultRootWindow(d), 0, 0, &ox, &oy, &child);
     Move(ox + (b.x + x) * scale, oy + (b.y + y) * scale);
 }
 
-void Program::ClickOn(const Box& b, int button) {
-    At(b, b.w / 2, b.h / 2);
+void Program::ClickOn(const Box& b, int button, Window in) {
+    At(b, b.w / 2, b.h / 2, in);
     Sleep(30);
     Button(button, true);
     Sleep(50);

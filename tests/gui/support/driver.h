@@ -114,9 +114,9 @@ class Program : public XInput {
     void Pause(int ms) { Sleep(ms * slow); }
     bool TitleHas(const std::string& part) { return Title(main).find(part) != std::string::npos; }
     bool MenuShown() { return !TopLevels(true).empty(); }
-    bool WaitDialog(const std::string& prefix); // shown, with the keyboard focus, settled
-    void At(const Box& b, int x, int y);        // moves the pointer to a point of the box
-    void ClickOn(const Box& b, int button = 1);
+    bool WaitDialog(const std::string& prefix);         // shown, with the keyboard focus, settled
+    void At(const Box& b, int x, int y, Window in = 0); // to a point of a box of `in` (or main)
+    void ClickOn(const Box& b, int button = 1, Window in = 0);
     // Presses the left button on the box at (x0, y0), moves to (x1, y1) in four steps, lets go.
     void Drag(const Box& b, int x0, int y0, int x1, int y1);
     // Gives the keyboard focus to a new window of this process (another client for the program).

@@ -28,6 +28,7 @@
 #include "tests/support/viewer_session.h"
 #include "toolkit/runtime.h"
 #include "viewer/finder.h"
+#include "viewer/finder_internal.h"
 #include "viewer/loader.h"
 #include "viewer/state.h"
 
@@ -292,10 +293,8 @@ void BM_LoadFile(benchmark::State& state) {
     RunCatThenLoad(state, true);
 }
 
-// The finder over the bytes in memory against cat of the file. The file's own bytes give
-// find-1gib-vs-cat (pseudo-random, like compressed data: what most of a large file is); copies of
-// this benchmark program over the same size give find-1gib-program-vs-cat (code, tables, text:
-// what an executable is).
+// The finder over the bytes in memory against cat of the file: find-1gib-vs-cat (pseudo-random,
+// like compressed data: what most of a large file is).
 void BM_FindFile(benchmark::State& state) {
     const std::string& path = WarmFile();
     if (path.empty()) {
@@ -329,18 +328,139 @@ void BM_FindFile(benchmark::State& state) {
     };
     if (const auto ratio = MedianPairRatio(path, size, buffer, 5, findOnce))
         bench::ReportFigure("find-1gib-vs-cat", *ratio);
-    std::vector<uint8_t> program;
-    if (FILE* self = std::fopen("/proc/self/exe", "rb")) {
-        uint8_t chunk[65536];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, self)) > 0)
-            program.insert(program.end(), chunk, chunk + n);
-        std::fclose(self);
+}
+
+// ---- The finder over real programs
+// ---------------------------------------------------------------
+//
+// Executables and shared libraries of this machine, each file once (the first of those with the
+// same size and first bytes), joined into one file under /var/tmp of at least
+// PIXMOLE_BENCH_PROGRAMS_MIB MiB (256 unless set), made once and reused while the programs found
+// are the same. find-programs-vs-cat is the finder over those bytes in memory against cat of the
+// file from the page cache.
+
+int64_t ProgramsMiB() {
+    const char* text = std::getenv("PIXMOLE_BENCH_PROGRAMS_MIB");
+    if (text == nullptr || *text == '\0') return 256;
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    return (*end == '\0' && value > 0 && value < 2048) ? value : 256;
+}
+
+bool IsElf(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    char magic[4] = {};
+    const bool elf = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "\177ELF", 4) == 0;
+    std::fclose(f);
+    return elf;
+}
+
+// The programs' file: their bytes joined, or the empty text when too few can be found.
+std::string ProgramsFile(int64_t wanted) {
+    std::vector<std::string> paths;
+    for (const char* folder :
+         {"/usr/bin", "/usr/sbin", "/usr/lib/x86_64-linux-gnu", "/usr/libexec",
+          "/usr/lib/gcc/x86_64-linux-gnu/12", "/usr/lib/llvm-14/lib", "/usr/lib/llvm-14/bin"}) {
+        const std::string command =
+            std::string("find ") + folder + " -maxdepth 2 -type f -size +16k 2>/dev/null | sort";
+        if (FILE* list = ::popen(command.c_str(), "r")) {
+            char line[4096];
+            while (std::fgets(line, sizeof line, list) != nullptr) {
+                std::string path(line);
+                while (!path.empty() && path.back() == '\n') path.pop_back();
+                paths.push_back(path);
+            }
+            ::pclose(list);
+        }
     }
-    if (program.empty()) return;
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = program[i % program.size()];
+    std::vector<std::pair<int64_t, std::string>> seen; // size and first bytes of files taken
+    std::vector<std::string> taken;
+    int64_t total = 0;
+    for (const std::string& path : paths) {
+        if (total >= wanted) break;
+        const int64_t size = SizeOf(path);
+        if (size <= 0 || !IsElf(path)) continue;
+        std::string head(256, '\0');
+        if (FILE* f = std::fopen(path.c_str(), "rb")) {
+            head.resize(std::fread(head.data(), 1, head.size(), f));
+            std::fclose(f);
+        }
+        const std::pair<int64_t, std::string> key{size, head};
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+        seen.push_back(key);
+        taken.push_back(path);
+        total += size;
+    }
+    if (total < wanted) return {};
+    const std::string file = "/var/tmp/pixmole-bench-programs-" + std::to_string(total) + ".bin";
+    if (SizeOf(file) == total) return file;
+    std::string temporary = file + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return {};
+    bool ok = true;
+    std::vector<uint8_t> chunk(static_cast<size_t>(MiB));
+    for (const std::string& path : taken) {
+        FILE* f = std::fopen(path.c_str(), "rb");
+        if (f == nullptr) {
+            ok = false;
+            break;
+        }
+        size_t n;
+        while (ok && (n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0)
+            ok = WriteAll(fd, chunk.data(), n);
+        std::fclose(f);
+    }
+    ok = ::close(fd) == 0 && ok && SizeOf(temporary) == total;
+    if (ok) ok = ::rename(temporary.c_str(), file.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok ? file : std::string();
+}
+
+void BM_FindPrograms(benchmark::State& state) {
+    static const std::string path = ProgramsFile(ProgramsMiB() * MiB);
+    if (path.empty()) {
+        state.SkipWithError("too few programs on this machine, or /var/tmp cannot hold them");
+        return;
+    }
+    const int64_t size = SizeOf(path);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    const CatBuffer buffer;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int64_t got = 0;
+    while (fd >= 0 && got < size) {
+        const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(size - got));
+        if (n <= 0) break;
+        got += n;
+    }
+    if (fd >= 0) ::close(fd);
+    if (got != size || CatFile(path, buffer) != size) {
+        state.SkipWithError("reading the programs' file failed");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(viewer::FindGraphics(bytes.data(), size));
+    state.SetBytesProcessed(state.iterations() * size);
+    static bool reported = false;
+    if (reported || state.error_occurred()) return;
+    reported = true;
+    const auto findOnce = [&] {
+        benchmark::DoNotOptimize(viewer::FindGraphics(bytes.data(), size));
+        return true;
+    };
     if (const auto ratio = MedianPairRatio(path, size, buffer, 5, findOnce))
-        bench::ReportFigure("find-1gib-program-vs-cat", *ratio);
+        bench::ReportFigure("find-programs-vs-cat", *ratio);
+    // What telling the bit order of the rows found costs: the finder against itself without it,
+    // in pairs back to back, the median ratio.
+    std::vector<double> ratios;
+    for (int i = 0; i < 3; ++i) {
+        const double start = Seconds();
+        benchmark::DoNotOptimize(viewer::finder::FindRegions(bytes.data(), size, {}, false));
+        const double middle = Seconds();
+        benchmark::DoNotOptimize(viewer::finder::FindRegions(bytes.data(), size, {}, true));
+        ratios.push_back((Seconds() - middle) / std::max(middle - start, 1e-9));
+    }
+    std::sort(ratios.begin(), ratios.end());
+    bench::ReportFigure("find-programs-layouts-vs-rows", ratios[1]);
 }
 
 // A 1 GiB cat takes about a tenth of a second: given two seconds each, both sides get a dozen
@@ -353,7 +473,8 @@ const bool registered = [] {
                                         "BM_CatFile" + suffix);
     for (auto* b : {benchmark::RegisterBenchmark("BM_CatFile", BM_CatFile),
                     benchmark::RegisterBenchmark("BM_LoadFile", BM_LoadFile),
-                    benchmark::RegisterBenchmark("BM_FindFile", BM_FindFile)}) {
+                    benchmark::RegisterBenchmark("BM_FindFile", BM_FindFile),
+                    benchmark::RegisterBenchmark("BM_FindPrograms", BM_FindPrograms)}) {
         b->Unit(benchmark::kMillisecond);
         if (large) b->MinTime(2.0);
     }

@@ -26,7 +26,7 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config libgtk-3-dev libpng-d
               libx11-dev libxi-dev libxtst-dev libgtest-dev libbenchmark-dev)
 # What the tests need besides: a private X server, XTest tools, screenshots, the packages' checks.
 TEST_PACKAGES=(xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev valgrind lintian
-               appstream unzip)
+               appstream unzip python3-numpy)
 # What the Windows cross build (scripts/build-windows.sh) and running it under Wine need.
 WINDOWS_PACKAGES=(cmake ninja-build dpkg-dev file g++-mingw-w64-x86-64-posix mingw-w64-tools
                   libz-mingw-w64-dev googletest wine wine64 fonts-wine xvfb xauth imagemagick

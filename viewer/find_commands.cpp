@@ -175,17 +175,19 @@ void StepToGraphics(int direction) {
 
 void GuessViewWidth() {
     const int32_t first = FirstDisplayedByte();
-    int32_t width = 0;
+    LayoutGuess guess;
     if (FileLoaded() && first >= 0 && first < state.fileSize)
-        width = GuessWidth(state.fileBuffer.get() + first, state.fileSize - first);
-    if (width < MinFindWidth || width > MaxFindWidth) {
-        Say("No width fits the bytes from byte " + tk::IntegerToText(first));
+        guess = GuessLayoutAndWidth(state.fileBuffer.get() + first, state.fileSize - first);
+    if (guess.width < MinFindWidth || guess.width > MaxFindWidth) {
+        Say("No layout and width fit the bytes from byte " + tk::IntegerToText(first));
         return;
     }
-    ShowFromByte(first, width);
+    SetViewLayout(guess.layout);
+    ShowFromByte(first, guess.width);
     RedrawView();
-    Say("Width " + tk::IntegerToText(width) + " fits the bytes from byte " +
-        tk::IntegerToText(first));
+    Say("Width " + tk::IntegerToText(guess.width) +
+        (guess.layout == PixelLayout{} ? "" : ", layout " + LayoutName(guess.layout)) +
+        " fits the bytes from byte " + tk::IntegerToText(first));
 }
 
 void PollFinder() {

@@ -16,8 +16,8 @@ namespace viewer {
 // region after (before) the first byte on display, in file order, and the status bar names it.
 void StepToGraphics(int direction);
 
-// "Guess width": the view takes the width that fits the bytes from the first byte on display,
-// which stays first; the status bar says what was found.
+// "Guess layout and width": the view takes the layout and width that fit the bytes from the first
+// byte on display, which stays first; the status bar says what was found.
 void GuessViewWidth();
 
 // After every wait of the event loop: makes the pending step when the scan has ended, and shows

@@ -33,8 +33,12 @@ using FindProgress = std::function<bool(int64_t done, int64_t total)>;
 std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
                                          const FindProgress& progress = {});
 
-// The width that best fits the bytes from `bytes` on (it looks at a bounded stretch, at most
-// `size` bytes); 0 when no width fits.
-int32_t GuessWidth(const uint8_t* bytes, int64_t size);
+// The layout and width that best fit the bytes from `bytes` on (it looks at a bounded stretch, at
+// most `size` bytes); width 0 when none fits.
+struct LayoutGuess {
+    int32_t width = 0;
+    PixelLayout layout;
+};
+LayoutGuess GuessLayoutAndWidth(const uint8_t* bytes, int64_t size);
 
 } // namespace viewer

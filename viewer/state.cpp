@@ -44,7 +44,7 @@ void BuildMenu() {
     tk::AddMenuTitle("Find");
     tk::AddMenuItem(MenuNextGraphics, "Next graphics", {tk::VkF3, 0});
     tk::AddMenuItem(MenuPreviousGraphics, "Previous graphics", {tk::VkF3, tk::AccelShift});
-    tk::AddMenuItem(MenuGuessWidth, "Guess width", {tk::VkF4, 0});
+    tk::AddMenuItem(MenuGuessWidth, "Guess layout and width", {tk::VkF4, 0});
     tk::AddMenuSeparator();
     tk::AddMenuItem(MenuOverview, "Overview", {tk::VkF5, 0});
     tk::CloseSubmenu();

@@ -49,8 +49,8 @@ TEST_F(Tools, BatchPrintsTheTextsWritesTheOutputsAndSaysWhatWentWrong) {
     for (const viewer::GraphicsRegion& r : viewer::FindGraphics(
              reinterpret_cast<const uint8_t*>(sample.data()), int64_t(sample.size()))) {
         char line[100];
-        std::snprintf(line, sizeof line, "%lld\t%lld\t%d\t%.3f\n", (long long)r.first,
-                      (long long)r.length, r.width, r.score);
+        std::snprintf(line, sizeof line, "%lld\t%lld\t%d\t%.3f\t%s\n", (long long)r.first,
+                      (long long)r.length, r.width, r.score, LayoutName(r.layout).c_str());
         regions += line;
     }
     pmtest::WriteFile(dir / "zeros.bin", std::string(4096, '\0'));
@@ -146,7 +146,7 @@ TEST_F(Tools, TheSheetShowsEveryRegionBestFirstWithItsBytesAndACaptionThatReadsB
     // Glyph sheets of varied widths between runs of varied bytes: more regions than tiles, strips
     // of 8 to 256 pixels (zoom 2 up to 128).
     std::string file = pmtest::Pattern(1001);
-    for (int i = 0, width = 1; i < 72; ++i, width = 1 << i % 6)
+    for (int i = 0, width = 1; i < 160; ++i, width = 1 << i % 6)
         file += pmtest::GlyphSheet(width, width, std::max(2, 64 / width)) +
                 pmtest::Pattern(1001 + size_t(i));
     pmtest::WriteFile(dir / "sheets.bin", file);

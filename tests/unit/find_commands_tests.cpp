@@ -81,7 +81,7 @@ TEST_F(Find, TheDropDownFollowsTheBarItemsWithItsKeysAndTheOtherItemsKeepTheirPl
     EXPECT_EQ(items, (decltype(items){
                          {MenuNextGraphics, "Next graphics", tk::VkF3, 0},
                          {MenuPreviousGraphics, "Previous graphics", tk::VkF3, tk::AccelShift},
-                         {MenuGuessWidth, "Guess width", tk::VkF4, 0},
+                         {MenuGuessWidth, "Guess layout and width", tk::VkF4, 0},
                          {0, "", 0, 0}, // a separator
                          {MenuOverview, "Overview", tk::VkF5, 0}}));
     // A key no item carries chooses nothing.
@@ -143,26 +143,32 @@ TEST_F(Find, StepsGoThroughTheRegionsInFileOrderFromInsideOneAndStopAtEitherEnd)
 TEST_F(Find, GuessWidthTakesTheWidthThatFitsAndKeepsTheFirstByte) {
     Load(pmtest::SampleBytes());
     // The first region start where some width fits, shown at another width first.
-    int32_t at = -1, width = 0;
+    int32_t at = -1;
+    LayoutGuess guess;
     for (const GraphicsRegion& region : RegionsInFileOrder(pmtest::SampleBytes())) {
         at = static_cast<int32_t>(region.first);
-        width = GuessWidth(sample.data() + at, static_cast<int64_t>(sample.size()) - at);
-        if (width >= 1) break;
+        guess = GuessLayoutAndWidth(sample.data() + at, static_cast<int64_t>(sample.size()) - at);
+        if (guess.width >= 1) break;
     }
-    ASSERT_GE(width, 1) << "no width fits at any region of the sample";
+    ASSERT_GE(guess.width, 1) << "no width fits at any region of the sample";
+    const int32_t width = guess.width;
+    SetViewLayout({LayoutKind::ColumnsMsb, 2});
     ShowFromByte(at, width + 1);
     RedrawView();
     Press(tk::VkF4);
     ExpectShowing(at, width);
+    EXPECT_EQ(state.layout, guess.layout);
     EXPECT_EQ(session.StatusText(),
-              "Width " + std::to_string(width) + " fits the bytes from byte " + std::to_string(at));
+              "Width " + std::to_string(width) +
+                  (guess.layout == PixelLayout{} ? "" : ", layout " + LayoutName(guess.layout)) +
+                  " fits the bytes from byte " + std::to_string(at));
 
     // Past the end of the file, and with no file, nothing fits and nothing changes.
     ShowFromByte(static_cast<int32_t>(sample.size()), 3);
     RedrawView();
     Press(tk::VkF4);
     EXPECT_EQ(session.StatusText(),
-              "No width fits the bytes from byte " + std::to_string(sample.size()));
+              "No layout and width fit the bytes from byte " + std::to_string(sample.size()));
     ExpectShowing(static_cast<int64_t>(sample.size()), 3);
     session.LoadBytes({});
     Press(tk::VkF4);

@@ -1,0 +1,58 @@
+"""Runs the project's tools over the corpus: the finder's candidates and their measures
+(finder-features), and the regions it reports (pixmole-batch --find)."""
+import concurrent.futures
+import os
+import subprocess
+
+
+def candidates(tool, paths, jobs=2, windows=False):
+    """{path: [(first, last, width, group, layout, score, [measures])]}, and the measures' names; with
+    `windows`, {path: [(first, [measures])]} of the scan's windows."""
+    chunks = [paths[i::jobs * 8] for i in range(jobs * 8)]
+    keys = 2 if windows else 7
+
+    def run(chunk):
+        if not chunk:
+            return None, {}
+        out = subprocess.run([tool] + (["--windows"] if windows else []) + chunk, check=True,
+                             capture_output=True, text=True).stdout
+        lines = out.splitlines()
+        names = lines[0].split("\t")[keys:]
+        found = {p: [] for p in chunk}
+        for line in lines[1:]:
+            f = line.split("\t")
+            key = (int(f[1]),) if windows else (int(f[1]), int(f[2]), int(f[3]), int(f[4]), f[5],
+                                                 float(f[6]))
+            found[chunk[int(f[0])]].append(key + ([float(x) for x in f[keys:]],))
+        return names, found
+
+    result, names = {}, None
+    with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+        for n, found in pool.map(run, chunks):
+            names = names or n
+            result.update(found)
+    return result, names
+
+
+def regions(batch, paths, jobs=2):
+    """{path: [(first, length, width, score, layout)] best first} as pixmole-batch --find prints them,
+    and the seconds each file took."""
+    import time
+
+    def run(path):
+        start = time.perf_counter()
+        out = subprocess.run([batch, "--find", path], check=True, capture_output=True,
+                             text=True).stdout
+        took = time.perf_counter() - start
+        found = []
+        for line in out.splitlines():
+            f = line.split("\t")
+            found.append((int(f[0]), int(f[1]), int(f[2]), float(f[3]), f[4]))
+        return path, found, took
+
+    result, seconds = {}, {}
+    with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+        for path, found, took in pool.map(run, paths):
+            result[path] = found
+            seconds[path] = took
+    return result, seconds

@@ -1,0 +1,260 @@
+// What a stretch of bytes looks like when its rows are taken to be `width` bytes wide: the
+// measures the finder's model judges.
+//
+// A picture is a picture wherever one looks: every pixel column changes down much less often than
+// its pixels would in random order, and every pixel row across; 2 x 2 squares are mostly of one
+// colour or split by one edge. Tables are pictures only in places: the high bytes of their numbers
+// stand still while the low bits change at random, fields meet without a stroke running on from
+// one to the next, and squares with one odd pixel are as common as in noise. Machine code, text
+// and compressed data look like noise everywhere. The measures are shares and ratios, so that
+// they mean the same in a small sprite and a large font, and they are the same for a picture and
+// its inverse.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "viewer/finder_internal.h"
+
+namespace viewer::finder {
+
+const char* const FeatureNames[FeatureCount] = {
+    "log_width",  "log_rows",     "near_far",    "half_width",     "double_width",  "changes",
+    "active",     "blank",        "ink",         "vertical_noise", "noisy_columns", "live_columns",
+    "horizontal", "edge_noise",   "corners",     "checkers",       "uniform",       "repeated_ink",
+    "set_pairs",  "high_bits",    "progression", "ascii",          "small_numbers", "distinct",
+    "blank_rows", "repeated_rows"};
+
+namespace {
+
+constexpr int FarRows = 7;
+
+// Bit k of a byte as byte k of a word: adding these words counts every bit position at once.
+constexpr std::array<uint64_t, 256> MakeSpread() {
+    std::array<uint64_t, 256> table{};
+    for (int v = 0; v < 256; ++v)
+        for (int k = 0; k < 8; ++k) table[v] |= uint64_t((v >> k) & 1) << (8 * k);
+    return table;
+}
+constexpr std::array<uint64_t, 256> Spread = MakeSpread();
+
+// Per-bit counters of one byte column, counted in bytes of a word for up to 255 rows at a time.
+struct BitCounts {
+    std::array<uint32_t, 8> bits{};
+    uint64_t packed = 0;
+    void Add(uint8_t v) { packed += Spread[v]; }
+    void Flush() {
+        for (int k = 0; k < 8; ++k) bits[size_t(k)] += uint32_t((packed >> (8 * k)) & 0xFF);
+        packed = 0;
+    }
+};
+
+struct ColumnCounts {
+    BitCounts ones, down, across; // set pixels; changes to the row below; changes to the right
+    uint32_t edge = 0;            // changes from bit 0 to bit 7 of the next byte column
+};
+
+inline double Share(double part, double whole) {
+    return whole > 0 ? part / whole : 0;
+}
+
+// Whether a byte column steps by one amount from row to row more often than not: a counter or the
+// low byte of sorted offsets. The rows of a picture change in many different ways.
+bool Progresses(const uint8_t* b, int64_t rows, int w) {
+    std::vector<uint32_t> steps(256);
+    for (int c = 0; c < w; ++c) {
+        std::fill(steps.begin(), steps.end(), 0);
+        std::array<uint64_t, 4> values{}; // which byte values the column holds
+        uint32_t changes = 0;
+        for (int64_t r = 0; r + 1 < rows; ++r) {
+            const uint8_t x = b[r * w + c], y = b[(r + 1) * w + c];
+            values[x >> 6] |= uint64_t{1} << (x & 63);
+            const unsigned step = unsigned(y - x) & 0xFF;
+            if (step == 0) continue;
+            ++steps[step];
+            ++changes;
+        }
+        int distinct = 0;
+        for (uint64_t v : values) distinct += __builtin_popcountll(v);
+        if (distinct < 16 || changes < 16) continue; // a column of a few pixels
+        if (*std::max_element(steps.begin(), steps.end()) > 0.4 * changes) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+FINDER_POPCOUNT_CLONES NearFar MeasureNearFar(const uint8_t* bytes, int64_t size, int64_t first,
+                                              int64_t last, int width) {
+    NearFar m;
+    last = std::min(last, size);
+    if (width < 1 || last - first < 2 * int64_t{width}) return m;
+    auto count = [&](int64_t distance, uint64_t& bits) {
+        int64_t i = first;
+        const int64_t end = last - distance; // pairs (i, i + distance) inside [first, last)
+        for (; i + 8 <= end; i += 8) {
+            uint64_t x, y;
+            std::memcpy(&x, bytes + i, 8);
+            std::memcpy(&y, bytes + i + distance, 8);
+            bits += uint64_t(__builtin_popcountll(x ^ y));
+        }
+        for (; i < end; ++i) bits += BitCount[bytes[i] ^ bytes[i + distance]];
+    };
+    count(width, m.nearBits);
+    count(int64_t{FarRows} * width, m.farBits);
+    // Per pair: the far distance has fewer pairs; weigh both alike.
+    const int64_t length = last - first;
+    const int64_t nearPairs = length - width, farPairs = length - int64_t{FarRows} * width;
+    if (farPairs <= 0) {
+        m.farBits = 0;
+        return m;
+    }
+    m.farBits = uint64_t(double(m.farBits) * double(nearPairs) / double(farPairs));
+    return m;
+}
+
+Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int width) {
+    Features f{};
+    const int w = width;
+    last = std::min(last, size);
+    const int64_t rows = w < 1 ? 0 : (last - first) / w;
+    f[LogWidth] = float(std::log2(std::max(w, 1)));
+    f[LogRows] = float(std::log2(double(std::max<int64_t>(rows, 1))));
+    if (rows < 4) return f;
+    last = first + rows * w;
+    const uint8_t* b = bytes + first;
+    const int64_t n = rows * w;
+
+    // Bytes one at a time: texture, background, text, numbers.
+    uint64_t zeros = 0, ffs = 0, changes = 0, ascii = 0, small = 0;
+    std::array<uint64_t, 4> values{};
+    for (int64_t i = 0; i < n; ++i) {
+        const uint8_t v = b[i];
+        zeros += v == 0;
+        ffs += v == 0xFF;
+        changes += BitCount[(v ^ (v >> 1)) & 0x7F];
+        ascii += v >= 0x20 && v < 0x7F;
+        small += v >= 0x01 && v <= 0x0F;
+        values[v >> 6] |= uint64_t{1} << (v & 63);
+    }
+    const uint8_t background = ffs > zeros ? 0xFF : 0x00;
+    const int64_t active = n - int64_t(zeros) - int64_t(ffs);
+    f[ChangesPerByte] = float(Share(double(changes), double(active)));
+    f[ActiveShare] = float(Share(double(active), double(n)));
+    f[BlankShare] = float(Share(double(std::max(zeros, ffs)), double(n)));
+    f[AsciiShare] = float(Share(double(ascii), double(n)));
+    f[SmallNumbers] = float(Share(double(small), double(n)));
+    int distinct = 0;
+    for (uint64_t v : values) distinct += __builtin_popcountll(v);
+    f[DistinctBytes] = float(Share(distinct, double(std::min<int64_t>(n, 256))));
+
+    // Pixels: per pixel column, its set pixels and changes down and across; 2 x 2 squares; ink
+    // (pixels other than the background) and how it repeats.
+    std::vector<ColumnCounts> columns(static_cast<size_t>(w));
+    uint64_t ink = 0, setPixels = 0, setPairs = 0, high = 0, inked = 0, repeated = 0;
+    uint64_t corners = 0, checkers = 0, uniform = 0, blankRows = 0, inkedRows = 0, sameRows = 0;
+    for (int64_t r = 0; r < rows; ++r) {
+        const uint8_t* row = b + r * w;
+        const uint8_t* below = r + 1 < rows ? row + w : nullptr;
+        bool blank = true, same = below != nullptr;
+        for (int c = 0; c < w; ++c) {
+            const uint8_t x = row[c], v = uint8_t(x ^ background);
+            ColumnCounts& col = columns[size_t(c)];
+            col.ones.Add(x);
+            const uint8_t hx = uint8_t((x ^ (x >> 1)) & 0x7F);
+            col.across.Add(hx);
+            if (c + 1 < w) col.edge += unsigned((x & 1) != (row[c + 1] >> 7));
+            ink += BitCount[v];
+            setPixels += BitCount[v & 0x7F];
+            setPairs += BitCount[v & (v >> 1) & 0x7F];
+            high += (v & 0xC0) != 0;
+            blank &= v == 0;
+            if (below == nullptr) continue;
+            const uint8_t y = below[c], d = uint8_t(x ^ y);
+            col.down.Add(d);
+            const uint8_t hy = uint8_t((y ^ (y >> 1)) & 0x7F);
+            corners += BitCount[hx ^ hy];
+            checkers += BitCount[hx & hy & d & (d >> 1)];
+            uniform += BitCount[~(hx | hy | d) & 0x7F];
+            inked += v != 0;
+            repeated += v != 0 && x == y;
+            same &= x == y;
+        }
+        blankRows += blank;
+        if (!blank) {
+            ++inkedRows;
+            sameRows += same;
+        }
+        if (r % 255 == 254 || r + 1 == rows)
+            for (ColumnCounts& col : columns) {
+                col.ones.Flush();
+                col.down.Flush();
+                col.across.Flush();
+            }
+    }
+    f[InkShare] = float(Share(double(ink), 8.0 * double(n)));
+    f[SetPairs] = float(Share(double(setPairs), double(setPixels)));
+    f[HighBits] = float(Share(double(high), double(n)));
+    f[RepeatedInk] = float(Share(double(repeated), double(inked)));
+    const double squares = 7.0 * double(rows - 1) * w;
+    f[Corners] = float(Share(double(corners), squares));
+    f[Checkers] = float(Share(double(checkers), squares));
+    f[Uniform] = float(Share(double(uniform), squares));
+    f[BlankRows] = float(Share(double(blankRows), double(rows)));
+    f[RepeatedRows] = float(Share(double(sameRows), double(inkedRows)));
+
+    // Changes against what the same pixels would show in random order: 2 p (1 - p) per pair for
+    // a column with a share p of set pixels.
+    const double R = double(rows);
+    auto p = [&](int c, int k) { return double(columns[size_t(c)].ones.bits[size_t(k)]) / R; };
+    double downSeen = 0, downExpected = 0, acrossSeen = 0, acrossExpected = 0;
+    double edgeSeen = 0, edgeExpected = 0;
+    int live = 0, noisy = 0;
+    for (int c = 0; c < w; ++c) {
+        const ColumnCounts& col = columns[size_t(c)];
+        for (int k = 0; k < 8; ++k) {
+            const uint32_t ones = col.ones.bits[size_t(k)];
+            if (ones < 2 || ones + 2 > rows) continue;
+            const double q = p(c, k), expected = 2 * q * (1 - q) * (R - 1);
+            ++live;
+            downSeen += col.down.bits[size_t(k)];
+            downExpected += expected;
+            noisy += col.down.bits[size_t(k)] >= 0.75 * expected;
+        }
+        for (int k = 0; k < 7; ++k) { // bit k + 1 is the left neighbour of bit k
+            const double a = p(c, k + 1), z = p(c, k);
+            acrossSeen += col.across.bits[size_t(k)];
+            acrossExpected += R * (a * (1 - z) + z * (1 - a));
+        }
+        if (c + 1 < w) {
+            const double a = p(c, 0), z = p(c + 1, 7);
+            edgeSeen += col.edge;
+            edgeExpected += R * (a * (1 - z) + z * (1 - a));
+        }
+    }
+    f[VerticalNoise] = float(Share(downSeen, downExpected));
+    f[NoisyColumns] = float(Share(noisy, live));
+    f[LiveColumns] = float(live / (8.0 * w));
+    f[HorizontalNoise] = float(Share(acrossSeen, acrossExpected));
+    f[EdgeNoise] = edgeExpected > 0 ? float(edgeSeen / edgeExpected) : 1.0f;
+    f[Progression] = Progresses(b, rows, w) ? 1.0f : 0.0f;
+
+    // The width against its neighbours: a divisor or a double that fits as well is a sign that
+    // the rows are records or glyphs side by side rather than pixel rows.
+    const double ratio = MeasureNearFar(bytes, size, first, last, w).Ratio();
+    f[NearFarRatio] = float(ratio);
+    int divisor = 0;
+    for (int d = w / 2; d >= 1 && divisor == 0; --d)
+        if (w % d == 0) divisor = d;
+    const double floor = std::max(ratio, 0.05);
+    f[HalfWidthRatio] =
+        divisor == 0 ? 2.0f
+                     : float(std::min(
+                           4.0, MeasureNearFar(bytes, size, first, last, divisor).Ratio() / floor));
+    f[DoubleWidthRatio] =
+        float(std::min(4.0, MeasureNearFar(bytes, size, first, last, 2 * w).Ratio() / floor));
+    return f;
+}
+
+} // namespace viewer::finder

@@ -1,0 +1,158 @@
+// The graphics finder's parts, shared by its files and by the tool that dumps what it measures
+// for training (tools/finder_features.cpp). Not for the rest of the viewer: it calls finder.h.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "viewer/finder.h"
+
+namespace viewer::finder {
+
+// Set bits of each byte value: the per-byte counts of the measures, without a call per count on
+// processors (or builds) with no popcount instruction.
+constexpr std::array<uint8_t, 256> MakeBitCounts() {
+    std::array<uint8_t, 256> table{};
+    for (int v = 0; v < 256; ++v) table[size_t(v)] = uint8_t(__builtin_popcount(unsigned(v)));
+    return table;
+}
+inline constexpr std::array<uint8_t, 256> BitCount = MakeBitCounts();
+
+// The loops that count the bits of whole words come in a version for processors with a popcount
+// instruction too, where the platform can pick one when the program loads.
+#if defined(__ELF__) && defined(__x86_64__) && !defined(__clang__)
+#define FINDER_POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
+#else
+#define FINDER_POPCOUNT_CLONES
+#endif
+
+// ---- The scan: candidate stretches, and the width their rows seem to have ----------------------
+
+// A stretch of bytes [first, last) whose rows at `width` follow each other as a picture's do, and
+// how strongly (bits of evidence).
+struct Segment {
+    int64_t first = 0, last = 0;
+    int width = 0;
+    double evidence = 0;
+};
+
+// What the scan's first step sees of a window of 128 bytes: its texture and, over half of its
+// bytes, how its rows follow each other at the width that fits them best.
+enum WindowFeature : int {
+    WindowChanges,  // bit changes per byte not 0x00 or 0xFF
+    WindowActive,   // bytes not 0x00 or 0xFF
+    WindowZeros,    // bytes 0x00
+    WindowText,     // bytes of printable text
+    WindowHigh,     // bytes from 0x80 up
+    WindowEvidence, // near against far bit differences at the best width
+    WindowWidth,    // that width, as log2
+    WindowRatio,    // its near/far ratio
+    WindowOdd,      // 2 x 2 squares with an odd number of set pixels, of those not of one colour
+    WindowFont,     // the evidence at width 1
+    WindowFeatureCount
+};
+using WindowFeatures = std::array<float, WindowFeatureCount>;
+extern const char* const WindowFeatureNames[WindowFeatureCount];
+constexpr int64_t WindowBytes = 128;
+
+// The measures of every window of the bytes that is neither quiet nor busy, in order.
+void MeasureWindows(const uint8_t* bytes, int64_t size,
+                    const std::function<void(int64_t at, const WindowFeatures&)>& each);
+
+// How likely a window holds part of a picture, 0..1 (finder_model.cpp): windows below a limit are
+// read no further.
+double WindowScore(const WindowFeatures& features);
+
+// Every segment of the bytes, at every width; empty with `cancelled` set when progress said stop.
+std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const FindProgress& progress,
+                                  bool& cancelled);
+
+// ---- What a stretch looks like at one width -----------------------------------------------------
+
+// The measures the model judges a stretch by (finder_features.cpp says what each one is).
+enum Feature : int {
+    LogWidth,
+    LogRows,
+    NearFarRatio,     // bits that differ from the row above, against rows 7 rows apart
+    HalfWidthRatio,   // the ratio at the largest proper divisor of the width, against this one's
+    DoubleWidthRatio, // the ratio at twice the width, against this one's
+    ChangesPerByte,   // bit changes between neighbouring pixels inside bytes not 0x00 or 0xFF
+    ActiveShare,      // bytes other than 0x00 and 0xFF
+    BlankShare,       // bytes of the background (0x00, or 0xFF where that is more common)
+    InkShare,         // pixels set
+    VerticalNoise,    // changes down each pixel column, against the same pixels shuffled
+    NoisyColumns,     // pixel columns that change down about as often as noise does
+    LiveColumns,      // pixel columns that are not all one colour
+    HorizontalNoise,  // changes across inside bytes, against the same pixels shuffled
+    EdgeNoise,        // the same across byte boundaries (1 at width 1)
+    Corners,          // 2 x 2 pixel squares with an odd number of set pixels
+    Checkers,         // 2 x 2 squares set on one diagonal only
+    Uniform,          // 2 x 2 squares of one colour
+    RepeatedInk,      // bytes with ink equal to the byte above
+    SetPairs,         // set pixels whose left neighbour is set
+    HighBits,         // bytes with bit 7 or bit 6 set
+    Progression,      // a byte column that steps by one amount from row to row (0 or 1)
+    AsciiShare,       // bytes of printable text
+    SmallNumbers,     // bytes 0x01..0x0F
+    DistinctBytes,    // distinct byte values, against the most there could be
+    BlankRows,        // rows of background only
+    RepeatedRows,     // rows with ink equal to the row above
+    FeatureCount
+};
+using Features = std::array<float, FeatureCount>;
+extern const char* const FeatureNames[FeatureCount];
+
+// The measures of bytes [first, last) at `width` bytes a row (whole rows only).
+Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int width);
+
+// Near and far bit differences of [first, last) at one width: rows 1 and 7 rows apart.
+struct NearFar {
+    uint64_t nearBits = 0, farBits = 0;
+    double Ratio() const { return farBits == 0 ? 2.0 : double(nearBits) / double(farBits); }
+};
+NearFar MeasureNearFar(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int width);
+
+// ---- The judgement ------------------------------------------------------------------------------
+
+// How likely the measures are those of real graphics, 0..1 (finder_model.cpp, made by
+// scripts/finder-train).
+double ModelScore(const Features& features);
+
+// ---- Regions ------------------------------------------------------------------------------------
+
+// The candidates the finder judges for one segment: each width it tries there, with the stretch
+// cut to where the rows look like graphics at that width.
+struct Candidate {
+    int64_t first = 0, last = 0;
+    int width = 0;
+    Features features{}; // of its bytes read as the layout says
+    PixelLayout layout;  // rows with bit 7 or with bit 0 left
+};
+// The candidates of a segment, given the segments that lie mostly over the same bytes.
+std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Segment& leader,
+                                    const std::vector<Segment>& members);
+
+// Regions the model scores below this are not reported: on real files, those at or above it are
+// real graphics about 19 times in 20.
+constexpr double MinScore = 0.5;
+
+// The candidate the model likes best, and its score; null for none.
+std::pair<const Candidate*, double> BestCandidate(const std::vector<Candidate>& candidates);
+
+// The candidates of every segment the finder judges, strongest segment first: `judge` is called
+// with each group of candidates and says which one it takes as a region (null for none); the
+// parts of the segment on either side of a region taken are judged in turn.
+using CandidateJudge = std::function<const Candidate*(const std::vector<Candidate>&)>;
+void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segment> segments,
+                           const CandidateJudge& judge);
+
+// The bit order the strokes of rows found at width w say: bit 7 or bit 0 left (rows at width 1
+// are taken as rows).
+PixelLayout RowOrderOf(const uint8_t* bytes, int64_t first, int64_t last, int w);
+
+// FindGraphics, telling the bit order of the regions' rows or not (the benchmark prices it).
+std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
+                                        const FindProgress& progress, bool rowOrder);
+
+} // namespace viewer::finder

@@ -111,6 +111,10 @@ std::string GlyphSheet(int width, int stride, int bands) {
     return out;
 }
 
+std::string TwoSheets() {
+    return Pattern(1001) + GlyphSheet(1, 1, 64) + Pattern(3001) + GlyphSheet(2, 2, 32);
+}
+
 std::vector<viewer::GraphicsRegion> RegionsInFileOrder(const std::string& bytes) {
     std::vector<viewer::GraphicsRegion> regions = viewer::FindGraphics(
         reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int64_t>(bytes.size()));

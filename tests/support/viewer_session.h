@@ -73,5 +73,8 @@ std::vector<viewer::GraphicsRegion> RegionsInFileOrder(const std::string& bytes)
 // glyphs side by side, each glyph row shown twice (16 pixel rows a glyph), every row padded with
 // zeros to `stride` bytes.
 std::string GlyphSheet(int width, int stride, int bands);
+// Two glyph sheets (widths 1 and 2) between runs of patterned bytes: the finder's two regions,
+// neither at byte 0, for the sessions that step through them.
+std::string TwoSheets();
 
 } // namespace pmtest

@@ -293,6 +293,20 @@ void BM_LoadFile(benchmark::State& state) {
     RunCatThenLoad(state, true);
 }
 
+// The first `size` bytes of the file into `bytes`; false when it holds fewer.
+bool ReadWhole(const std::string& path, int64_t size, std::vector<uint8_t>& bytes) {
+    bytes.resize(static_cast<size_t>(size));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int64_t got = 0;
+    while (fd >= 0 && got < size) {
+        const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(size - got));
+        if (n <= 0) break;
+        got += n;
+    }
+    if (fd >= 0) ::close(fd);
+    return got == size;
+}
+
 // The finder over the bytes in memory against cat of the file: find-1gib-vs-cat (pseudo-random,
 // like compressed data: what most of a large file is).
 void BM_FindFile(benchmark::State& state) {
@@ -302,16 +316,8 @@ void BM_FindFile(benchmark::State& state) {
         return;
     }
     const int64_t size = FileMiB() * MiB;
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int64_t got = 0;
-    while (fd >= 0 && got < size) {
-        const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(size - got));
-        if (n <= 0) break;
-        got += n;
-    }
-    if (fd >= 0) ::close(fd);
-    if (got != size) {
+    std::vector<uint8_t> bytes;
+    if (!ReadWhole(path, size, bytes)) {
         state.SkipWithError("reading the benchmark file failed");
         return;
     }
@@ -424,17 +430,9 @@ void BM_FindPrograms(benchmark::State& state) {
         return;
     }
     const int64_t size = SizeOf(path);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    std::vector<uint8_t> bytes;
     const CatBuffer buffer;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int64_t got = 0;
-    while (fd >= 0 && got < size) {
-        const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(size - got));
-        if (n <= 0) break;
-        got += n;
-    }
-    if (fd >= 0) ::close(fd);
-    if (got != size || CatFile(path, buffer) != size) {
+    if (!ReadWhole(path, size, bytes) || CatFile(path, buffer) != size) {
         state.SkipWithError("reading the programs' file failed");
         return;
     }

@@ -1,5 +1,5 @@
 // The graphics finder on the project's sample, on pictures it makes itself inside other kinds of
-// bytes, on bytes that are no pictures, and on real fonts from Debian's packages.
+// bytes, on bytes that are no pictures, and on real X11 bitmaps from Debian's packages.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -233,7 +233,8 @@ TEST(Finder, StopsWhenTheCallerSaysSo) {
     EXPECT_EQ(seen, 0);
 }
 
-// ---- Real fonts from Debian's packages, fetched into the build folder ------------------------
+// ---- Real graphics from Debian's packages, fetched into the build folder ---------------------
+// (Real fonts are judged by the finder's evaluation, finder.smoke_eval.)
 
 // Unpacks the package into the build folder once; false when it cannot be had (no network).
 bool Unpack(const std::string& package) {
@@ -245,61 +246,6 @@ bool Unpack(const std::string& package) {
              " 2>/dev/null && dpkg-deb -x " + package + "_*.deb . && echo ok > .done"},
         300);
     return run.finished && run.exitCode == 0;
-}
-
-struct Truth {
-    int64_t first = 0, length = 0;
-    int width = 0;
-};
-
-// A console font: PSF 1 (8 pixels wide) or PSF 2 (any width, rows padded to whole bytes).
-Truth PsfTruth(const Bytes& f) {
-    if (f.size() > 4 && f[0] == 0x36 && f[1] == 0x04)
-        return {4, int64_t(f[3]) * ((f[2] & 1) != 0 ? 512 : 256), 1};
-    uint32_t h[8];
-    std::memcpy(h, f.data(), sizeof h);
-    return {int64_t(h[2]), int64_t(h[4]) * h[5], int((h[7] + 7) / 8)};
-}
-
-// An X11 font: the bitmaps table of a PCF file and its row padding.
-Truth PcfTruth(const Bytes& f) {
-    const auto u32 = [&](size_t at) {
-        uint32_t v;
-        std::memcpy(&v, f.data() + at, 4);
-        return v;
-    };
-    for (uint32_t i = 0; i < u32(4); ++i) {
-        const uint32_t type = u32(8 + 16 * i), size = u32(16 + 16 * i), at = u32(20 + 16 * i);
-        if (type != 8) continue; // the bitmaps
-        const uint32_t format = u32(at);
-        uint32_t count = u32(at + 4);
-        if ((format & 4) != 0) count = __builtin_bswap32(count);
-        const int64_t first = at + 8 + 4 * int64_t(count) + 16;
-        return {first, size - (first - at), 1 << (format & 3)};
-    }
-    return {};
-}
-
-// Fonts of one-pixel strokes whose bytes change as often as code's (Lat15-Fixed16) are missed.
-TEST(Finder, FindsRealConsoleAndX11Fonts) {
-    if (!Unpack("console-setup-linux") || !Unpack("xfonts-base"))
-        GTEST_SKIP() << "Debian's packages cannot be fetched here";
-    const std::string consoleFonts = "debian-files/console-setup-linux/usr/share/consolefonts/";
-    const std::string x11 = "debian-files/xfonts-base/usr/share/fonts/X11/misc/";
-    for (const std::string& path :
-         {consoleFonts + "Lat15-VGA8.psf.gz", consoleFonts + "Lat15-VGA14.psf.gz",
-          consoleFonts + "Lat2-Terminus16.psf.gz", consoleFonts + "Lat15-Terminus32x16.psf.gz",
-          consoleFonts + "Uni2-TerminusBold24x12.psf.gz", x11 + "10x20-ISO8859-1.pcf.gz",
-          x11 + "9x15-ISO8859-1.pcf.gz", x11 + "6x13-ISO8859-1.pcf.gz"}) {
-        const Bytes f = AsBytes(pmtest::RunProgram({"/bin/gzip", "-dc", path}).out);
-        ASSERT_GT(f.size(), 1000u) << path;
-        const Truth t = path.find(".pcf") != std::string::npos ? PcfTruth(f) : PsfTruth(f);
-        ASSERT_GT(t.width, 0) << path;
-        const auto regions = Find(f);
-        EXPECT_TRUE(Found(regions, t.first, t.length, t.width))
-            << path << ": " << t.first << "+" << t.length << " w" << t.width << "\n"
-            << Describe(regions);
-    }
 }
 
 // The X11 bitmaps of Debian's xbitmaps package (rows with bit 0 the leftmost pixel), those of 256

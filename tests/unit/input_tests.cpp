@@ -42,6 +42,7 @@ TEST_F(Input, CanvasDragsSelectAndJump) {
         {1, {5, 6}, {70, 20}, "Invalid Selection,w:-5,h:-6", 1}, // a new press greys it again
         {2, {4, 6}, {132, 20}, "x:4 y:6 w:8 h:7", 0},            // 128 pixels at zoom 2
         {1, {10, 10}, {40, 10}, "Invalid Selection,w:30,h:0", 1},
+        {1, {10, 10}, {10, 30}, "Invalid Selection,w:0,h:20", 1},
     };
     tk::SetControlState(WidthScroller, 8);
     for (const auto& [zoom, press, end, status, greyed] : cases) {

@@ -163,14 +163,14 @@ TEST_F(Input, SpinBoxesTheDispButtonAndTheWidthScrollerRewriteTheView) {
 // after the change. A missing or empty file empties the view without a word.
 TEST_F(Input, DroppedOrOpenedFilesLoadWholeAndMakeTheirFolderCurrent) {
     pmtest::TempDir dir;
-    const std::string bytes = pmtest::Pattern(1000), a = dir / "sub/a.bin", sub = dir / "sub/";
+    const std::string bytes = pmtest::Pattern(960), a = dir / "sub/a.bin", sub = dir / "sub/";
     pmtest::WriteFile(a, bytes), pmtest::WriteFile(dir / "sub/b.bin", "xyz");
     // Opened (or dropped), the paths, the folder current before, the bytes held, the folder
     // current after, the row scroll bar's page: T(size / 481).
     using Case =
         std::tuple<bool, std::vector<std::string>, std::string, std::string, std::string, int64_t>;
     const Case cases[] = {
-        {false, {a, dir / "sub/b.bin"}, dir.path(), bytes, sub, 2},
+        {false, {a, dir / "sub/b.bin"}, dir.path(), bytes, sub, 1}, // 960 / 481
         {true, {"b.bin"}, sub, "xyz", sub, 0},
         {false, {"sub/b.bin"}, dir.path(), "xyz", sub, 0},
         {false, {dir / "sub/missing.bin"}, dir.path(), "", sub, 0},

@@ -97,7 +97,7 @@ TEST_F(Input, ArrowKeysAndTheWheelStepWidthAndRowWithinTheScrollRanges) {
         {0, 0, least, 9, 5, 9, 450, 99},      {0, 0, most, 9, 5, 9, 0, 99},
         {0, shift, -120, 9, 5, 10, 5, 10},    {0, shift, 120, 9, 5, 8, 5, 8},
         {0, shift, 120, 1, 5, 1, 5, 0},       {0, shift, -120, 256, 5, 256, 5, 257},
-        {0, shift, least, 9, 5, 256, 5, 257}, {0, shift | alt, most, 9, 5, 1, 5, 0},
+        {0, shift, least, 1, 5, 256, 5, 257}, {0, shift | alt, most, 9, 5, 1, 5, 0},
     };
     for (const auto& [key, modifiers, delta, width, row, widthAfter, rowAfter, range] : cases) {
         SCOPED_TRACE(testing::Message() << "key " << key << " modifiers " << modifiers << " delta "

@@ -11,7 +11,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)" seconds="${1:-20}"
 root="$(cd "$here/../.." && pwd)" build="${2:-$root/build-fuzz}"
 shift $(($# < 2 ? $# : 2))
-[ $# -gt 0 ] && targets=("$@") || targets=(fuzz_text fuzz_png fuzz_events fuzz_renderer)
+[ $# -gt 0 ] && targets=("$@") || targets=(fuzz_text fuzz_png fuzz_events)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPIXMOLE_FUZZ=ON -DPIXMOLE_GTK=OFF -DPIXMOLE_TESTS=OFF -DPIXMOLE_BENCH=OFF >/dev/null
 cmake --build "$build" --target "${targets[@]}"

@@ -101,15 +101,20 @@ TEST(ControlsGui, GesturesPostWhatTheScriptedBackendPostsAndTheViewerShowsTheSam
     };
     auto toTop = [](auto&) {
         tk::SetControlState(GridXSpin, 25), tk::SetControlText(GridXSpin, "25");
+        tk::SetControlState(WidthScroller, 256);
+    };
+    auto toTopOnGtk = [&](OnGtk& gtk) { // and GTK's range of the width bar reaches its top
+        toTop(gtk);
+        EXPECT_EQ(gtk_range_get_value(GTK_RANGE(gui::Part(WidthScroller))), 256.0);
     };
     using tk::gtk::names::kSpinDown, tk::gtk::names::kSpinUp;
     const std::vector<Gesture> gestures = {
         {WidthScroller, thumbDrag, [&](auto& b) { b.ScriptThumbDrag(WidthScroller, track); }},
         Arrow(GridXSpin, kSpinUp, 1),
         Arrow(GridXSpin, kSpinDown, -1),
-        {GridXSpin, toTop, toTop},     // a change by the program posts nothing
-        Arrow(GridXSpin, kSpinUp, 1),  // at the top the text stays: only the direction
-        Arrow(OffsetSpin, kSpinUp, 1), // a free-text box keeps its text
+        {GridXSpin, toTopOnGtk, toTop}, // a change by the program posts nothing
+        Arrow(GridXSpin, kSpinUp, 1),   // at the top the text stays: only the direction
+        Arrow(OffsetSpin, kSpinUp, 1),  // a free-text box keeps its text
         {CanvasView, canvasDrag,
          [](auto& b) {
              b.ScriptCanvasDrag(CanvasView, 10, 20, {{20, 30}, {30, 40}});

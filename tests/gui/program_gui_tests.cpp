@@ -1,9 +1,10 @@
-// The real program under real X input, one session: a file dropped from another client loads,
-// a drag over the canvas selects, "x2" on the bar magnifies twice, the three exports write the
-// right bytes, Escape in the open menu, the text dialog, a message box and the Open chooser
-// leaves it running, F3 and Shift+F3 jump to the graphics of the sample, a click on a tile of the
-// overview (F5) jumps to its region, and Escape pressed while another client has the focus ends
-// it with 0. run_valgrind_session.sh runs the same session with the program under Valgrind.
+// The real program under real X input, one session of what only it shows: a key and a file
+// dropped from another client reach it, a drag and "Save selected" on the bar write the selected
+// bytes, the real dialogs of "Save binary..", "Save image.." and "Open.." answer the keys typed
+// into them (Escape in a menu or a dialog is theirs), F3 and Shift+F3 jump to the graphics of a
+// file, a click on a tile of the overview (F5) jumps to its region, and Escape pressed while
+// another client has the focus ends it with 0. What the commands compute is the unit tests'.
+// run_valgrind_session.sh runs the same session with the program under Valgrind.
 #include <gtest/gtest.h>
 
 #include "tests/gui/support/driver.h"
@@ -13,21 +14,7 @@
 
 #include <X11/keysym.h>
 
-#include <tuple>
-
 namespace {
-
-// The bits of byte i as the canvas shows it at width 1, zoom 2: a box of 2 x 2 pixels on rows 2i
-// and 2i + 1, white for a set bit.
-bool ShowsBytes(const pmtest::DecodedPng& png, const std::string& bytes) {
-    for (size_t i = 0; i < bytes.size() * 8; ++i) { // bit i % 8 of byte i / 8, the leftmost first
-        const int white = (bytes[i / 8] << i % 8) & 0x80 ? 255 : 0;
-        for (size_t dx = 0; dx < 2; ++dx)
-            for (size_t dy = 0; dy < 2; ++dy)
-                if (png.rows.at(i / 8 * 2 + dy).at((i % 8 * 2 + dx) * 3) != white) return false;
-    }
-    return true;
-}
 
 TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     gui::Watchdog(600, "the program session");
@@ -50,33 +37,20 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
         p.Pause(300);
         return closed && p.Running();
     };
+    // Replaces the name a save dialog proposes with the typed one.
+    auto name = [&](const char* title, const std::string& typed) {
+        ASSERT_TRUE(p.WaitDialog(title));
+        p.Key(XK_Control_L, true), p.Stroke(XK_a), p.Key(XK_Control_L, false);
+        p.Type(typed);
+        p.Pause(300);
+        p.Stroke(XK_Return);
+    };
 
-    // The dropped file loads: the row position goes back to 0, the exports below show its bytes.
+    // The dropped file loads: the row position goes back to 0.
     ASSERT_TRUE(p.KeyUntil(XK_Up, [&] { return p.TitleHas("disp:1 "); }));
     ASSERT_TRUE(p.DropFile(dir / "drop.bin", [&] { return p.TitleHas("disp:0 "); }));
 
-    // The wheel over the canvas (buttons 4 up, 5 down): a step down shows three rows later, with
-    // Shift it widens the sprite by a byte; a step up goes back. Each step counts once.
-    auto wheel = [&](int button, bool shift, const std::string& shown) {
-        p.At(p.layout.at["canvas"], 320, 240);
-        if (shift) p.Key(XK_Shift_L, true);
-        p.Pause(100);
-        p.Button(button, true), p.Button(button, false);
-        p.Pause(100);
-        if (shift) p.Key(XK_Shift_L, false);
-        p.Pause(300);
-        return p.WaitFor([&] { return p.TitleHas(shown); });
-    };
-    const std::tuple<int, bool, const char*> turns[] = {
-        {5, false, "sprsize:1 disp:3 "}, {5, false, "sprsize:1 disp:6 "},
-        {4, false, "sprsize:1 disp:3 "}, {4, false, "sprsize:1 disp:0 "},
-        {5, true, "sprsize:2 disp:0 "},  {5, true, "sprsize:3 disp:0 "},
-        {4, true, "sprsize:2 disp:0 "},  {4, true, "sprsize:1 disp:0 "},
-    };
-    for (const auto& [button, shift, shown] : turns)
-        EXPECT_TRUE(wheel(button, shift, shown)) << "wanted " << shown << "in " << p.Title(p.main);
-
-    // Save selected: canvas (0, 10) to (7, 25) at width 1 is 16 rows of one byte.
+    // Canvas (0, 10) to (7, 25) at width 1 is 16 rows of one byte.
     p.Drag(p.layout.at["canvas"], 0, 10, 7, 25);
     p.ClickOn(p.layout.at["Save selected"]);
     EXPECT_TRUE(fileIs("drop.bin.000", drop.substr(10, 16)));
@@ -90,22 +64,10 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     ASSERT_TRUE(p.OpenProject(3, true));
     ASSERT_TRUE(p.WaitDialog("Title"));
     p.Type("64\r");
-    auto name = [&](const char* title, const std::string& typed) {
-        ASSERT_TRUE(p.WaitDialog(title));
-        p.Key(XK_Control_L, true);
-        p.Stroke(XK_a); // the whole proposed name
-        p.Key(XK_Control_L, false);
-        p.Type(typed);
-        p.Pause(300);
-        p.Stroke(XK_Return);
-    };
     name("Save binary file", "range");
     EXPECT_TRUE(fileIs("range.bin", drop.substr(0, 64)));
 
-    // "x2" on the bar magnifies twice; Save image..: No (Escape) to the question keeps the old
-    // file, Yes (Return) replaces it.
-    p.ClickOn(p.layout.at["x2"]);
-    ASSERT_TRUE(p.WaitFor([&] { return p.TitleHas(" zoom:2"); }));
+    // Save image..: No (Escape) to the question keeps the old file, Yes (Return) replaces it.
     for (const bool replace : {false, true}) {
         ASSERT_TRUE(p.OpenProject(2, true));
         name("Save PNG Image AS...", "picture");
@@ -117,13 +79,8 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
             EXPECT_EQ(pmtest::ReadFile(dir / "picture.png"), "");
         }
     }
-    EXPECT_TRUE(p.WaitFor([&] {
-        const std::string png = pmtest::ReadFile(dir / "picture.png");
-        return png.size() > 12 && png.compare(png.size() - 8, 4, "IEND") == 0;
-    }));
-    const pmtest::DecodedPng png = pmtest::DecodePng(dir / "picture.png");
-    EXPECT_EQ(png.width, 641u);
-    EXPECT_TRUE(png.rows.size() == 481 && ShowsBytes(png, drop.substr(0, 64)));
+    EXPECT_TRUE(
+        p.WaitFor([&] { return pmtest::DecodePng(dir / "picture.png").rows.size() == 481; }));
 
     ASSERT_TRUE(p.OpenProject(1, true));
     EXPECT_TRUE(escapeCloses("Please choose file to load")) << "the Open chooser";
@@ -149,9 +106,7 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     EXPECT_TRUE(p.WaitFor([&] { return shows(regions[0]); })) << p.Title(p.main);
     p.Stroke(XK_F3);
     EXPECT_TRUE(p.WaitFor([&] { return shows(regions[1]); })) << p.Title(p.main);
-    p.Key(XK_Shift_L, true);
-    p.Stroke(XK_F3);
-    p.Key(XK_Shift_L, false);
+    p.Key(XK_Shift_L, true), p.Stroke(XK_F3), p.Key(XK_Shift_L, false);
     EXPECT_TRUE(p.WaitFor([&] { return shows(regions[0]); })) << p.Title(p.main);
 
     // The overview (F5): a click on its second tile shows the second region best first; its
@@ -171,8 +126,7 @@ TEST(ProgramGui, DropSelectionExportsAndEscapeOnTheRealProgram) {
     p.SendProtocol(overview, "WM_DELETE_WINDOW");
     EXPECT_TRUE(p.WaitFor([&] { return !p.FindWindow("Graphics in "); }));
 
-    // Still answering, with the keys given back; then Escape from another client's window.
-    EXPECT_TRUE(p.KeyUntil(XK_Right, [&] { return p.TitleHas("sprsize:2 "); }));
+    // Escape from another client's window.
     ASSERT_TRUE(p.FocusElsewhere());
     p.KeyUntil(XK_Escape, [&] { return !p.Running(); });
     EXPECT_EQ(p.WaitExit(20000), 0);

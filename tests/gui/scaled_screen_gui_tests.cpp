@@ -1,7 +1,7 @@
 // The program on a screen scaled by 2 (GDK_SCALE=2, as on a 4K screen at 200 %): every canvas
 // pixel is a 2 x 2 block of the screen in its own colour, never a blend with its neighbours, the
-// wheel works as soon as the window has come, and the pointer still lands on the canvas pixel it
-// points at: a drag given in canvas pixels selects what it selects unscaled.
+// wheel works as soon as the window has come, each step counted once, and the pointer still lands
+// on the canvas pixel it points at: a drag given in canvas pixels selects what it selects unscaled.
 #include <gtest/gtest.h>
 
 #include <X11/Xutil.h>
@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <tuple>
 #include <utility>
 
 #include "tests/gui/support/driver.h"
@@ -35,19 +36,26 @@ TEST(ScaledScreenGui, EachCanvasPixelIsATwoByTwoBlockOfItsOwnColour) {
     const gui::Box canvas = p.layout.at["canvas"];
     ASSERT_EQ(canvas.w, 641);
 
-    // The wheel over the canvas at once, as the window has come: three rows later, then back.
+    // The wheel over the canvas at once, as the window has come: each step (button 5 down, 4 up)
+    // three rows, counted once; two down first, so that an up step counted twice shows.
+    const std::pair<int, const char*> steps[] = {{5, "disp:3 "}, {5, "disp:6 "}, {4, "disp:3 "}};
     p.At(canvas, 320, 240);
-    for (const auto& [button, title] : {std::pair(5, "disp:3 "), std::pair(4, "disp:0 ")}) {
+    for (const auto& [button, title] : steps) {
         p.Button(button, true), p.Button(button, false);
         ASSERT_TRUE(p.WaitFor([&] { return p.TitleHas(title); })) << p.Title(p.main);
     }
 
-    // Shift and the wheel widen the sprite to 40 bytes: 100 rows of bits, blue below them.
+    // Shift and the wheel widen the sprite by a byte a step down, narrow it a step up: 40 bytes,
+    // 100 rows of bits, blue below them.
+    const std::tuple<int, int, const char*> turns[] = {{5, 40, "sprsize:41 "},
+                                                       {4, 1, "sprsize:40 "}};
     p.At(canvas, 320, 240);
-    p.Key(XK_Shift_L, true);
-    for (int step = 0; step < 39; ++step) p.Button(5, true), p.Button(5, false);
-    p.Key(XK_Shift_L, false);
-    ASSERT_TRUE(p.WaitFor([&] { return p.TitleHas("sprsize:40 "); })) << p.Title(p.main);
+    for (const auto& [button, count, title] : turns) {
+        p.Key(XK_Shift_L, true);
+        for (int step = 0; step < count; ++step) p.Button(button, true), p.Button(button, false);
+        p.Key(XK_Shift_L, false);
+        ASSERT_TRUE(p.WaitFor([&] { return p.TitleHas(title); })) << p.Title(p.main);
+    }
     p.Move(0, 0); // the pointer off the picture
     p.Pause(500);
 

@@ -4,7 +4,6 @@
 // test can never block.
 #pragma once
 
-#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -128,9 +127,6 @@ class ScriptedBackend : public tk::NullBackend {
     void FocusControl(intptr_t control) override { focused = control; }
     void EnableFileDrop(intptr_t, int actions) override { dropActions = actions; }
     int32_t WaitNative() override;
-    // Counts the wake-ups (any thread); the wait never blocks anyway.
-    void Wake() override { wakeUps.fetch_add(1); }
-    std::atomic<int> wakeUps{0};
     bool KeyDown(int keyCode) override { return keysDown_.count(keyCode) != 0; }
     bool KeyPressedSinceLastQuery(int keyCode) override { return keysPressed_.erase(keyCode) != 0; }
     tk::FileDialogAnswer RunFileDialog(const tk::FileDialogRequest& request) override;

@@ -49,7 +49,7 @@ TEST_F(Export, SaveSelectedPacksTheShownPixelsToTheFirstFreeNumberedName) {
         {1, 2, 0, 0, 0, {0, 0, 15, 7}, f.substr(0, 16)},   // 16 samples, 8 rows
         {1, 2, 0, 0, 1, {0, 0, 16, 8}, f.substr(0, 18)},   // the 17th sample dropped; no grid
         {1, 2, 0, 0, 0, {0, 0, 7, 1}, {f[0], f[2]}},       // 8 samples: one byte
-        {8, 2, 0, 0, 0, {3, 5, 130, 60}, f.substr(0, 14)}, // zoomed pixels' corners
+        {8, 2, 0, 0, 0, {7, 5, 134, 60}, f.substr(0, 14)}, // zoomed pixels' corners, not x 7
         {1, 2, 0, 0, 0, {0, 470, 15, 500}, f.substr(940, 22) + std::string(40, '\0')},
         {1, 81, 0, 0, 0, {632, 0, 647, 0}, {f[79], char(f[80] & 0x80)}}, // right of the canvas
         {1, 81, 0, 0, 0, {-16, 0, 15, 1}, {0, 0, f[0], f[1], 0, 0, f[81], f[82]}},

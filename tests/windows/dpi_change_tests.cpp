@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cwchar>
 #include <vector>
 
 #include "toolkit/runtime.h"
@@ -14,8 +15,6 @@
 #include "viewer/state.h"
 
 #include <windows.h> // after the toolkit's headers: its macros rename their calls
-
-#include "tests/windows/check_box_needs.h"
 
 namespace {
 
@@ -52,12 +51,17 @@ long FontHeight(HWND control) {
     return std::labs(font.lfHeight);
 }
 
-// What a check box needs at least, in its own font.
+// What a check box's box and text need at least, in its own font.
 long CheckBoxNeeds(HWND box, int dpi) {
     wchar_t text[64] = {};
     GetWindowTextW(box, text, 64);
-    return CheckBoxNeeds(text, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)),
-                         UINT(dpi));
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ before = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(box, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text, int(std::wcslen(text)), &extent);
+    SelectObject(dc, before);
+    DeleteDC(dc);
+    return GetSystemMetricsForDpi(SM_CXMENUCHECK, UINT(dpi)) + extent.cx;
 }
 
 // Sends what Windows sends: the new DPI in both halves and the window's proposed place.

@@ -2,8 +2,7 @@
 // and keys sent with SendInput (Wine's key state misses keys pressed while another X client has
 // the focus). DPI is the one the test set: under Wine, GetDpiForWindow on another process's
 // window does not reliably give it.
-//   probe children DPI  per child window: class, left, top, width, height (screen pixels) and
-//                       what a check box's box and text need in the message font (0 for others)
+//   probe children      per child window: class, left, top, width, height (screen pixels)
 //   probe client DPI    the inner area's left, top and width; the height within the frame
 //   probe status        the status bar's text;  probe key VK  the key pressed for 0.1 s
 //   probe overview      the overview window's inner area: left, top (screen pixels)
@@ -15,28 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/windows/check_box_needs.h"
-
 namespace {
-
-UINT dpi = 96;
-
-// What a check box's box and text need at least, in the font the native dialogs use; 0 for
-// the other windows.
-long ChildNeeds(HWND child) {
-    wchar_t text[256] = {};
-    DWORD_PTR got = 0;
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if ((GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) != BS_3STATE ||
-        !SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
-        return 0;
-    SendMessageTimeoutW(child, WM_GETTEXT, 256, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &got);
-    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
-    const long needs = ::CheckBoxNeeds(text, font, dpi);
-    DeleteObject(font);
-    return needs;
-}
 
 // The program's top-level window whose title starts so (its windows share one class).
 HWND ProgramWindow(const std::wstring& prefix) {
@@ -58,7 +36,7 @@ int main(int argc, char** argv) {
     if (main == nullptr || argc < 2) return 1;
     const std::string what = argv[1];
     const int arg = argc == 3 ? std::atoi(argv[2]) : 96;
-    dpi = UINT(arg);
+    const UINT dpi = UINT(arg);
     RECT r{}, frame{};
     if (what == "client") {
         POINT origin{0, 0};
@@ -77,8 +55,8 @@ int main(int argc, char** argv) {
                 RECT r{};
                 GetClassNameA(child, name, 64);
                 GetWindowRect(child, &r);
-                std::printf("%s %ld %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
-                            r.bottom - r.top, ChildNeeds(child));
+                std::printf("%s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
+                            r.bottom - r.top);
                 return TRUE;
             },
             0);

@@ -73,6 +73,10 @@ void MeasureWindows(const uint8_t* bytes, int64_t size,
 // read no further.
 double WindowScore(const WindowFeatures& features);
 
+// The scan counts with the fastest loops the processor can run (AVX2, popcount), or with the plain
+// ones that any processor runs: the tests compare the two.
+void UsePlainKernels(bool plain);
+
 // Every segment of the bytes, at every width; empty with `cancelled` set when progress said stop.
 std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const FindProgress& progress,
                                   bool& cancelled);

@@ -310,6 +310,13 @@ Kernels ChooseKernels() {
     return k;
 }
 
+std::atomic<bool> plainKernels{false};
+
+Kernels CurrentKernels() {
+    static const Kernels fastest = ChooseKernels();
+    return plainKernels ? Kernels{} : fastest;
+}
+
 // The largest near/far ratio a width may show for bytes of this texture: pictures with long runs
 // of pixels may change more from row to row than pictures whose bytes look busier.
 double MaxRatio(double changesPerByte) {
@@ -457,9 +464,13 @@ void SegmentZone(const uint8_t* bytes, int64_t size, int64_t first, int64_t last
 
 } // namespace
 
+void UsePlainKernels(bool plain) {
+    plainKernels = plain;
+}
+
 std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const FindProgress& progress,
                                   bool& cancelled) {
-    static const Kernels kernels = ChooseKernels();
+    const Kernels kernels = CurrentKernels();
     const int64_t windows = (size + WindowBytes - 1) / WindowBytes;
     // Step 1: which windows are worth more, a chunk of windows at a time on every thread.
     std::vector<uint8_t> hot(static_cast<size_t>(windows));
@@ -509,7 +520,7 @@ std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const Find
 
 void MeasureWindows(const uint8_t* bytes, int64_t size,
                     const std::function<void(int64_t at, const WindowFeatures&)>& each) {
-    static const Kernels kernels = ChooseKernels();
+    const Kernels kernels = CurrentKernels();
     for (int64_t chunk = 0; chunk < ChunkCount(size); ++chunk)
         ScanChunk(bytes, size, chunk, kernels,
                   [&](int64_t k, const WindowFeatures& f) { each(k * WindowBytes, f); });

@@ -309,13 +309,19 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
     // other widths: multiples of the width, the glyphs' stride, its divisors) are judged with it
     // and not again. Where the picture found in it leaves a good part of the segment on either
     // side, those parts are judged too: another picture may lie there (a font beside a font).
+    // Which segments lead a group is known before any is judged, so the leaders' candidates are
+    // measured on every thread first; the judge then takes them in order.
+    struct Group {
+        size_t leader;
+        std::vector<Segment> members;
+    };
+    std::vector<Group> groups;
     Stretches judged;
     std::vector<size_t> seen(segments.size(), SIZE_MAX);
-    std::vector<Segment> members, pending;
     for (size_t i = 0; i < segments.size(); ++i) {
         const Segment& leader = segments[i];
         if (judged.MostlyCovered(leader.first, leader.last)) continue;
-        members.clear();
+        Group& group = groups.emplace_back(Group{i, {}});
         for (int64_t k = leader.first / Bucket; k <= (leader.last - 1) / Bucket; ++k)
             for (size_t j : buckets[k]) {
                 if (seen[j] == i || j == i) continue;
@@ -325,14 +331,26 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
                 const int64_t shared =
                     std::min(m.last, leader.last) - std::max(m.first, leader.first);
                 if (2 * shared > std::max(m.last - m.first, leader.last - leader.first))
-                    members.push_back(m);
+                    group.members.push_back(m);
             }
         judged.Add(leader.first, leader.last);
-        pending.assign(1, leader);
+    }
+    std::vector<std::vector<Candidate>> leaders(groups.size());
+    ForEachInParallel(int64_t(groups.size()), [&](int64_t g) {
+        const Group& group = groups[size_t(g)];
+        leaders[size_t(g)] = CandidatesOf(bytes, size, segments[group.leader], group.members);
+    });
+    std::vector<Segment> pending;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        pending.assign(1, segments[groups[g].leader]);
+        bool leaderPart = true;
         while (!pending.empty()) {
             const Segment part = pending.back();
             pending.pop_back();
-            const std::vector<Candidate> candidates = CandidatesOf(bytes, size, part, members);
+            const std::vector<Candidate> candidates =
+                leaderPart ? std::move(leaders[g])
+                           : CandidatesOf(bytes, size, part, groups[g].members);
+            leaderPart = false;
             const Candidate* chosen = judge(candidates);
             if (chosen == nullptr) continue;
             // The region may reach beyond the part: only what the part holds outside it is left.

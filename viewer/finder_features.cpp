@@ -62,23 +62,25 @@ inline double Share(double part, double whole) {
 // Whether a byte column steps by one amount from row to row more often than not: a counter or the
 // low byte of sorted offsets. The rows of a picture change in many different ways.
 bool Progresses(const uint8_t* b, int64_t rows, int w) {
-    std::vector<uint32_t> steps(256);
+    constexpr uint32_t MinChanges = 16, MinDistinct = 16;
+    if (rows - 1 < int64_t{MinChanges}) return false; // too few steps in any column
+    std::array<uint32_t, 256> steps;
     for (int c = 0; c < w; ++c) {
-        std::fill(steps.begin(), steps.end(), 0);
+        steps.fill(0);
         std::array<uint64_t, 4> values{}; // which byte values the column holds
-        uint32_t changes = 0;
+        uint32_t changes = 0, most = 0;
         for (int64_t r = 0; r + 1 < rows; ++r) {
             const uint8_t x = b[r * w + c], y = b[(r + 1) * w + c];
             values[x >> 6] |= uint64_t{1} << (x & 63);
             const unsigned step = unsigned(y - x) & 0xFF;
             if (step == 0) continue;
-            ++steps[step];
+            most = std::max(most, ++steps[step]);
             ++changes;
         }
         int distinct = 0;
         for (uint64_t v : values) distinct += __builtin_popcountll(v);
-        if (distinct < 16 || changes < 16) continue; // a column of a few pixels
-        if (*std::max_element(steps.begin(), steps.end()) > 0.4 * changes) return true;
+        if (distinct < int(MinDistinct) || changes < MinChanges) continue; // a column of few pixels
+        if (most > 0.4 * changes) return true;
     }
     return false;
 }

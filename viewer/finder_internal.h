@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "viewer/finder.h"
@@ -26,6 +27,14 @@ inline constexpr std::array<uint8_t, 256> BitCount = MakeBitCounts();
 #else
 #define FINDER_POPCOUNT_CLONES
 #endif
+
+// Calls body(i) once for every i in [0, count), on the processor's threads with the calling one
+// among them, in no particular order. After each item it runs itself, the calling thread asks
+// keepGoing (when given) with the number of items handed out so far; once it says no, no more
+// are handed out and the call returns false when the others have finished theirs. An exception
+// thrown by body is thrown again on the calling thread.
+bool ForEachInParallel(int64_t count, const std::function<void(int64_t)>& body,
+                       const std::function<bool(int64_t handedOut)>& keepGoing = {});
 
 // ---- The scan: candidate stretches, and the width their rows seem to have ----------------------
 
@@ -63,6 +72,10 @@ void MeasureWindows(const uint8_t* bytes, int64_t size,
 // How likely a window holds part of a picture, 0..1 (finder_model.cpp): windows below a limit are
 // read no further.
 double WindowScore(const WindowFeatures& features);
+
+// The scan counts with the fastest loops the processor can run (AVX2, popcount), or with the plain
+// ones that any processor runs: the tests compare the two.
+void UsePlainKernels(bool plain);
 
 // Every segment of the bytes, at every width; empty with `cancelled` set when progress said stop.
 std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const FindProgress& progress,

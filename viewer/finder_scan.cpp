@@ -16,9 +16,14 @@
 //    stretch is judged). Per width, the stretches whose evidence adds up most are segments.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
-#include <functional>
 #include <cstring>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #endif
@@ -26,6 +31,42 @@
 #include "viewer/finder_internal.h"
 
 namespace viewer::finder {
+
+bool ForEachInParallel(int64_t count, const std::function<void(int64_t)>& body,
+                       const std::function<bool(int64_t)>& keepGoing) {
+    std::atomic<int64_t> next{0};
+    std::atomic<bool> stop{false};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    auto run = [&](bool caller) {
+        for (;;) {
+            if (stop.load(std::memory_order_relaxed)) return;
+            const int64_t i = next.fetch_add(1);
+            if (i >= count) return;
+            try {
+                body(i);
+            } catch (...) {
+                const std::lock_guard<std::mutex> hold(failureLock);
+                if (!failure) failure = std::current_exception();
+                stop = true;
+                return;
+            }
+            if (caller && keepGoing && !keepGoing(std::min(count, next.load()))) stop = true;
+        }
+    };
+    const int64_t threads =
+        std::min<int64_t>({count, std::max(1u, std::thread::hardware_concurrency()), 16});
+    std::vector<std::thread> others;
+    try {
+        for (int64_t t = 1; t < threads; ++t) others.emplace_back(run, false);
+    } catch (const std::system_error&) {
+        // No more threads to be had: those started and this one do the work.
+    }
+    run(true);
+    for (std::thread& t : others) t.join();
+    if (failure) std::rethrow_exception(failure);
+    return !stop;
+}
 
 const char* const WindowFeatureNames[WindowFeatureCount] = {
     "changes", "active", "zeros", "text", "high", "evidence", "width", "ratio", "odd", "font"};
@@ -35,7 +76,7 @@ namespace {
 constexpr int64_t TextureBytes = 32; // what one texture counts
 constexpr int64_t BlockBytes = 32;   // what one step of the running sums takes
 constexpr int64_t PerBlock = BlockBytes / TextureBytes;
-constexpr int FarRows = 7;           // the baseline: rows this far apart
+constexpr int FarRows = 7; // the baseline: rows this far apart
 
 constexpr double MaxChanges = 3.1;     // bit changes per byte above which nothing is graphics
 constexpr uint32_t MinActiveBytes = 3; // bytes other than 0x00 and 0xFF a block needs to judge
@@ -105,7 +146,7 @@ struct Distances {
 // Near and far differences at every width: over 8 words spread through a window (step 1), or
 // over every byte of a block (step 2). A pair counts only where the far word lies inside the bytes.
 #define DISTANCE_KERNELS(suffix, attribute, POPCOUNT)                                              \
-    attribute void WindowDistances##suffix(const uint8_t* bytes, int64_t size, int64_t at,          \
+    attribute void WindowDistances##suffix(const uint8_t* bytes, int64_t size, int64_t at,         \
                                            Distances& d) {                                         \
         for (int64_t i = at; i < at + WindowBytes; i += WindowBytes / 8) {                         \
             const int widths = WidthsWithin(size, i);                                              \
@@ -117,7 +158,7 @@ struct Distances {
             }                                                                                      \
         }                                                                                          \
     }                                                                                              \
-    attribute void BlockDistances##suffix(const uint8_t* bytes, int64_t size, int64_t at,           \
+    attribute void BlockDistances##suffix(const uint8_t* bytes, int64_t size, int64_t at,          \
                                           Distances& d) {                                          \
         for (int64_t i = at; i < at + BlockBytes; i += 8) {                                        \
             const int widths = WidthsWithin(size, i);                                              \
@@ -135,10 +176,80 @@ DISTANCE_KERNELS(Plain, , __builtin_popcountll)
 #if defined(__x86_64__) && defined(__GNUC__)
 DISTANCE_KERNELS(Popcnt, __attribute__((target("popcnt"))), _mm_popcnt_u64)
 
+// Near and far differences with four widths at a time: the 32 bytes from i + w hold the words
+// at i + w, i + w + 8, i + w + 16 and i + w + 24, four widths' near words at once; their far words
+// lie 56 bytes apart, loaded one by one (a gather is slower). Bits are counted through a nibble
+// table. A word whose far words do not all lie inside the bytes is counted one width at a time.
+__attribute__((target("avx2,popcnt"))) inline __m256i CountBits4(__m256i v) {
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i bitsOf = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1,
+                                            2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+    const __m256i counts = _mm256_add_epi8(
+        _mm256_shuffle_epi8(bitsOf, _mm256_and_si256(v, nibble)),
+        _mm256_shuffle_epi8(bitsOf, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+    return _mm256_sad_epu8(counts, _mm256_setzero_si256());
+}
+
+// The words at p and p + 56, straight from memory into one register.
+__attribute__((target("avx2,popcnt"))) inline __m128i Load2(const uint8_t* p) {
+    const __m128d low = _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    return _mm_castpd_si128(_mm_loadh_pd(low, reinterpret_cast<const double*>(p + 8 * FarRows)));
+}
+
+template <int64_t Span, int64_t Step>
+__attribute__((target("avx2,popcnt"))) void Distances4(const uint8_t* bytes, int64_t size,
+                                                       int64_t at, Distances& d) {
+    static_assert(MinFindWidth == 1 && MaxFindWidth % 32 == 0);
+    constexpr int Groups = MaxFindWidth / 4; // group g: widths g % 8 + 1 + 32 (g / 8) + 8 j
+    __m256i nearSum[Groups], farSum[Groups];
+    for (int g = 0; g < Groups; ++g) nearSum[g] = farSum[g] = _mm256_setzero_si256();
+    for (int64_t i = at; i < at + Span; i += Step) {
+        const int widths = WidthsWithin(size, i);
+        if (widths == 0) break;
+        const uint64_t word = Load64(bytes + i);
+        if (widths < MaxFindWidth) {
+            for (int w = MinFindWidth; w <= widths; ++w) {
+                d.nearBits[w] += uint32_t(_mm_popcnt_u64(word ^ Load64(bytes + i + w)));
+                d.farBits[w] += uint32_t(_mm_popcnt_u64(word ^ Load64(bytes + i + FarRows * w)));
+            }
+            continue;
+        }
+        const __m256i x = _mm256_set1_epi64x(static_cast<long long>(word));
+        for (int g = 0; g < Groups; ++g) {
+            const int64_t w = g % 8 + 1 + 32 * (g / 8);
+            const __m256i nearWords =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + w));
+            const uint8_t* far = bytes + i + FarRows * w;
+            const __m256i farWords = _mm256_set_m128i(Load2(far + 16 * FarRows), Load2(far));
+            nearSum[g] = _mm256_add_epi64(nearSum[g], CountBits4(_mm256_xor_si256(x, nearWords)));
+            farSum[g] = _mm256_add_epi64(farSum[g], CountBits4(_mm256_xor_si256(x, farWords)));
+        }
+    }
+    for (int g = 0; g < Groups; ++g) {
+        alignas(32) uint64_t nearLanes[4], farLanes[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(nearLanes), nearSum[g]);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(farLanes), farSum[g]);
+        for (int j = 0; j < 4; ++j) {
+            const int w = g % 8 + 1 + 32 * (g / 8) + 8 * j;
+            d.nearBits[w] += uint32_t(nearLanes[j]);
+            d.farBits[w] += uint32_t(farLanes[j]);
+        }
+    }
+}
+
+__attribute__((target("avx2,popcnt"))) void WindowDistancesAvx2(const uint8_t* bytes, int64_t size,
+                                                                int64_t at, Distances& d) {
+    Distances4<WindowBytes, WindowBytes / 8>(bytes, size, at, d);
+}
+__attribute__((target("avx2,popcnt"))) void BlockDistancesAvx2(const uint8_t* bytes, int64_t size,
+                                                               int64_t at, Distances& d) {
+    Distances4<BlockBytes, 8>(bytes, size, at, d);
+}
+
 // Textures with 32 bytes at a time: bit changes counted through a nibble table, the bytes 0x00
 // and 0xFF through comparisons.
-__attribute__((target("avx2,popcnt"))) void ScanTexturesAvx2(const uint8_t* bytes, int64_t size,
-                                                      int64_t first, int64_t last, Texture* out) {
+__attribute__((target("avx2,popcnt"))) void
+ScanTexturesAvx2(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, Texture* out) {
     static_assert(TextureBytes == 32);
     const __m256i low7 = _mm256_set1_epi8(0x7F), nibble = _mm256_set1_epi8(0x0F);
     const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi8(-1);
@@ -156,8 +267,8 @@ __attribute__((target("avx2,popcnt"))) void ScanTexturesAvx2(const uint8_t* byte
         const __m128i half =
             _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
         const __m256i zeros = _mm256_cmpeq_epi8(x, zero);
-        const uint32_t quiet = uint32_t(__builtin_popcount(unsigned(
-            _mm256_movemask_epi8(_mm256_or_si256(zeros, _mm256_cmpeq_epi8(x, ones))))));
+        const uint32_t quiet = uint32_t(__builtin_popcount(
+            unsigned(_mm256_movemask_epi8(_mm256_or_si256(zeros, _mm256_cmpeq_epi8(x, ones))))));
         // Printable text: 0x20..0x7E, as signed bytes above 0x1F and below 0x7F.
         const __m256i text = _mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8(0x1F)),
                                               _mm256_cmpgt_epi8(_mm256_set1_epi8(0x7F), x));
@@ -186,13 +297,24 @@ Kernels ChooseKernels() {
     Kernels k;
 #if defined(__x86_64__) && defined(__GNUC__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) k.textures = ScanTexturesAvx2;
-    if (__builtin_cpu_supports("popcnt")) {
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) {
+        k.textures = ScanTexturesAvx2;
+        k.windowDistances = WindowDistancesAvx2;
+        k.blockDistances = BlockDistancesAvx2;
+    }
+    if (__builtin_cpu_supports("popcnt") && !__builtin_cpu_supports("avx2")) {
         k.windowDistances = WindowDistancesPopcnt;
         k.blockDistances = BlockDistancesPopcnt;
     }
 #endif
     return k;
+}
+
+std::atomic<bool> plainKernels{false};
+
+Kernels CurrentKernels() {
+    static const Kernels fastest = ChooseKernels();
+    return plainKernels ? Kernels{} : fastest;
 }
 
 // The largest near/far ratio a width may show for bytes of this texture: pictures with long runs
@@ -256,31 +378,31 @@ WindowFeatures MeasureWindow(const uint8_t* bytes, int64_t size, int64_t at, con
     return f;
 }
 
-// Step 1 over the whole bytes: each window's texture, and for those neither quiet nor busy their
-// measures, handed to `each`. False when progress said stop.
+// Step 1 over the windows of one chunk: each window's texture, and for those neither quiet nor
+// busy their measures, handed to `each`.
+constexpr int64_t ChunkWindows = 4096;
+
 template <typename Each>
-bool ScanWindows(const uint8_t* bytes, int64_t size, const FindProgress& progress,
-                 const Kernels& kernels, Each each) {
+void ScanChunk(const uint8_t* bytes, int64_t size, int64_t chunk, const Kernels& kernels,
+               Each each) {
     constexpr int64_t TexturesPerWindow = WindowBytes / TextureBytes;
     const int64_t windows = (size + WindowBytes - 1) / WindowBytes;
-    constexpr int64_t Chunk = 4096; // windows
-    std::vector<Texture> textures(static_cast<size_t>(Chunk * TexturesPerWindow));
-    for (int64_t chunk = 0; chunk < windows; chunk += Chunk) {
-        if (progress && !progress(chunk * WindowBytes, size)) return false;
-        const int64_t end = std::min(windows, chunk + Chunk);
-        const int64_t lastTexture =
-            std::min((size + TextureBytes - 1) / TextureBytes, end * TexturesPerWindow);
-        std::fill(textures.begin(), textures.end(), Texture{});
-        kernels.textures(bytes, size, chunk * TexturesPerWindow, lastTexture, textures.data());
-        for (int64_t k = chunk; k < end; ++k) {
-            Texture t;
-            for (int64_t j = 0; j < TexturesPerWindow; ++j)
-                t += textures[size_t((k - chunk) * TexturesPerWindow + j)];
-            if (t.active < 2 * MinActiveBytes || t.ChangesPerByte() >= MaxChanges) continue;
-            each(k, MeasureWindow(bytes, size, k * WindowBytes, t, kernels));
-        }
+    const int64_t first = chunk * ChunkWindows, end = std::min(windows, first + ChunkWindows);
+    const int64_t lastTexture =
+        std::min((size + TextureBytes - 1) / TextureBytes, end * TexturesPerWindow);
+    std::vector<Texture> textures(static_cast<size_t>((end - first) * TexturesPerWindow));
+    kernels.textures(bytes, size, first * TexturesPerWindow, lastTexture, textures.data());
+    for (int64_t k = first; k < end; ++k) {
+        Texture t;
+        for (int64_t j = 0; j < TexturesPerWindow; ++j)
+            t += textures[size_t((k - first) * TexturesPerWindow + j)];
+        if (t.active < 2 * MinActiveBytes || t.ChangesPerByte() >= MaxChanges) continue;
+        each(k, MeasureWindow(bytes, size, k * WindowBytes, t, kernels));
     }
-    return true;
+}
+
+int64_t ChunkCount(int64_t size) {
+    return (size + ChunkWindows * WindowBytes - 1) / (ChunkWindows * WindowBytes);
 }
 
 // Step 2: the running sums of every width over the blocks of [first, last), every byte counted;
@@ -342,21 +464,36 @@ void SegmentZone(const uint8_t* bytes, int64_t size, int64_t first, int64_t last
 
 } // namespace
 
+void UsePlainKernels(bool plain) {
+    plainKernels = plain;
+}
+
 std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const FindProgress& progress,
                                   bool& cancelled) {
-    static const Kernels kernels = ChooseKernels();
+    const Kernels kernels = CurrentKernels();
     const int64_t windows = (size + WindowBytes - 1) / WindowBytes;
-    // Step 1: which windows are worth more.
-    std::vector<bool> hot(static_cast<size_t>(windows));
-    if (!ScanWindows(bytes, size, progress, kernels, [&](int64_t k, const WindowFeatures& f) {
+    // Step 1: which windows are worth more, a chunk of windows at a time on every thread.
+    std::vector<uint8_t> hot(static_cast<size_t>(windows));
+    if (progress && !progress(0, size)) {
+        cancelled = true;
+        return {};
+    }
+    const auto scanChunk = [&](int64_t chunk) {
+        ScanChunk(bytes, size, chunk, kernels, [&](int64_t k, const WindowFeatures& f) {
             hot[size_t(k)] = WindowScore(f) >= MinWindowScore;
-        })) {
+        });
+    };
+    const auto keepGoing = [&](int64_t handedOut) {
+        return !progress || progress(std::min(size, handedOut * ChunkWindows * WindowBytes), size);
+    };
+    if (!ForEachInParallel(ChunkCount(size), scanChunk, keepGoing)) {
         cancelled = true;
         return {};
     }
     // Step 2 over zones: hot windows with at most two cold ones between them, and one window
-    // more on either side.
-    std::vector<Segment> segments;
+    // more on either side. The zones are measured on every thread; their segments are kept in
+    // the zones' order.
+    std::vector<std::pair<int64_t, int64_t>> zones;
     for (int64_t k = 0; k < windows;) {
         if (!hot[size_t(k)]) {
             ++k;
@@ -366,19 +503,27 @@ std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const Find
         for (int64_t j = k + 1; j < windows && j <= lastHot + 3; ++j)
             if (hot[size_t(j)]) lastHot = j;
         const int64_t end = std::min(windows, lastHot + 2);
-        const int64_t first = std::max<int64_t>(0, k - 1) * WindowBytes;
-        const int64_t last = std::min(size, end * WindowBytes);
-        SegmentZone(bytes, size, first, last, kernels, segments);
+        zones.emplace_back(std::max<int64_t>(0, k - 1) * WindowBytes,
+                           std::min(size, end * WindowBytes));
         k = end;
     }
+    std::vector<std::vector<Segment>> found(zones.size());
+    ForEachInParallel(int64_t(zones.size()), [&](int64_t z) {
+        SegmentZone(bytes, size, zones[size_t(z)].first, zones[size_t(z)].second, kernels,
+                    found[size_t(z)]);
+    });
+    std::vector<Segment> segments;
+    for (const std::vector<Segment>& zone : found)
+        segments.insert(segments.end(), zone.begin(), zone.end());
     return segments;
 }
 
 void MeasureWindows(const uint8_t* bytes, int64_t size,
                     const std::function<void(int64_t at, const WindowFeatures&)>& each) {
-    static const Kernels kernels = ChooseKernels();
-    ScanWindows(bytes, size, {}, kernels,
-                [&](int64_t k, const WindowFeatures& f) { each(k * WindowBytes, f); });
+    const Kernels kernels = CurrentKernels();
+    for (int64_t chunk = 0; chunk < ChunkCount(size); ++chunk)
+        ScanChunk(bytes, size, chunk, kernels,
+                  [&](int64_t k, const WindowFeatures& f) { each(k * WindowBytes, f); });
 }
 
 } // namespace viewer::finder

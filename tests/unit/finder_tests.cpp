@@ -17,6 +17,7 @@
 #include "tests/support/test_files.h"
 #include "tests/support/viewer_session.h"
 #include "viewer/finder.h"
+#include "viewer/finder_internal.h"
 
 namespace {
 
@@ -154,6 +155,32 @@ TEST(Finder, FindsPicturesAtOddOffsetsInsideOtherBytes) {
                 << name << ", width " << s[0] << " in rows of " << s[1] << ":\n"
                 << Describe(regions);
         }
+    }
+}
+
+// The scan's fast loops (AVX2, popcount) count what the plain ones count: each window's measures
+// and each segment alike, up to the last bytes of files of any length.
+TEST(Finder, TheScansFastLoopsCountAsThePlainOnes) {
+    using namespace viewer::finder;
+    const Bytes sheet = AsBytes(pmtest::GlyphSheet(4, 4, 32));
+    for (size_t end : {size_t{333}, size_t{4099}, size_t{20011}}) {
+        const Bytes file = Inside(MachineCode(), 1001 % end, sheet, end);
+        auto scan = [&](bool plain) {
+            UsePlainKernels(plain);
+            std::vector<std::pair<int64_t, WindowFeatures>> windows;
+            MeasureWindows(
+                file.data(), int64_t(file.size()),
+                [&](int64_t at, const WindowFeatures& f) { windows.emplace_back(at, f); });
+            bool cancelled = false;
+            std::vector<std::tuple<int64_t, int64_t, int, double>> segments;
+            for (const Segment& s : FindSegments(file.data(), int64_t(file.size()), {}, cancelled))
+                segments.emplace_back(s.first, s.last, s.width, s.evidence);
+            UsePlainKernels(false);
+            return std::pair(windows, segments);
+        };
+        const auto plain = scan(true);
+        EXPECT_FALSE(plain.first.empty() || plain.second.empty()) << end;
+        EXPECT_EQ(scan(false), plain) << end;
     }
 }
 

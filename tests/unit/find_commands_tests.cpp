@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/session_test.h"
 #include "tests/support/test_files.h"
-#include "tests/support/viewer_session.h"
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
 #include "viewer/find_commands.h"
@@ -26,9 +26,8 @@ std::vector<uint8_t> Bytes(const std::string& s) {
 }
 using pmtest::RegionsInFileOrder;
 
-class Find : public ::testing::Test {
+class Find : public pmtest::SessionTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(session.ok()); }
     // The bytes held as a load holds them, the row scroll bar's range with them.
     void Load(const std::string& bytes) {
         session.LoadBytes(Bytes(bytes));
@@ -62,8 +61,6 @@ class Find : public ::testing::Test {
                       std::to_string(r.length) + " bytes, width " + std::to_string(r.width));
     }
 
-    pmtest::ViewerSession session;
-    pmtest::ScriptedBackend& backend = session.backend;
     const std::vector<uint8_t> sample = Bytes(pmtest::SampleBytes());
 };
 

@@ -8,8 +8,8 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/session_test.h"
 #include "tests/support/test_files.h"
-#include "tests/support/viewer_session.h"
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
 #include "viewer/input.h"
@@ -22,13 +22,7 @@ using namespace std::string_literals;
 
 namespace {
 
-class Input : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(session.ok()); }
-
-    pmtest::ViewerSession session;
-    pmtest::ScriptedBackend& backend = session.backend;
-};
+using Input = pmtest::SessionTest;
 
 // A drag selects; "Save selected" is enabled for a box of both extents above 0 only, and a drag
 // wider than the sprite (8 x width x zoom pixels) is stored but neither shown nor reported. The

@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/support/viewer_session.h"
+#include "tests/support/session_test.h"
 #include "viewer/bit_rows.h"
 #include "viewer/input.h"
 #include "viewer/layout.h"
@@ -46,17 +46,14 @@ TEST(Layout, BothWaysFromColumnsToRowsAgree) {
     }
 }
 
-class LayoutView : public ::testing::Test {
+class LayoutView : public pmtest::SessionTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(session.ok()); }
     void Show(const std::vector<uint8_t>& bytes, PixelLayout layout, int32_t width) {
         session.LoadBytes(bytes);
         SetViewLayout(layout);
         tk::SetControlState(WidthScroller, width);
         RedrawView();
     }
-    pmtest::ViewerSession session;
-    pmtest::ScriptedBackend& backend = session.backend;
 };
 
 // Pixels where a shared misreading would pass the random identity test: bit 0 on the left, bit 0

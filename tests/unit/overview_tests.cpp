@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/session_test.h"
 #include "tests/support/test_files.h"
-#include "tests/support/viewer_session.h"
 #include "toolkit/controls.h"
 #include "toolkit/window.h"
 #include "viewer/find_commands.h"
@@ -25,9 +25,7 @@ namespace {
 
 using Regions = std::vector<GraphicsRegion>;
 
-struct Overview : ::testing::Test {
-    void SetUp() override { ASSERT_TRUE(session.ok()); }
-
+struct Overview : pmtest::SessionTest {
     // The finder's regions of the file, best first (fewer than MaxTiles here).
     static Regions BestFirst(const std::string& bytes) {
         return FindGraphics(reinterpret_cast<const uint8_t*>(bytes.data()), int64_t(bytes.size()));
@@ -64,8 +62,6 @@ struct Overview : ::testing::Test {
                       (r.layout == PixelLayout{} ? "" : ", layout " + LayoutName(r.layout)));
     }
 
-    pmtest::ViewerSession session;
-    pmtest::ScriptedBackend& backend = session.backend;
     pmtest::TempDir dir;
 };
 

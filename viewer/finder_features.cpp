@@ -51,9 +51,27 @@ struct BitCounts {
 };
 
 struct ColumnCounts {
-    BitCounts ones, down, across; // set pixels; changes to the row below; changes to the right
-    uint32_t edge = 0;            // changes from bit 0 to bit 7 of the next byte column
+    BitCounts ones, down; // set pixels; changes to the row below
 };
+
+constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7FULL, High = 0x8080808080808080ULL;
+constexpr uint64_t Bit0 = 0x0101010101010101ULL;
+
+inline uint64_t Word(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+// Bit 7 of each byte of the word that is not 0; of each byte that is 0.
+inline uint64_t NonZeroBytes(uint64_t v) {
+    return (((v & Low7) + Low7) | v) & High;
+}
+inline uint64_t ZeroBytes(uint64_t v) {
+    return ~NonZeroBytes(v) & High;
+}
+inline int Bits(uint64_t v) {
+    return __builtin_popcountll(v);
+}
 
 inline double Share(double part, double whole) {
     return whole > 0 ? part / whole : 0;
@@ -116,7 +134,8 @@ FINDER_POPCOUNT_CLONES NearFar MeasureNearFar(const uint8_t* bytes, int64_t size
     return m;
 }
 
-Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int width) {
+FINDER_POPCOUNT_CLONES Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first,
+                                              int64_t last, int width) {
     Features f{};
     const int w = width;
     last = std::min(last, size);
@@ -154,34 +173,70 @@ Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_
     // Pixels: per pixel column, its set pixels and changes down and across; 2 x 2 squares; ink
     // (pixels other than the background) and how it repeats.
     std::vector<ColumnCounts> columns(static_cast<size_t>(w));
-    uint64_t ink = 0, setPixels = 0, setPairs = 0, high = 0, inked = 0, repeated = 0;
+    uint64_t ink = 0, setPixels = 0, setPairs = 0, high = 0, inked = 0, repeated = 0, across = 0;
     uint64_t corners = 0, checkers = 0, uniform = 0, blankRows = 0, inkedRows = 0, sameRows = 0;
+    uint64_t edges = 0; // changes from bit 0 of a byte to bit 7 of the next in the same row
+    // Each byte's own pixels, eight bytes at a time (a shift moves a bit into the neighbouring
+    // byte only at bit 7 or bit 0, which the masks leave out).
+    const uint64_t fill = background * Bit0;
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint64_t x = Word(b + i), v = x ^ fill;
+        ink += uint64_t(Bits(v));
+        setPixels += uint64_t(Bits(v & Low7));
+        setPairs += uint64_t(Bits(v & (v >> 1) & Low7));
+        high += uint64_t(Bits((v | (v << 1)) & High));
+        across += uint64_t(Bits((x ^ (x >> 1)) & Low7));
+    }
+    for (; i < n; ++i) {
+        const uint8_t x = b[i], v = uint8_t(x ^ background);
+        ink += BitCount[v];
+        setPixels += BitCount[v & 0x7F];
+        setPairs += BitCount[v & (v >> 1) & 0x7F];
+        high += (v & 0xC0) != 0;
+        across += BitCount[(x ^ (x >> 1)) & 0x7F];
+    }
+    // Each byte against the one below it: 2 x 2 squares, ink that repeats.
+    for (i = 0; i + 8 <= n - w; i += 8) {
+        const uint64_t x = Word(b + i), y = Word(b + i + w), d = x ^ y;
+        const uint64_t hx = (x ^ (x >> 1)) & Low7, hy = (y ^ (y >> 1)) & Low7;
+        const uint64_t live = NonZeroBytes(x ^ fill);
+        corners += uint64_t(Bits(hx ^ hy));
+        checkers += uint64_t(Bits(hx & hy & d & (d >> 1)));
+        uniform += uint64_t(Bits(~(hx | hy | d) & Low7));
+        inked += uint64_t(Bits(live));
+        repeated += uint64_t(Bits(live & ZeroBytes(d)));
+    }
+    for (; i < n - w; ++i) {
+        const uint8_t x = b[i], y = b[i + w], v = uint8_t(x ^ background), d = uint8_t(x ^ y);
+        const uint8_t hx = uint8_t((x ^ (x >> 1)) & 0x7F), hy = uint8_t((y ^ (y >> 1)) & 0x7F);
+        corners += BitCount[hx ^ hy];
+        checkers += BitCount[hx & hy & d & (d >> 1)];
+        uniform += BitCount[~(hx | hy | d) & 0x7F];
+        inked += v != 0;
+        repeated += v != 0 && x == y;
+    }
+    // Bit 0 of each byte against bit 7 of the next, then less the pairs that span two rows.
+    if (w > 1) {
+        for (i = 0; i + 9 <= n; i += 8)
+            edges += uint64_t(Bits((Word(b + i) ^ (Word(b + i + 1) >> 7)) & Bit0));
+        for (; i + 1 < n; ++i) edges += unsigned((b[i] & 1) != (b[i + 1] >> 7));
+        for (int64_t r = 1; r < rows; ++r) edges -= unsigned((b[r * w - 1] & 1) != (b[r * w] >> 7));
+    }
+    // Per pixel column, its set pixels and changes down; blank rows and rows like the next.
     for (int64_t r = 0; r < rows; ++r) {
         const uint8_t* row = b + r * w;
         const uint8_t* below = r + 1 < rows ? row + w : nullptr;
         bool blank = true, same = below != nullptr;
         for (int c = 0; c < w; ++c) {
-            const uint8_t x = row[c], v = uint8_t(x ^ background);
+            const uint8_t x = row[c];
             ColumnCounts& col = columns[size_t(c)];
             col.ones.Add(x);
-            const uint8_t hx = uint8_t((x ^ (x >> 1)) & 0x7F);
-            col.across.Add(hx);
-            if (c + 1 < w) col.edge += unsigned((x & 1) != (row[c + 1] >> 7));
-            ink += BitCount[v];
-            setPixels += BitCount[v & 0x7F];
-            setPairs += BitCount[v & (v >> 1) & 0x7F];
-            high += (v & 0xC0) != 0;
-            blank &= v == 0;
+            blank &= x == background;
             if (below == nullptr) continue;
-            const uint8_t y = below[c], d = uint8_t(x ^ y);
+            const uint8_t d = uint8_t(x ^ below[c]);
             col.down.Add(d);
-            const uint8_t hy = uint8_t((y ^ (y >> 1)) & 0x7F);
-            corners += BitCount[hx ^ hy];
-            checkers += BitCount[hx & hy & d & (d >> 1)];
-            uniform += BitCount[~(hx | hy | d) & 0x7F];
-            inked += v != 0;
-            repeated += v != 0 && x == y;
-            same &= x == y;
+            same &= d == 0;
         }
         blankRows += blank;
         if (!blank) {
@@ -192,7 +247,6 @@ Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_
             for (ColumnCounts& col : columns) {
                 col.ones.Flush();
                 col.down.Flush();
-                col.across.Flush();
             }
     }
     f[InkShare] = float(Share(double(ink), 8.0 * double(n)));
@@ -210,8 +264,8 @@ Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_
     // a column with a share p of set pixels.
     const double R = double(rows);
     auto p = [&](int c, int k) { return double(columns[size_t(c)].ones.bits[size_t(k)]) / R; };
-    double downSeen = 0, downExpected = 0, acrossSeen = 0, acrossExpected = 0;
-    double edgeSeen = 0, edgeExpected = 0;
+    double downSeen = 0, downExpected = 0, acrossExpected = 0, edgeExpected = 0;
+    const double acrossSeen = double(across), edgeSeen = double(edges);
     int live = 0, noisy = 0;
     for (int c = 0; c < w; ++c) {
         const ColumnCounts& col = columns[size_t(c)];
@@ -226,12 +280,10 @@ Features MeasureRegion(const uint8_t* bytes, int64_t size, int64_t first, int64_
         }
         for (int k = 0; k < 7; ++k) { // bit k + 1 is the left neighbour of bit k
             const double a = p(c, k + 1), z = p(c, k);
-            acrossSeen += col.across.bits[size_t(k)];
             acrossExpected += R * (a * (1 - z) + z * (1 - a));
         }
         if (c + 1 < w) {
             const double a = p(c, 0), z = p(c + 1, 7);
-            edgeSeen += col.edge;
             edgeExpected += R * (a * (1 - z) + z * (1 - a));
         }
     }

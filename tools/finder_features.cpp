@@ -72,8 +72,7 @@ int main(int argc, char** argv) {
                                       std::printf("%d\t%lld\t%lld\t%d\t%d\t%s\t%.4f", a - from,
                                                   static_cast<long long>(c.first),
                                                   static_cast<long long>(c.last), c.width, group,
-                                                  viewer::LayoutName(c.layout).c_str(),
-                                                  ModelScore(c.features));
+                                                  viewer::LayoutName(c.layout).c_str(), c.score);
                                       PrintValues(c.features);
                                   }
                                   ++group;

@@ -47,6 +47,16 @@ Features MeasureReading(const uint8_t* bytes, int64_t size, int64_t first, int64
     return MeasureRegion(reversed.data(), int64_t(reversed.size()), 0, int64_t(reversed.size()), w);
 }
 
+// The candidate [first, last) at width w read as rows with bit 7 or with bit 0 left, measured and
+// scored.
+Candidate CandidateAt(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w,
+                      bool lsb) {
+    Candidate c{first, last, w, MeasureReading(bytes, size, first, last, w, lsb),
+                lsb ? PixelLayout{LayoutKind::RowsLsb, 1} : PixelLayout{}};
+    c.score = ModelScore(c.features);
+    return c;
+}
+
 // Rows one byte wide are read with bit 7 left only: their mirror image, a font's glyphs turned
 // round, looks as much like a picture.
 bool ReadBothWays(int w) {
@@ -241,9 +251,7 @@ std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Se
         if (last - first < 16 * int64_t{d} || last - first < 64) continue;
         for (bool lsb : {false, true})
             if (!lsb || ReadBothWays(d))
-                candidates.push_back({first, last, d,
-                                      MeasureReading(bytes, size, first, last, d, lsb),
-                                      lsb ? PixelLayout{LayoutKind::RowsLsb, 1} : PixelLayout{}});
+                candidates.push_back(CandidateAt(bytes, size, first, last, d, lsb));
     }
     return candidates;
 }
@@ -252,10 +260,9 @@ std::pair<const Candidate*, double> BestCandidate(const std::vector<Candidate>& 
     const Candidate* best = nullptr;
     double bestScore = 0;
     for (const Candidate& c : candidates) {
-        const double score = ModelScore(c.features);
-        if (best == nullptr || score > bestScore + 1e-9) {
+        if (best == nullptr || c.score > bestScore + 1e-9) {
             best = &c;
-            bestScore = score;
+            bestScore = c.score;
         }
     }
     return {best, bestScore};
@@ -301,10 +308,10 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
                      [](const Segment& a, const Segment& b) { return a.evidence > b.evidence; });
     // Which segments lie over which stretch of 4 KiB, to find a segment's neighbours at once.
     constexpr int64_t Bucket = 4096;
-    std::map<int64_t, std::vector<size_t>> buckets;
+    std::vector<std::vector<size_t>> buckets(static_cast<size_t>((size + Bucket - 1) / Bucket));
     for (size_t i = 0; i < segments.size(); ++i)
         for (int64_t k = segments[i].first / Bucket; k <= (segments[i].last - 1) / Bucket; ++k)
-            buckets[k].push_back(i);
+            buckets[size_t(k)].push_back(i);
     // The strongest segment leads its group: the segments lying mostly over the same bytes (at
     // other widths: multiples of the width, the glyphs' stride, its divisors) are judged with it
     // and not again. Where the picture found in it leaves a good part of the segment on either
@@ -323,7 +330,7 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
         if (judged.MostlyCovered(leader.first, leader.last)) continue;
         Group& group = groups.emplace_back(Group{i, {}});
         for (int64_t k = leader.first / Bucket; k <= (leader.last - 1) / Bucket; ++k)
-            for (size_t j : buckets[k]) {
+            for (size_t j : buckets[size_t(k)]) {
                 if (seen[j] == i || j == i) continue;
                 seen[j] = i;
                 const Segment& m = segments[j];
@@ -412,10 +419,7 @@ LayoutGuess GuessLayoutAndWidth(const uint8_t* bytes, int64_t size) {
     for (int w = MinFindWidth; w <= MaxFindWidth && last >= 16 * int64_t{w}; ++w)
         for (bool lsb : {false, true})
             if (!lsb || finder::ReadBothWays(w))
-                candidates.push_back(
-                    {0, last - last % w, w,
-                     finder::MeasureReading(bytes, size, 0, last - last % w, w, lsb),
-                     lsb ? PixelLayout{LayoutKind::RowsLsb, 1} : PixelLayout{}});
+                candidates.push_back(finder::CandidateAt(bytes, size, 0, last - last % w, w, lsb));
     const auto [best, score] = finder::BestCandidate(candidates);
     if (best == nullptr || score < finder::MinScore) return {};
     const bool lsb =

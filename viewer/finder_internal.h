@@ -141,6 +141,7 @@ struct Candidate {
     int width = 0;
     Features features{}; // of its bytes read as the layout says
     PixelLayout layout;  // rows with bit 7 or with bit 0 left
+    double score = 0;    // the model's, of the features
 };
 // The candidates of a segment, given the segments that lie mostly over the same bytes.
 std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Segment& leader,

@@ -143,38 +143,47 @@ struct Distances {
     std::array<uint32_t, MaxFindWidth + 1> nearBits{}, farBits{};
 };
 
-// Near and far differences at every width: over 8 words spread through a window (step 1), or
-// over every byte of a block (step 2). A pair counts only where the far word lies inside the bytes.
-#define DISTANCE_KERNELS(suffix, attribute, POPCOUNT)                                              \
-    attribute void WindowDistances##suffix(const uint8_t* bytes, int64_t size, int64_t at,         \
-                                           Distances& d) {                                         \
-        for (int64_t i = at; i < at + WindowBytes; i += WindowBytes / 8) {                         \
-            const int widths = WidthsWithin(size, i);                                              \
-            if (widths == 0) break;                                                                \
-            const uint64_t x = Load64(bytes + i);                                                  \
-            for (int w = MinFindWidth; w <= widths; ++w) {                                         \
-                d.nearBits[w] += uint32_t(POPCOUNT(x ^ Load64(bytes + i + w)));                    \
-                d.farBits[w] += uint32_t(POPCOUNT(x ^ Load64(bytes + i + FarRows * w)));           \
-            }                                                                                      \
-        }                                                                                          \
-    }                                                                                              \
-    attribute void BlockDistances##suffix(const uint8_t* bytes, int64_t size, int64_t at,          \
-                                          Distances& d) {                                          \
-        for (int64_t i = at; i < at + BlockBytes; i += 8) {                                        \
-            const int widths = WidthsWithin(size, i);                                              \
-            if (widths == 0) break;                                                                \
-            const uint64_t x = Load64(bytes + i);                                                  \
-            for (int w = MinFindWidth; w <= widths; ++w) {                                         \
-                d.nearBits[w] += uint32_t(POPCOUNT(x ^ Load64(bytes + i + w)));                    \
-                d.farBits[w] += uint32_t(POPCOUNT(x ^ Load64(bytes + i + FarRows * w)));           \
-            }                                                                                      \
-        }                                                                                          \
+// The near and far differences of the word at i at every width whose far word lies inside the
+// bytes. Inlined into each kernel, so that the bits are counted with the instructions the kernel
+// is built for.
+[[gnu::always_inline]] inline void CountWord(const uint8_t* bytes, int64_t i, int widths,
+                                             Distances& d) {
+    const uint64_t x = Load64(bytes + i);
+    for (int w = MinFindWidth; w <= widths; ++w) {
+        d.nearBits[w] += uint32_t(__builtin_popcountll(x ^ Load64(bytes + i + w)));
+        d.farBits[w] += uint32_t(__builtin_popcountll(x ^ Load64(bytes + i + FarRows * w)));
     }
+}
 
-DISTANCE_KERNELS(Plain, , __builtin_popcountll)
+// Near and far differences at every width, a word at a time: over 8 words spread through a
+// window (step 1, Span 128 and Step 16), or over every byte of a block (step 2, Span 32 and Step
+// 8). A pair counts only where the far word lies inside the bytes.
+template <int64_t Span, int64_t Step>
+[[gnu::always_inline]] inline void WordByWord(const uint8_t* bytes, int64_t size, int64_t at,
+                                              Distances& d) {
+    for (int64_t i = at; i < at + Span; i += Step) {
+        const int widths = WidthsWithin(size, i);
+        if (widths == 0) break;
+        CountWord(bytes, i, widths, d);
+    }
+}
+
+void WindowDistancesPlain(const uint8_t* bytes, int64_t size, int64_t at, Distances& d) {
+    WordByWord<WindowBytes, WindowBytes / 8>(bytes, size, at, d);
+}
+void BlockDistancesPlain(const uint8_t* bytes, int64_t size, int64_t at, Distances& d) {
+    WordByWord<BlockBytes, 8>(bytes, size, at, d);
+}
 
 #if defined(__x86_64__) && defined(__GNUC__)
-DISTANCE_KERNELS(Popcnt, __attribute__((target("popcnt"))), _mm_popcnt_u64)
+__attribute__((target("popcnt"))) void WindowDistancesPopcnt(const uint8_t* bytes, int64_t size,
+                                                             int64_t at, Distances& d) {
+    WordByWord<WindowBytes, WindowBytes / 8>(bytes, size, at, d);
+}
+__attribute__((target("popcnt"))) void BlockDistancesPopcnt(const uint8_t* bytes, int64_t size,
+                                                            int64_t at, Distances& d) {
+    WordByWord<BlockBytes, 8>(bytes, size, at, d);
+}
 
 // Near and far differences with four widths at a time: the 32 bytes from i + w hold the words
 // at i + w, i + w + 8, i + w + 16 and i + w + 24, four widths' near words at once; their far words
@@ -206,15 +215,11 @@ __attribute__((target("avx2,popcnt"))) void Distances4(const uint8_t* bytes, int
     for (int64_t i = at; i < at + Span; i += Step) {
         const int widths = WidthsWithin(size, i);
         if (widths == 0) break;
-        const uint64_t word = Load64(bytes + i);
         if (widths < MaxFindWidth) {
-            for (int w = MinFindWidth; w <= widths; ++w) {
-                d.nearBits[w] += uint32_t(_mm_popcnt_u64(word ^ Load64(bytes + i + w)));
-                d.farBits[w] += uint32_t(_mm_popcnt_u64(word ^ Load64(bytes + i + FarRows * w)));
-            }
+            CountWord(bytes, i, widths, d);
             continue;
         }
-        const __m256i x = _mm256_set1_epi64x(static_cast<long long>(word));
+        const __m256i x = _mm256_set1_epi64x(static_cast<long long>(Load64(bytes + i)));
         for (int g = 0; g < Groups; ++g) {
             const int64_t w = g % 8 + 1 + 32 * (g / 8);
             const __m256i nearWords =

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "viewer/finder_internal.h"
@@ -54,14 +53,9 @@ struct ColumnCounts {
     BitCounts ones, down; // set pixels; changes to the row below
 };
 
-constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7FULL, High = 0x8080808080808080ULL;
+constexpr uint64_t High = 0x8080808080808080ULL;
 constexpr uint64_t Bit0 = 0x0101010101010101ULL;
 
-inline uint64_t Word(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 // Bit 7 of each byte of the word that is not 0; of each byte that is 0.
 inline uint64_t NonZeroBytes(uint64_t v) {
     return (((v & Low7) + Low7) | v) & High;
@@ -114,10 +108,8 @@ FINDER_POPCOUNT_CLONES NearFar MeasureNearFar(const uint8_t* bytes, int64_t size
         int64_t i = first;
         const int64_t end = last - distance; // pairs (i, i + distance) inside [first, last)
         for (; i + 8 <= end; i += 8) {
-            uint64_t x, y;
-            std::memcpy(&x, bytes + i, 8);
-            std::memcpy(&y, bytes + i + distance, 8);
-            bits += uint64_t(__builtin_popcountll(x ^ y));
+            bits +=
+                uint64_t(__builtin_popcountll(Load64(bytes + i) ^ Load64(bytes + i + distance)));
         }
         for (; i < end; ++i) bits += BitCount[bytes[i] ^ bytes[i + distance]];
     };
@@ -181,7 +173,7 @@ FINDER_POPCOUNT_CLONES Features MeasureRegion(const uint8_t* bytes, int64_t size
     const uint64_t fill = background * Bit0;
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        const uint64_t x = Word(b + i), v = x ^ fill;
+        const uint64_t x = Load64(b + i), v = x ^ fill;
         ink += uint64_t(Bits(v));
         setPixels += uint64_t(Bits(v & Low7));
         setPairs += uint64_t(Bits(v & (v >> 1) & Low7));
@@ -198,7 +190,7 @@ FINDER_POPCOUNT_CLONES Features MeasureRegion(const uint8_t* bytes, int64_t size
     }
     // Each byte against the one below it: 2 x 2 squares, ink that repeats.
     for (i = 0; i + 8 <= n - w; i += 8) {
-        const uint64_t x = Word(b + i), y = Word(b + i + w), d = x ^ y;
+        const uint64_t x = Load64(b + i), y = Load64(b + i + w), d = x ^ y;
         const uint64_t hx = (x ^ (x >> 1)) & Low7, hy = (y ^ (y >> 1)) & Low7;
         const uint64_t live = NonZeroBytes(x ^ fill);
         corners += uint64_t(Bits(hx ^ hy));
@@ -219,7 +211,7 @@ FINDER_POPCOUNT_CLONES Features MeasureRegion(const uint8_t* bytes, int64_t size
     // Bit 0 of each byte against bit 7 of the next, then less the pairs that span two rows.
     if (w > 1) {
         for (i = 0; i + 9 <= n; i += 8)
-            edges += uint64_t(Bits((Word(b + i) ^ (Word(b + i + 1) >> 7)) & Bit0));
+            edges += uint64_t(Bits((Load64(b + i) ^ (Load64(b + i + 1) >> 7)) & Bit0));
         for (; i + 1 < n; ++i) edges += unsigned((b[i] & 1) != (b[i + 1] >> 7));
         for (int64_t r = 1; r < rows; ++r) edges -= unsigned((b[r * w - 1] & 1) != (b[r * w] >> 7));
     }

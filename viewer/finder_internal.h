@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -19,6 +20,14 @@ constexpr std::array<uint8_t, 256> MakeBitCounts() {
     return table;
 }
 inline constexpr std::array<uint8_t, 256> BitCount = MakeBitCounts();
+
+// The eight bytes from p as one word, whatever p's alignment; bits 0..6 of each of its bytes.
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7FULL;
 
 // The loops that count the bits of whole words come in a version for processors with a popcount
 // instruction too, where the platform can pick one when the program loads.

@@ -18,7 +18,6 @@
 #include <array>
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -87,12 +86,6 @@ constexpr double MinEvidence = 100; // bits of evidence a segment needs
 constexpr double MaxDrop = 400;
 constexpr double BusyPenalty = 1; // bits per active byte of a block whose bytes change too often
 
-inline uint64_t Load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 // Bytes that are neither 0x00 nor 0xFF and the sum of their bit changes; bytes 0x00, bytes of
 // printable text and bytes from 0x80 up.
 struct Texture {
@@ -156,8 +149,9 @@ struct Distances {
 }
 
 // Near and far differences at every width, a word at a time: over 8 words spread through a
-// window (step 1, Span 128 and Step 16), or over every byte of a block (step 2, Span 32 and Step
-// 8). A pair counts only where the far word lies inside the bytes.
+// window (step 1), or over every byte of a block (step 2). A pair counts only where the far word
+// lies inside the bytes.
+constexpr int64_t WindowStep = WindowBytes / 8, BlockStep = 8;
 template <int64_t Span, int64_t Step>
 [[gnu::always_inline]] inline void WordByWord(const uint8_t* bytes, int64_t size, int64_t at,
                                               Distances& d) {
@@ -168,21 +162,16 @@ template <int64_t Span, int64_t Step>
     }
 }
 
-void WindowDistancesPlain(const uint8_t* bytes, int64_t size, int64_t at, Distances& d) {
-    WordByWord<WindowBytes, WindowBytes / 8>(bytes, size, at, d);
-}
-void BlockDistancesPlain(const uint8_t* bytes, int64_t size, int64_t at, Distances& d) {
-    WordByWord<BlockBytes, 8>(bytes, size, at, d);
+template <int64_t Span, int64_t Step>
+void PlainDistances(const uint8_t* bytes, int64_t size, int64_t at, Distances& d) {
+    WordByWord<Span, Step>(bytes, size, at, d);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("popcnt"))) void WindowDistancesPopcnt(const uint8_t* bytes, int64_t size,
-                                                             int64_t at, Distances& d) {
-    WordByWord<WindowBytes, WindowBytes / 8>(bytes, size, at, d);
-}
-__attribute__((target("popcnt"))) void BlockDistancesPopcnt(const uint8_t* bytes, int64_t size,
-                                                            int64_t at, Distances& d) {
-    WordByWord<BlockBytes, 8>(bytes, size, at, d);
+template <int64_t Span, int64_t Step>
+__attribute__((target("popcnt"))) void PopcntDistances(const uint8_t* bytes, int64_t size,
+                                                       int64_t at, Distances& d) {
+    WordByWord<Span, Step>(bytes, size, at, d);
 }
 
 // Near and far differences with four widths at a time: the 32 bytes from i + w hold the words
@@ -242,33 +231,19 @@ __attribute__((target("avx2,popcnt"))) void Distances4(const uint8_t* bytes, int
     }
 }
 
-__attribute__((target("avx2,popcnt"))) void WindowDistancesAvx2(const uint8_t* bytes, int64_t size,
-                                                                int64_t at, Distances& d) {
-    Distances4<WindowBytes, WindowBytes / 8>(bytes, size, at, d);
-}
-__attribute__((target("avx2,popcnt"))) void BlockDistancesAvx2(const uint8_t* bytes, int64_t size,
-                                                               int64_t at, Distances& d) {
-    Distances4<BlockBytes, 8>(bytes, size, at, d);
-}
-
-// Textures with 32 bytes at a time: bit changes counted through a nibble table, the bytes 0x00
-// and 0xFF through comparisons.
+// Textures with 32 bytes at a time: bit changes counted as the distances count theirs, the
+// bytes 0x00 and 0xFF through comparisons.
 __attribute__((target("avx2,popcnt"))) void
 ScanTexturesAvx2(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, Texture* out) {
     static_assert(TextureBytes == 32);
-    const __m256i low7 = _mm256_set1_epi8(0x7F), nibble = _mm256_set1_epi8(0x0F);
+    const __m256i low7 = _mm256_set1_epi8(0x7F);
     const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi8(-1);
-    const __m256i bitsOf = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1,
-                                            2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
     int64_t k = first;
     for (; k < last && (k + 1) * TextureBytes <= size; ++k) {
         const __m256i x =
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + k * TextureBytes));
         const __m256i t = _mm256_and_si256(_mm256_xor_si256(x, _mm256_srli_epi16(x, 1)), low7);
-        const __m256i counts = _mm256_add_epi8(
-            _mm256_shuffle_epi8(bitsOf, _mm256_and_si256(t, nibble)),
-            _mm256_shuffle_epi8(bitsOf, _mm256_and_si256(_mm256_srli_epi16(t, 4), nibble)));
-        const __m256i sums = _mm256_sad_epu8(counts, zero);
+        const __m256i sums = CountBits4(t);
         const __m128i half =
             _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
         const __m256i zeros = _mm256_cmpeq_epi8(x, zero);
@@ -294,8 +269,8 @@ using DistanceScan = void (*)(const uint8_t*, int64_t, int64_t, Distances&);
 
 struct Kernels {
     TextureScan textures = ScanTextures;
-    DistanceScan windowDistances = WindowDistancesPlain;
-    DistanceScan blockDistances = BlockDistancesPlain;
+    DistanceScan windowDistances = PlainDistances<WindowBytes, WindowStep>;
+    DistanceScan blockDistances = PlainDistances<BlockBytes, BlockStep>;
 };
 
 Kernels ChooseKernels() {
@@ -304,12 +279,12 @@ Kernels ChooseKernels() {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) {
         k.textures = ScanTexturesAvx2;
-        k.windowDistances = WindowDistancesAvx2;
-        k.blockDistances = BlockDistancesAvx2;
+        k.windowDistances = Distances4<WindowBytes, WindowStep>;
+        k.blockDistances = Distances4<BlockBytes, BlockStep>;
     }
     if (__builtin_cpu_supports("popcnt") && !__builtin_cpu_supports("avx2")) {
-        k.windowDistances = WindowDistancesPopcnt;
-        k.blockDistances = BlockDistancesPopcnt;
+        k.windowDistances = PopcntDistances<WindowBytes, WindowStep>;
+        k.blockDistances = PopcntDistances<BlockBytes, BlockStep>;
     }
 #endif
     return k;
@@ -368,7 +343,6 @@ WindowFeatures MeasureWindow(const uint8_t* bytes, int64_t size, int64_t at, con
                          ? 2.0f
                          : float(double(d.nearBits[bestWidth]) / d.farBits[bestWidth]);
     f[WindowFont] = float(double(d.farBits[1]) - double(d.nearBits[1]) * inverseLimit);
-    constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7FULL;
     uint64_t odd = 0, mixed = 0;
     for (int64_t i = at; i + bestWidth + 8 <= std::min(size, at + WindowBytes + bestWidth);
          i += WindowBytes / 8) {

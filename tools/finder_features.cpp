@@ -4,6 +4,8 @@
 //   finder-features FILE...            one line per candidate the finder judges
 //   finder-features --windows FILE...  one line per window the scan's first step judges
 //   finder-features --segments FILE... one line per segment the scan finds
+//   finder-features --columns FILE...  one line per region found as rows 1 to 4 bytes wide: its
+//                                      measures as pixel columns
 //
 // Prints a header line, then tab-separated: the file's number, the candidate's first byte, end,
 // width, group (the candidates judged together) and layout, and the model's score (a window: its
@@ -39,8 +41,12 @@ int main(int argc, char** argv) {
     using namespace viewer::finder;
     const bool windows = argc > 1 && std::strcmp(argv[1], "--windows") == 0;
     const bool segments = argc > 1 && std::strcmp(argv[1], "--segments") == 0;
-    const int from = windows || segments ? 2 : 1;
-    if (windows) {
+    const bool columns = argc > 1 && std::strcmp(argv[1], "--columns") == 0;
+    const int from = windows || segments || columns ? 2 : 1;
+    if (columns) {
+        std::printf("file\tfirst\tlast\twidth\tlayout\tperiod\tphase\tscore");
+        for (const char* name : ColumnFeatureNames) std::printf("\t%s", name);
+    } else if (windows) {
         std::printf("file\tfirst");
         for (const char* name : WindowFeatureNames) std::printf("\t%s", name);
     } else {
@@ -56,6 +62,20 @@ int main(int argc, char** argv) {
                 std::printf("%d\t%lld", a - from, static_cast<long long>(at));
                 PrintValues(f);
             });
+            continue;
+        }
+        if (columns) {
+            for (const viewer::GraphicsRegion& r :
+                 FindRegions(bytes.data(), size, {}, Telling::BitOrder)) {
+                if (r.width > viewer::MaxColumnBytes) continue;
+                const ColumnReading c = ReadAsColumns(bytes.data(), r);
+                std::printf("%d\t%lld\t%lld\t%d\t%s\t%d\t%lld\t%.4f", a - from,
+                            static_cast<long long>(r.first),
+                            static_cast<long long>(r.first + r.length), r.width,
+                            viewer::LayoutName(r.layout).c_str(), c.period,
+                            static_cast<long long>(c.phase), ColumnScore(c.features));
+                PrintValues(c.features);
+            }
             continue;
         }
         bool cancelled = false;

@@ -73,8 +73,10 @@ in " layout:" and the layout's name, with ":" and K when K > 1, unless the layou
 
   --find             list where FILE's one-bit graphics lie instead: one line per region, best
                      first, five fields separated by tabs: first byte, length in bytes, width in
-                     bytes per pixel row, score 0..1 with three decimals, layout as in the title
-                     (rows, or rows-lsb where bit 0 is the leftmost pixel). The score is how
+                     bytes per strip, score 0..1 with three decimals, layout as in the title
+                     (rows, or rows-lsb where bit 0 is the leftmost pixel; columns or
+                     columns-msb with :K for a font stored a byte per pixel column, the width
+                     then its bytes per glyph). The score is how
                      likely the region is real graphics: on real files, regions scoring 0.5 or
                      more were graphics more than 9 times in 10, and only regions of 0.5 or more
                      are listed. Nothing is printed when none is found. Takes no other option

@@ -174,14 +174,13 @@ std::pair<int64_t, int64_t> EdgesOf(const uint8_t* bytes, int64_t size,
 
 } // namespace
 
-// The bit order of rows found at width w >= 2. In a picture a stroke runs on from the last pixel
-// of one byte to the first of the next: bit 0 of a byte meets bit 7 of the next where bit 7 is
-// left, and bit 7 meets bit 0 where bit 0 is left; the pixels of the other pair lie 15 apart.
-// Of the pairs with ink in either pixel, the order whose pairs change less often is taken: bit 0
-// left where they change less than 0.7 times as often as with bit 7 left (over 8 pairs with ink at
-// least each), rows otherwise (most pictures, and fonts whose glyphs do not cross a byte).
-PixelLayout RowOrderOf(const uint8_t* bytes, int64_t first, int64_t last, int w) {
-    if (w < 2) return {};
+// How often the pixels change where a stroke runs on from one byte to the next. In a picture a
+// stroke runs on from the last pixel of one byte to the first of the next: bit 0 of a byte meets
+// bit 7 of the next where bit 7 is left, and bit 7 meets bit 0 where bit 0 is left; the pixels of
+// the other pair lie 15 apart. Of the pairs with ink in either pixel, the share that changes in
+// each order; none where either order has fewer than 8 such pairs.
+std::optional<ByteJoins> JoinsOf(const uint8_t* bytes, int64_t first, int64_t last, int w) {
+    if (w < 2) return std::nullopt;
     const int64_t rows = (last - first) / w;
     int64_t zeros = 0, ones = 0;
     for (int64_t i = first; i < first + rows * w; ++i) {
@@ -203,11 +202,17 @@ PixelLayout RowOrderOf(const uint8_t* bytes, int64_t first, int64_t last, int w)
         }
     }
     constexpr int64_t MinInked = 8;
+    if (msbInked < MinInked || lsbInked < MinInked) return std::nullopt;
+    return ByteJoins{double(msbChanges) / double(msbInked), double(lsbChanges) / double(lsbInked)};
+}
+
+// Bit 0 left where the joins change less than 0.7 times as often with bit 0 left as with bit 7
+// left; rows otherwise (most pictures, and fonts whose glyphs do not cross a byte).
+PixelLayout RowOrderOf(const uint8_t* bytes, int64_t first, int64_t last, int w) {
     constexpr double Clearly = 0.7;
-    if (msbInked < MinInked || lsbInked < MinInked) return {};
-    const double msbRate = double(msbChanges) / double(msbInked);
-    const double lsbRate = double(lsbChanges) / double(lsbInked);
-    return lsbRate < Clearly * msbRate ? PixelLayout{LayoutKind::RowsLsb, 1} : PixelLayout{};
+    const std::optional<ByteJoins> joins = JoinsOf(bytes, first, last, w);
+    return joins && joins->lsbRate < Clearly * joins->msbRate ? PixelLayout{LayoutKind::RowsLsb, 1}
+                                                              : PixelLayout{};
 }
 
 std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Segment& leader,
@@ -375,7 +380,7 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
 }
 
 std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
-                                        const FindProgress& progress, bool rowOrder) {
+                                        const FindProgress& progress, Telling telling) {
     std::vector<GraphicsRegion> regions;
     if (bytes == nullptr || size <= 0) return regions;
     bool cancelled = false;
@@ -392,10 +397,11 @@ std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
             taken.Add(chosen->first, chosen->last);
             // Bit 0 left where the model likes that reading better and the strokes agree.
             const bool lsb =
-                rowOrder && chosen->layout.kind == LayoutKind::RowsLsb &&
+                telling != Telling::RowsOnly && chosen->layout.kind == LayoutKind::RowsLsb &&
                 RowOrderOf(bytes, chosen->first, chosen->last, chosen->width) == chosen->layout;
-            regions.push_back({chosen->first, chosen->last - chosen->first, chosen->width, score,
-                               lsb ? chosen->layout : PixelLayout{}});
+            const GraphicsRegion region{chosen->first, chosen->last - chosen->first, chosen->width,
+                                        score, lsb ? chosen->layout : PixelLayout{}};
+            regions.push_back(telling == Telling::Layout ? AsColumnsIfSo(bytes, region) : region);
             return chosen;
         });
     if (progress && !progress(size, size)) return {};
@@ -409,7 +415,7 @@ std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
 
 std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
                                          const FindProgress& progress) {
-    return finder::FindRegions(bytes, size, progress, true);
+    return finder::FindRegions(bytes, size, progress, finder::Telling::Layout);
 }
 
 LayoutGuess GuessLayoutAndWidth(const uint8_t* bytes, int64_t size) {
@@ -425,7 +431,10 @@ LayoutGuess GuessLayoutAndWidth(const uint8_t* bytes, int64_t size) {
     const bool lsb =
         best->layout.kind == LayoutKind::RowsLsb &&
         finder::RowOrderOf(bytes, best->first, best->last, best->width) == best->layout;
-    return {best->width, lsb ? best->layout : PixelLayout{}};
+    const GraphicsRegion region =
+        finder::AsColumnsIfSo(bytes, {best->first, best->last - best->first, best->width, score,
+                                      lsb ? best->layout : PixelLayout{}});
+    return {region.width, region.layout};
 }
 
 } // namespace viewer

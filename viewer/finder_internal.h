@@ -3,9 +3,11 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "viewer/finder.h"
@@ -141,6 +143,83 @@ NearFar MeasureNearFar(const uint8_t* bytes, int64_t size, int64_t first, int64_
 // scripts/finder-train).
 double ModelScore(const Features& features);
 
+// ---- Rows that are really pixel columns (finder_columns.cpp) -----------------------------------
+
+enum ColumnFeature : int {
+    ColumnK,            // bytes a row (K)
+    ColumnLsb,          // 1 where the rows were read with bit 0 left
+    ColumnBlank,        // blank rows
+    ColumnPeriodBlank,  // blank rows at the best stride's best phase
+    ColumnPeriod,       // the stride taken (0 for none)
+    ColumnPeriodExcess, // how much more often blank rows stand at that phase than anywhere
+    ColumnFirstBit,     // ink at the first pixel of the rows
+    ColumnLastBit,      // ink at the last pixel
+    ColumnByteSpread,   // how unevenly the ink lies over the first byte's pixels
+    ColumnBitSpread,    // over all the row's pixels
+    ColumnLiveBits,     // pixels with some ink
+    ColumnInkRange,     // most ink at a pixel less the least
+    ColumnGlyphRange,   // the same along the stride, from the row after the gap
+    ColumnGlyphSpread,  // how unevenly the ink lies along the stride
+    ColumnGlyphPeak,    // where along the stride the most ink lies, 0..1
+    ColumnGlyphLow,     // where the least lies
+    ColumnPairsRatio,   // set pixels with a set neighbour across, against down
+    ColumnRunsRatio,    // runs of ink down, against across
+    ColumnFeatureCount
+};
+using ColumnFeatures = std::array<float, ColumnFeatureCount>;
+extern const char* const ColumnFeatureNames[ColumnFeatureCount];
+
+// A region found as rows K bytes wide read as pixel columns: the column's first byte (the rows
+// may start at any byte of it) and which bit is on top, the measures, the stride of the glyphs
+// (0 for none) and the row where the first whole glyph starts.
+struct ColumnReading {
+    ColumnFeatures features{};
+    int period = 0;
+    int64_t phase = 0;
+    int64_t first = 0;
+    bool topBit0 = false;
+};
+ColumnReading ReadAsColumns(const uint8_t* bytes, const GraphicsRegion& region);
+
+// How likely rows of K bytes are a font's pixel columns, 0..1 (finder_columns_model.cpp).
+double ColumnScore(const ColumnFeatures& features);
+constexpr double MinColumnScore = 0.9;
+// Glyphs in pixel columns are told up to 24 pixels high (K = 3): rows 4 bytes wide are mostly
+// large fonts in rows (32 x 32 and 24 x 24 glyphs, as box-like as turned ones), which the model
+// takes for columns more often than it finds columns there.
+constexpr int MaxFoundColumnBytes = 3;
+
+// A region found as rows at width K (1..MaxFoundColumnBytes) as the glyphs in pixel columns it
+// holds, where the model says so: the column layout with bit 0 or bit 7 on top as the rows' bit
+// order says, the width the bytes of a glyph, the first byte the first glyph's; otherwise the
+// region unchanged.
+GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region);
+
+// ---- The models' trees (written by scripts/finder-train) ---------------------------------------
+
+// A node: the measure it tests (-1 for a leaf), the limit, the nodes for measure <= limit and
+// above it, and a leaf's share of the log-odds.
+struct TreeNode {
+    int8_t feature;
+    float limit;
+    uint16_t below, above;
+    float value;
+};
+
+// The trees from each root summed as gradient boosting sums them, as a probability.
+template <typename Measures, size_t Trees>
+double TreeScore(const Measures& f, double start, const TreeNode* nodes,
+                 const uint16_t (&roots)[Trees]) {
+    double sum = start;
+    for (uint16_t root : roots) {
+        const TreeNode* node = &nodes[root];
+        while (node->feature >= 0)
+            node = &nodes[f[size_t(node->feature)] <= node->limit ? node->below : node->above];
+        sum += node->value;
+    }
+    return 1 / (1 + std::exp(-sum));
+}
+
 // ---- Regions ------------------------------------------------------------------------------------
 
 // The candidates the finder judges for one segment: each width it tries there, with the stretch
@@ -170,12 +249,22 @@ using CandidateJudge = std::function<const Candidate*(const std::vector<Candidat
 void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segment> segments,
                            const CandidateJudge& judge);
 
+// How often pixels change where rows of w >= 2 bytes join one byte to the next, read with bit 7
+// left and with bit 0 left (finder.cpp says which pixels meet); none for too little ink there.
+struct ByteJoins {
+    double msbRate = 0, lsbRate = 0;
+};
+std::optional<ByteJoins> JoinsOf(const uint8_t* bytes, int64_t first, int64_t last, int w);
+
 // The bit order the strokes of rows found at width w say: bit 7 or bit 0 left (rows at width 1
 // are taken as rows).
 PixelLayout RowOrderOf(const uint8_t* bytes, int64_t first, int64_t last, int w);
 
-// FindGraphics, telling the bit order of the regions' rows or not (the benchmark prices it).
+// What FindRegions tells of each region's layout: nothing (all rows with bit 7 left), the bit order
+// of its rows, or that too and whether its rows are really pixel columns (FindGraphics). The
+// benchmark prices the telling; the training tool looks at the rows before they become columns.
+enum class Telling { RowsOnly, BitOrder, Layout };
 std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
-                                        const FindProgress& progress, bool rowOrder);
+                                        const FindProgress& progress, Telling telling);
 
 } // namespace viewer::finder

@@ -1,27 +1,14 @@
-// The graphics finder's models: gradient-boosted trees over the measures of
-// finder_features.cpp (regions) and finder_scan.cpp (windows). Made by
+// The graphics finder's models: gradient-boosted trees. Made by
 // scripts/finder-train from the corpus it fetches; do not edit.
 // 376819 candidates and 1168260 windows of 2125 files.
-#include <cmath>
-#include <cstdint>
-
 #include "viewer/finder_internal.h"
 
 namespace viewer::finder {
 
 namespace {
 
-// A node: the measure it tests (-1 for a leaf), the limit, the nodes for
-// measure <= limit and above it, and a leaf's share of the log-odds.
-struct Node {
-    int8_t feature;
-    float limit;
-    uint16_t below, above;
-    float value;
-};
-
 constexpr double RegionStart = -3.6188439283782654;
-constexpr Node RegionNodes[] = {
+constexpr TreeNode RegionNodes[] = {
     {1, 10.5250001f, 1, 8, 0.0f}, {3, 2.78349996f, 2, 5, 0.0f}, {25, 0.0342699997f, 3, 4, 0.0f}, {-1, 0.0f, 0, 0, -0.0911385502f},
     {-1, 0.0f, 0, 0, 0.145305794f}, {5, 1.78049999f, 6, 7, 0.0f}, {-1, 0.0f, 0, 0, 3.26789897f}, {-1, 0.0f, 0, 0, 0.0375859215f},
     {17, 0.250500008f, 9, 12, 0.0f}, {17, 0.162100002f, 10, 11, 0.0f}, {-1, 0.0f, 0, 0, 0.00909098563f}, {-1, 0.0f, 0, 0, 1.33874773f},
@@ -608,7 +595,7 @@ constexpr uint16_t RegionRoots[] = {
 };
 
 constexpr double WindowStart = -2.606009253602532;
-constexpr Node WindowNodes[] = {
+constexpr TreeNode WindowNodes[] = {
     {0, 2.14950001f, 1, 8, 0.0f}, {3, 0.00390599994f, 2, 5, 0.0f}, {9, 12.5f, 3, 4, 0.0f}, {-1, 0.0f, 0, 0, 0.161966608f},
     {-1, 0.0f, 0, 0, -0.0816079271f}, {0, 1.89450002f, 6, 7, 0.0f}, {-1, 0.0f, 0, 0, 0.999575243f}, {-1, 0.0f, 0, 0, 0.435876871f},
     {1, 0.496099994f, 9, 12, 0.0f}, {6, 4.04349995f, 10, 11, 0.0f}, {-1, 0.0f, 0, 0, 0.216701596f}, {-1, 0.0f, 0, 0, -0.0187477085f},
@@ -842,28 +829,14 @@ constexpr uint16_t WindowRoots[] = {
     720, 735, 750, 765, 780, 795, 810, 825, 840, 855, 870, 885,
 };
 
-template <typename Measures, size_t Trees>
-double Score(const Measures& f, double start, const Node* nodes,
-             const uint16_t (&roots)[Trees]) {
-    double sum = start;
-    for (uint16_t root : roots) {
-        const Node* node = &nodes[root];
-        while (node->feature >= 0)
-            node = &nodes[f[size_t(node->feature)] <= node->limit ? node->below
-                                                                   : node->above];
-        sum += node->value;
-    }
-    return 1 / (1 + std::exp(-sum));
-}
-
 } // namespace
 
 double ModelScore(const Features& f) {
-    return Score(f, RegionStart, RegionNodes, RegionRoots);
+    return TreeScore(f, RegionStart, RegionNodes, RegionRoots);
 }
 
 double WindowScore(const WindowFeatures& f) {
-    return Score(f, WindowStart, WindowNodes, WindowRoots);
+    return TreeScore(f, WindowStart, WindowNodes, WindowRoots);
 }
 
 } // namespace viewer::finder

@@ -29,6 +29,28 @@ def build_tools(build):
             os.path.join(build, "tools", "finder-features"))
 
 
+def finder_models(region_model, window_model):
+    return [("Region", region_model, "ModelScore", "Features"),
+            ("Window", window_model, "WindowScore", "WindowFeatures")]
+
+
+def train_columns(part, held, tool):
+    """The model that tells fonts stored in pixel columns from graphics in rows, among the regions
+    found 1 to 4 bytes wide: trained on the training part, reported on both, written as C++."""
+    X, y, names, _ = train.column_dataset(part, tool)
+    model = train.fit(X, y, trees=60, depth=3)
+    train.report_columns(model, X, y, "columns, training part")
+    Xe, ye, _, where = train.column_dataset(held, tool)
+    train.report_columns(model, Xe, ye, "columns, evaluation part", where)
+    summary = "%d regions of %d files." % (len(y), len(part))
+    train.write_cpp([("Column", model, "ColumnScore", "ColumnFeatures")],
+                    os.path.join(top, "viewer", "finder_columns_model.cpp"), summary,
+                    "columns model")
+    order = np.argsort(-model.feature_importances_)
+    print("column measures by importance:", ", ".join("%s %.3f" % (names[i],
+          model.feature_importances_[i]) for i in order))
+
+
 def load(cache, seed, made, smoke=False):
     path = os.path.join(cache, "manifest-%s%d.json" % ("smoke-" if smoke else "", seed))
     if os.path.exists(path):
@@ -51,6 +73,8 @@ def main():
     parser.add_argument("--smoke", action="store_true",
                         help="a small corpus of a few packages of the evaluation part (the test)")
     parser.add_argument("--batch", help="the pixmole-batch to evaluate, instead of building one")
+    parser.add_argument("--columns-only", action="store_true",
+                        help="train the columns model only, with the other models as they are")
     parser.add_argument("--require", default="",
                         help="figures to reach, as name=value,...: false_per_mb at most, the "
                         "others at least; exit 1 when one is missed")
@@ -66,6 +90,10 @@ def main():
     if args.command == "train":
         part = [e for e in entries if e["split"] == "train"]
         held = [e for e in entries if e["split"] == "eval"]
+        if args.columns_only:
+            train_columns(part, held, tool)
+            build_tools(args.build)
+            return
         model_path = os.path.join(top, "viewer", "finder_model.cpp")
         # First the windows' model: which windows the scan reads further. The candidates the
         # regions' model learns from are those the scan finds with it in place.
@@ -74,7 +102,7 @@ def main():
         train.report_windows(window_model, Xw, yw, kw, "windows, training part")
         Xwe, ywe, kwe, _, _ = train.window_dataset(held, tool)
         train.report_windows(window_model, Xwe, ywe, kwe, "windows, evaluation part")
-        train.write_cpp(None, window_model, model_path, "")
+        train.write_cpp(finder_models(None, window_model), model_path, "", "models")
         batch, tool = build_tools(args.build)
         X, y, groups, kinds, names, _ = train.dataset(part, tool)
         print("training on %d candidates, %d positive" % (len(y), int(y.sum())), flush=True)
@@ -85,7 +113,9 @@ def main():
         Xe, ye, _, kinds_e, _, _ = train.dataset(held, tool)
         train.report(model, Xe, ye, kinds_e, "evaluation part (unseen)")
         summary = "%d candidates and %d windows of %d files." % (len(y), len(yw), len(part))
-        train.write_cpp(model, window_model, model_path, summary)
+        train.write_cpp(finder_models(model, window_model), model_path, summary, "models")
+        batch, tool = build_tools(args.build)
+        train_columns(part, held, tool)
         build_tools(args.build)
         order = np.argsort(-model.feature_importances_)
         print("measures by importance:", ", ".join("%s %.3f" % (names[i],

@@ -5,25 +5,34 @@ import os
 import subprocess
 
 
-def candidates(tool, paths, jobs=2, windows=False):
+def candidates(tool, paths, jobs=2, windows=False, columns=False):
     """{path: [(first, last, width, group, layout, score, [measures])]}, and the measures' names; with
-    `windows`, {path: [(first, [measures])]} of the scan's windows."""
+    `windows`, {path: [(first, [measures])]} of the scan's windows; with `columns`, {path: [(first,
+    last, width, layout, period, phase, score, [measures])]} of the regions found as rows 1 to 4
+    bytes wide, measured as pixel columns."""
     chunks = [paths[i::jobs * 8] for i in range(jobs * 8)]
     keys = 2 if windows else 7
+    keys = 8 if columns else keys
+
+    def key_of(f):
+        if windows:
+            return (int(f[1]),)
+        if columns:
+            return (int(f[1]), int(f[2]), int(f[3]), f[4], int(f[5]), int(f[6]), float(f[7]))
+        return (int(f[1]), int(f[2]), int(f[3]), int(f[4]), f[5], float(f[6]))
 
     def run(chunk):
         if not chunk:
             return None, {}
-        out = subprocess.run([tool] + (["--windows"] if windows else []) + chunk, check=True,
-                             capture_output=True, text=True).stdout
+        option = ["--windows"] if windows else ["--columns"] if columns else []
+        out = subprocess.run([tool] + option + chunk, check=True, capture_output=True,
+                             text=True).stdout
         lines = out.splitlines()
         names = lines[0].split("\t")[keys:]
         found = {p: [] for p in chunk}
         for line in lines[1:]:
             f = line.split("\t")
-            key = (int(f[1]),) if windows else (int(f[1]), int(f[2]), int(f[3]), int(f[4]), f[5],
-                                                 float(f[6]))
-            found[chunk[int(f[0])]].append(key + ([float(x) for x in f[keys:]],))
+            found[chunk[int(f[0])]].append(key_of(f) + ([float(x) for x in f[keys:]],))
         return names, found
 
     result, names = {}, None

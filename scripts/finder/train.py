@@ -67,6 +67,34 @@ def window_dataset(entries, tool, jobs=2):
     return np.array(X, dtype=np.float32), np.array(y), kinds, names, where
 
 
+def column_dataset(entries, tool, jobs=2):
+    """Regions found as rows 1 to 4 bytes wide, measured as pixel columns, and whether they are a
+    font in a column layout with K the width found (1) or graphics in rows (0); regions the corpus
+    cannot tell, or columns found at another width than their K, are left out."""
+    found, names = measure.candidates(tool, sorted({e["path"] for e in entries}), jobs,
+                                      columns=True)
+    by_path = {e["path"]: e for e in entries}
+    X, y, where = [], [], []
+    for path, regions in found.items():
+        e = by_path[path]
+        for first, last, width, layout, period, phase, score, features in regions:
+            truth = next((t for t in e["truth"] if labels.overlap(
+                first, last, t["first"], t["first"] + t["length"]) >=
+                0.5 * min(last - first, t["length"])), None)
+            if truth is None:
+                continue
+            kind, _, k = truth.get("layout", "rows").partition(":")
+            if kind.startswith("columns"):
+                if int(k or 1) != width:
+                    continue
+                y.append(1)
+            else:
+                y.append(0)
+            X.append(features)
+            where.append((path, first, truth["kind"], "made" if e.get("made") else "real"))
+    return np.array(X, dtype=np.float32), np.array(y), names, where
+
+
 def fit(X, y, seed=1, trees=160, depth=3, positive_weight=1.0):
     from sklearn.ensemble import GradientBoostingClassifier
     # Negatives far outnumber positives and are much alike: a sample of them teaches as much.
@@ -105,7 +133,7 @@ def tree_tables(model, prefix):
 
     cells = ["{%d, %s, %d, %d, %s}" % (n[0], real(n[1]), n[2], n[3], real(n[4])) for n in nodes]
     lines = ["constexpr double %sStart = %r;" % (prefix, start),
-             "constexpr Node %sNodes[] = {" % prefix]
+             "constexpr TreeNode %sNodes[] = {" % prefix]
     for i in range(0, len(cells), 4):
         lines.append("    " + ", ".join(cells[i:i + 4]) + ",")
     lines.append("};")
@@ -116,39 +144,26 @@ def tree_tables(model, prefix):
     return lines
 
 
-def write_cpp(region_model, window_model, path, summary):
-    """Both models as C++: the trees' nodes in tables, summed as GradientBoostingClassifier sums
-    them."""
-    lines = ["// The graphics finder's models: gradient-boosted trees over the measures of",
-             "// finder_features.cpp (regions) and finder_scan.cpp (windows). Made by",
-             "// scripts/finder-train from the corpus it fetches; do not edit.",
-             "// " + summary, "#include <cmath>", "#include <cstdint>", "",
-             '#include "viewer/finder_internal.h"', "", "namespace viewer::finder {", "",
-             "namespace {", "",
-             "// A node: the measure it tests (-1 for a leaf), the limit, the nodes for",
-             "// measure <= limit and above it, and a leaf's share of the log-odds.",
-             "struct Node {", "    int8_t feature;", "    float limit;",
-             "    uint16_t below, above;", "    float value;", "};", ""]
-    lines += tree_tables(region_model, "Region") if region_model else [
-        "constexpr double RegionStart = 0;", "constexpr Node RegionNodes[] = {{-1, 0.0f, 0, 0, 0.0f}};",
-        "constexpr uint16_t RegionRoots[] = {0};", ""]
-    lines += tree_tables(window_model, "Window")
-    lines += ["template <typename Measures, size_t Trees>",
-              "double Score(const Measures& f, double start, const Node* nodes,",
-              "             const uint16_t (&roots)[Trees]) {",
-              "    double sum = start;",
-              "    for (uint16_t root : roots) {",
-              "        const Node* node = &nodes[root];",
-              "        while (node->feature >= 0)",
-              "            node = &nodes[f[size_t(node->feature)] <= node->limit ? node->below",
-              "                                                                   : node->above];",
-              "        sum += node->value;", "    }",
-              "    return 1 / (1 + std::exp(-sum));", "}", "", "} // namespace", "",
-              "double ModelScore(const Features& f) {",
-              "    return Score(f, RegionStart, RegionNodes, RegionRoots);", "}", "",
-              "double WindowScore(const WindowFeatures& f) {",
-              "    return Score(f, WindowStart, WindowNodes, WindowRoots);", "}", "",
-              "} // namespace viewer::finder", ""]
+def write_cpp(models, path, summary, what):
+    """Models as C++: each one's trees in tables, summed by TreeScore (finder_internal.h) as
+    GradientBoostingClassifier sums them. `models` holds (prefix, model or None, function,
+    measures type) for each."""
+    lines = ["// The graphics finder's %s: gradient-boosted trees. Made by" % what,
+             "// scripts/finder-train from the corpus it fetches; do not edit."]
+    lines += (["// " + summary] if summary else []) + [
+        '#include "viewer/finder_internal.h"', "", "namespace viewer::finder {", "",
+        "namespace {", ""]
+    for prefix, model, _, _ in models:
+        lines += tree_tables(model, prefix) if model else [
+            "constexpr double %sStart = 0;" % prefix,
+            "constexpr TreeNode %sNodes[] = {{-1, 0.0f, 0, 0, 0.0f}};" % prefix,
+            "constexpr uint16_t %sRoots[] = {0};" % prefix, ""]
+    lines += ["} // namespace", ""]
+    for prefix, _, function, measures in models:
+        lines += ["double %s(const %s& f) {" % (function, measures),
+                  "    return TreeScore(f, %sStart, %sNodes, %sRoots);" % (prefix, prefix, prefix),
+                  "}", ""]
+    lines += ["} // namespace viewer::finder", ""]
     with open(path, "w") as f:
         f.write("\n".join(lines))
 
@@ -181,3 +196,21 @@ def report(model, X, y, kinds, title):
     for (yi, k), (n, right) in sorted(by.items()):
         print("    %s %-20s %6d candidates, %5.1f%% right" % ("+" if yi else "-", k, n,
                                                              100.0 * right / n))
+
+
+MAX_FOUND_COLUMN_BYTES = 3  # MaxFoundColumnBytes (finder_internal.h)
+
+
+def report_columns(model, X, y, title, where=None):
+    """Fonts in columns told as such, and graphics in rows taken for columns, at several cuts, where
+    the finder asks (rows up to MAX_FOUND_COLUMN_BYTES wide; the model learns from wider ones too);
+    with `where`, the graphics in rows taken for columns at the finder's cut."""
+    p = np.where(X[:, 0] <= MAX_FOUND_COLUMN_BYTES, model.predict_proba(X)[:, 1], 0)
+    print("%s: %d regions, %d fonts in columns" % (title, len(y), int(y.sum())))
+    for cut in (0.5, 0.8, 0.9, 0.95):
+        print("  score >= %.2f: %d of the fonts in columns, %d of %d graphics in rows" % (
+            cut, int(((p >= cut) & (y == 1)).sum()), int(((p >= cut) & (y == 0)).sum()),
+            int((y == 0).sum())))
+    for i in range(len(y)) if where else []:
+        if y[i] == 0 and p[i] >= 0.9:
+            print("    rows taken for columns: %s @%d %s (%s) %.3f" % (where[i] + (p[i],)))

@@ -18,6 +18,7 @@
 #include "tests/support/viewer_session.h"
 #include "viewer/finder.h"
 #include "viewer/finder_internal.h"
+#include "viewer/pixel_font.h"
 
 namespace {
 
@@ -233,6 +234,60 @@ TEST(Finder, TellsTheBitOrderOfRows) {
         const viewer::LayoutGuess guess = viewer::GuessLayoutAndWidth(bytes.data(), 768);
         EXPECT_EQ(guess.width, 8) << LayoutName(layout);
         EXPECT_EQ(guess.layout, layout) << LayoutName(layout);
+    }
+}
+
+// The program's own 8 x 8 font stored as small screens store glyphs: a byte per pixel column (K
+// bytes per column with the glyphs drawn K times as tall), bit 0 or bit 7 the top pixel; 7 columns
+// a glyph, the cell's blank leftmost one left out.
+Bytes FontInColumns(const PixelLayout& layout) {
+    const int k = layout.columnBytes;
+    Bytes bytes;
+    for (const viewer::FontGlyph& glyph : viewer::PixelFont)
+        for (int x = 1; x < 8; ++x)
+            for (int j = 0; j < k; ++j) {
+                uint8_t b = 0;
+                for (int bit = 0; bit < 8; ++bit) {
+                    const int y = (8 * j + bit) / k; // row of the 8 x 8 cell
+                    if (y >= 1 && glyph.rows[y - 1][x] == '#')
+                        b = uint8_t(b | 1 << (layout.kind == LayoutKind::Columns ? bit : 7 - bit));
+                }
+                bytes.push_back(b);
+            }
+    return bytes;
+}
+
+// Such a font found as rows K bytes wide, from a byte inside a column, inside machine code and
+// inside zeros, becomes the glyphs in their layout: 7 K bytes a glyph, from the first byte of a
+// glyph, in the order of its bits. (With one byte a column this font is not told: few fonts of
+// glyphs 8 pixels high or less were there to learn from.) Graphics in rows stay rows.
+TEST(Finder, TellsFontsStoredInPixelColumns) {
+    using viewer::finder::AsColumnsIfSo;
+    const Bytes code = MachineCode();
+    ASSERT_GT(code.size(), 10000u);
+    for (const PixelLayout layout :
+         {PixelLayout{LayoutKind::Columns, 2}, PixelLayout{LayoutKind::ColumnsMsb, 2},
+          PixelLayout{LayoutKind::Columns, 3}, PixelLayout{LayoutKind::ColumnsMsb, 3}}) {
+        const int k = layout.columnBytes;
+        const Bytes font = FontInColumns(layout);
+        for (const Bytes& ground : {code, Bytes(12000, 0)}) {
+            const Bytes file = Inside(ground, 3001, font, 10000);
+            const int64_t first = 3001 + 7 * k + k / 2; // a glyph in, and into a column
+            const GraphicsRegion found = AsColumnsIfSo(
+                file.data(), {first, int64_t(font.size()) - 9 * k, k, 0.9, PixelLayout{}});
+            const std::string where =
+                LayoutName(layout) + (ground[0] == 0 ? " in zeros" : " in code");
+            EXPECT_EQ(found.layout, layout) << where;
+            EXPECT_EQ(found.width, 7 * k) << where;
+            EXPECT_EQ((found.first - 3001) % (7 * k), 0) << where << ": " << found.first;
+            EXPECT_LE(found.first - first, 7 * k) << where;
+            EXPECT_EQ(found.first + found.length, first + int64_t(font.size()) - 9 * k) << where;
+        }
+    }
+    for (int k : {1, 2, 3}) {
+        const Bytes sheet = AsBytes(pmtest::GlyphSheet(k, k, 2048 / (16 * k)));
+        const GraphicsRegion rows{0, int64_t(sheet.size()), k, 0.9, PixelLayout{}};
+        EXPECT_EQ(AsColumnsIfSo(sheet.data(), rows).layout, PixelLayout{}) << k;
     }
 }
 

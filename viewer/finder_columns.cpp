@@ -167,7 +167,8 @@ ColumnReading ReadAsColumns(const uint8_t* bytes, const GraphicsRegion& region) 
 
 GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region) {
     const int k = region.width;
-    if (k > MaxFoundColumnBytes || IsColumnLayout(region.layout.kind)) return region;
+    if (k < MinFoundColumnBytes || k > MaxFoundColumnBytes || IsColumnLayout(region.layout.kind))
+        return region;
     const ColumnReading reading = ReadAsColumns(bytes, region);
     if (reading.period == 0 || ColumnScore(reading.features) < MinColumnScore) return region;
     GraphicsRegion columns = region;

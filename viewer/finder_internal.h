@@ -184,15 +184,16 @@ ColumnReading ReadAsColumns(const uint8_t* bytes, const GraphicsRegion& region);
 // How likely rows of K bytes are a font's pixel columns, 0..1 (finder_columns_model.cpp).
 double ColumnScore(const ColumnFeatures& features);
 constexpr double MinColumnScore = 0.9;
-// Glyphs in pixel columns are told up to 24 pixels high (K = 3): rows 4 bytes wide are mostly
-// large fonts in rows (32 x 32 and 24 x 24 glyphs, as box-like as turned ones), which the model
-// takes for columns more often than it finds columns there.
-constexpr int MaxFoundColumnBytes = 3;
+// Glyphs in pixel columns are told with 2 or 3 bytes a column (9 to 24 pixels high). Rows 4 bytes
+// wide are mostly large fonts in rows (32 x 32 and 24 x 24 glyphs, as box-like as turned ones),
+// which the model takes for columns more often than it finds columns there. With one byte a
+// column it found none, and the 8 x 8 fonts in rows that abound there are at risk.
+constexpr int MinFoundColumnBytes = 2, MaxFoundColumnBytes = 3;
 
-// A region found as rows at width K (1..MaxFoundColumnBytes) as the glyphs in pixel columns it
-// holds, where the model says so: the column layout with bit 0 or bit 7 on top as the rows' bit
-// order says, the width the bytes of a glyph, the first byte the first glyph's; otherwise the
-// region unchanged.
+// A region found as rows at width K (MinFoundColumnBytes..MaxFoundColumnBytes) as the glyphs in
+// pixel columns it holds, where the model says so: the column layout with bit 0 or bit 7 on top as
+// the rows' bit order says, the width the bytes of a glyph, the first byte the first glyph's;
+// otherwise the region unchanged.
 GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region);
 
 // ---- The models' trees (written by scripts/finder-train) ---------------------------------------

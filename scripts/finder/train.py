@@ -198,14 +198,15 @@ def report(model, X, y, kinds, title):
                                                              100.0 * right / n))
 
 
-MAX_FOUND_COLUMN_BYTES = 3  # MaxFoundColumnBytes (finder_internal.h)
+FOUND_COLUMN_BYTES = (2, 3)  # MinFoundColumnBytes, MaxFoundColumnBytes (finder_internal.h)
 
 
 def report_columns(model, X, y, title, where=None):
     """Fonts in columns told as such, and graphics in rows taken for columns, at several cuts, where
-    the finder asks (rows up to MAX_FOUND_COLUMN_BYTES wide; the model learns from wider ones too);
+    the finder asks (rows FOUND_COLUMN_BYTES wide; the model learns from the others too);
     with `where`, the graphics in rows taken for columns at the finder's cut."""
-    p = np.where(X[:, 0] <= MAX_FOUND_COLUMN_BYTES, model.predict_proba(X)[:, 1], 0)
+    asked = (X[:, 0] >= FOUND_COLUMN_BYTES[0]) & (X[:, 0] <= FOUND_COLUMN_BYTES[1])
+    p = np.where(asked, model.predict_proba(X)[:, 1], 0)
     print("%s: %d regions, %d fonts in columns" % (title, len(y), int(y.sum())))
     for cut in (0.5, 0.8, 0.9, 0.95):
         print("  score >= %.2f: %d of the fonts in columns, %d of %d graphics in rows" % (

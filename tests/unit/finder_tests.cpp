@@ -289,6 +289,9 @@ TEST(Finder, TellsFontsStoredInPixelColumns) {
         const GraphicsRegion rows{0, int64_t(sheet.size()), k, 0.9, PixelLayout{}};
         EXPECT_EQ(AsColumnsIfSo(sheet.data(), rows).layout, PixelLayout{}) << k;
     }
+    // The sample's 8 x 8 font, whose glyphs stand 8 bytes apart as a font's columns would.
+    const Bytes sample = AsBytes(pmtest::SampleBytes());
+    EXPECT_EQ(AsColumnsIfSo(sample.data(), {9, 463, 1, 0.9, PixelLayout{}}).layout, PixelLayout{});
 }
 
 TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {

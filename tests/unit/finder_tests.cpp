@@ -294,6 +294,30 @@ TEST(Finder, TellsFontsStoredInPixelColumns) {
     EXPECT_EQ(AsColumnsIfSo(sample.data(), {9, 463, 1, 0.9, PixelLayout{}}).layout, PixelLayout{});
 }
 
+// What the column reader measures of the font in columns-msb:2: its stride, its first byte and
+// bit order, the ink at the top and bottom pixels as the glyphs have it (the cell's top row is
+// blank, capitals stand on its bottom row), strokes meeting across the rows more than down them
+// (they run down the glyphs); the same on a set background.
+TEST(Finder, MeasuresColumnsAsTheGlyphsHaveThem) {
+    using namespace viewer::finder;
+    const Bytes font = FontInColumns(PixelLayout{LayoutKind::ColumnsMsb, 2});
+    const GraphicsRegion region{0, int64_t(font.size()), 2, 0.9, PixelLayout{}};
+    const ColumnReading reading = ReadAsColumns(font.data(), region);
+    EXPECT_EQ(reading.period, 7);
+    EXPECT_EQ(reading.first, 0);
+    EXPECT_EQ(reading.phase, 0);
+    EXPECT_FALSE(reading.topBit0);
+    int bottom = 0, columns = 0;
+    for (const viewer::FontGlyph& glyph : viewer::PixelFont)
+        for (int x = 1; x < 8; ++x, ++columns) bottom += glyph.rows[6][x] == '#';
+    EXPECT_FLOAT_EQ(reading.features[ColumnLastBit], float(double(bottom) / columns));
+    EXPECT_EQ(reading.features[ColumnFirstBit], 0.0f);
+    EXPECT_GT(reading.features[ColumnPairsRatio], 1.0f);
+    Bytes inverted = font;
+    for (uint8_t& b : inverted) b = uint8_t(~b);
+    EXPECT_EQ(ReadAsColumns(inverted.data(), region).features, reading.features);
+}
+
 TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {
     for (int width : {1, 2, 3, 4}) {
         const auto guess = viewer::GuessLayoutAndWidth(

@@ -318,6 +318,34 @@ TEST(Finder, MeasuresColumnsAsTheGlyphsHaveThem) {
     EXPECT_EQ(ReadAsColumns(inverted.data(), region).features, reading.features);
 }
 
+// A group led by a segment whose width shows nothing (here machine code around glyphs, at 32
+// bytes a row) still has its members judged where they are dense with evidence: the glyphs 2 bytes
+// wide under it are found. A weak member is not judged.
+TEST(Finder, JudgesTheStrongMembersOfARejectedGroup) {
+    using namespace viewer::finder;
+    const Bytes sheet = AsBytes(pmtest::GlyphSheet(2, 2, 16));
+    const Bytes file = Inside(MachineCode(), 1000, sheet, 4000);
+    const int64_t end = 1000 + int64_t(sheet.size());
+    const Segment leader{600, end, 32, 4000}, glyphs{1000, end, 2, 1000};
+    auto widthsJudged = [&](std::vector<Segment> segments) {
+        std::vector<int> widths;
+        ForEachCandidateGroup(file.data(), int64_t(file.size()), std::move(segments),
+                              [&](const std::vector<Candidate>& candidates) -> const Candidate* {
+                                  for (const Candidate& c : candidates) widths.push_back(c.width);
+                                  return nullptr;
+                              });
+        return widths;
+    };
+    EXPECT_TRUE(widthsJudged({leader}).empty()) << "the leader alone is rejected";
+    const std::vector<int> rescued = widthsJudged({leader, glyphs});
+    EXPECT_TRUE(std::count(rescued.begin(), rescued.end(), 2) > 0) << rescued.size();
+    // Under 1.4 bits a byte, though well over a quarter of the leader's evidence.
+    Segment weak = glyphs, weakLeader = leader;
+    weak.evidence = 1.3 * double(end - 1000);
+    weakLeader.evidence = 2 * weak.evidence;
+    EXPECT_TRUE(widthsJudged({weakLeader, weak}).empty());
+}
+
 TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {
     for (int width : {1, 2, 3, 4}) {
         const auto guess = viewer::GuessLayoutAndWidth(

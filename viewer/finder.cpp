@@ -187,6 +187,15 @@ std::pair<int64_t, int64_t> EdgesOf(const uint8_t* bytes, int64_t size,
 
 } // namespace
 
+uint8_t BackgroundOf(const uint8_t* bytes, int64_t first, int64_t last) {
+    int64_t zeros = 0, ones = 0;
+    for (int64_t i = first; i < last; ++i) {
+        zeros += bytes[i] == 0;
+        ones += bytes[i] == 0xFF;
+    }
+    return ones > zeros ? 0xFF : 0x00;
+}
+
 // How often the pixels change where a stroke runs on from one byte to the next. In a picture a
 // stroke runs on from the last pixel of one byte to the first of the next: bit 0 of a byte meets
 // bit 7 of the next where bit 7 is left, and bit 7 meets bit 0 where bit 0 is left; the pixels of
@@ -195,12 +204,7 @@ std::pair<int64_t, int64_t> EdgesOf(const uint8_t* bytes, int64_t size,
 std::optional<ByteJoins> JoinsOf(const uint8_t* bytes, int64_t first, int64_t last, int w) {
     if (w < 2) return std::nullopt;
     const int64_t rows = (last - first) / w;
-    int64_t zeros = 0, ones = 0;
-    for (int64_t i = first; i < first + rows * w; ++i) {
-        zeros += bytes[i] == 0;
-        ones += bytes[i] == 0xFF;
-    }
-    const uint8_t background = ones > zeros ? 0xFF : 0x00;
+    const uint8_t background = BackgroundOf(bytes, first, first + rows * w);
     int64_t msbChanges = 0, msbInked = 0, lsbChanges = 0, lsbInked = 0;
     for (int64_t r = 0; r < rows; ++r) {
         const uint8_t* row = bytes + first + r * w;

@@ -44,12 +44,7 @@ ColumnReading MeasureColumns(const uint8_t* bytes, int64_t first, int64_t last, 
     const int64_t rows = std::min(MaxRows, (last - first) / k);
     if (k < 1 || k > MaxColumnBytes || rows < 2) return reading;
 
-    int64_t zeros = 0, ones = 0;
-    for (int64_t i = first; i < first + rows * k; ++i) {
-        zeros += bytes[i] == 0;
-        ones += bytes[i] == 0xFF;
-    }
-    const uint8_t background = ones > zeros ? 0xFF : 0x00;
+    const uint8_t background = BackgroundOf(bytes, first, first + rows * k);
 
     // Each row as one value, pixel x at bit x (bit 0 left) or at bit 8K - 1 - x (bit 7 left).
     std::vector<uint32_t> row(static_cast<size_t>(rows));

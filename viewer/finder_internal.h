@@ -250,6 +250,9 @@ using CandidateJudge = std::function<const Candidate*(const std::vector<Candidat
 void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segment> segments,
                            const CandidateJudge& judge);
 
+// The background of bytes [first, last): 0xFF where more bytes are 0xFF than 0x00, else 0x00.
+uint8_t BackgroundOf(const uint8_t* bytes, int64_t first, int64_t last);
+
 // How often pixels change where rows of w >= 2 bytes join one byte to the next, read with bit 7
 // left and with bit 0 left (finder.cpp says which pixels meet); none for too little ink there.
 struct ByteJoins {

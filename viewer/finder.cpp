@@ -422,6 +422,18 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
     }
 }
 
+// The region a candidate taken makes, its layout told as far as `telling` asks: bit 0 left where
+// the model likes that reading better and the strokes agree, and then pixel columns where the
+// rows are a font's columns.
+GraphicsRegion RegionOf(const uint8_t* bytes, const Candidate& taken, double score,
+                        Telling telling) {
+    const bool lsb = telling != Telling::RowsOnly && taken.layout.kind == LayoutKind::RowsLsb &&
+                     RowOrderOf(bytes, taken.first, taken.last, taken.width) == taken.layout;
+    const GraphicsRegion region{taken.first, taken.last - taken.first, taken.width, score,
+                                lsb ? taken.layout : PixelLayout{}};
+    return telling == Telling::Layout ? AsColumnsIfSo(bytes, region) : region;
+}
+
 std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
                                         const FindProgress& progress, Telling telling) {
     std::vector<GraphicsRegion> regions;
@@ -430,23 +442,16 @@ std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
     std::vector<Segment> segments = FindSegments(bytes, size, progress, cancelled);
     if (cancelled) return {};
     Stretches taken; // the regions found so far
-    ForEachCandidateGroup(
-        bytes, size, std::move(segments),
-        [&](const std::vector<Candidate>& candidates) -> const Candidate* {
-            const auto [chosen, score] = BestCandidate(candidates);
-            if (chosen == nullptr || score < MinScore ||
-                taken.MostlyCovered(chosen->first, chosen->last))
-                return nullptr;
-            taken.Add(chosen->first, chosen->last);
-            // Bit 0 left where the model likes that reading better and the strokes agree.
-            const bool lsb =
-                telling != Telling::RowsOnly && chosen->layout.kind == LayoutKind::RowsLsb &&
-                RowOrderOf(bytes, chosen->first, chosen->last, chosen->width) == chosen->layout;
-            const GraphicsRegion region{chosen->first, chosen->last - chosen->first, chosen->width,
-                                        score, lsb ? chosen->layout : PixelLayout{}};
-            regions.push_back(telling == Telling::Layout ? AsColumnsIfSo(bytes, region) : region);
-            return chosen;
-        });
+    ForEachCandidateGroup(bytes, size, std::move(segments),
+                          [&](const std::vector<Candidate>& candidates) -> const Candidate* {
+                              const auto [chosen, score] = BestCandidate(candidates);
+                              if (chosen == nullptr || score < MinScore ||
+                                  taken.MostlyCovered(chosen->first, chosen->last))
+                                  return nullptr;
+                              taken.Add(chosen->first, chosen->last);
+                              regions.push_back(RegionOf(bytes, *chosen, score, telling));
+                              return chosen;
+                          });
     if (progress && !progress(size, size)) return {};
     std::stable_sort(
         regions.begin(), regions.end(),
@@ -471,12 +476,7 @@ LayoutGuess GuessLayoutAndWidth(const uint8_t* bytes, int64_t size) {
                 candidates.push_back(finder::CandidateAt(bytes, size, 0, last - last % w, w, lsb));
     const auto [best, score] = finder::BestCandidate(candidates);
     if (best == nullptr || score < finder::MinScore) return {};
-    const bool lsb =
-        best->layout.kind == LayoutKind::RowsLsb &&
-        finder::RowOrderOf(bytes, best->first, best->last, best->width) == best->layout;
-    const GraphicsRegion region =
-        finder::AsColumnsIfSo(bytes, {best->first, best->last - best->first, best->width, score,
-                                      lsb ? best->layout : PixelLayout{}});
+    const GraphicsRegion region = finder::RegionOf(bytes, *best, score, finder::Telling::Layout);
     return {region.width, region.layout};
 }
 

@@ -1,7 +1,7 @@
 // Rows that are really pixel columns. Small screens store glyphs one byte per pixel column (K bytes
 // a column for glyphs taller than 8 pixels): read as rows at width K such a font looks like
 // graphics too, its glyphs turned a quarter. What tells the two apart:
-// - the blank columns between glyphs, which stand at the glyph's stride (5 to 16 columns);
+// - the blank columns between glyphs, which stand at the glyph's stride (3 to 16 columns);
 // - strokes: in letters the vertical ones are the longer, so where the rows are really columns
 //   set pixels meet their neighbours across a row more often than down a column;
 // - where the ink lies across the K bytes (the baseline, the spacing column).

@@ -192,8 +192,8 @@ constexpr int MinFoundColumnBytes = 2, MaxFoundColumnBytes = 3;
 
 // A region found as rows at width K (MinFoundColumnBytes..MaxFoundColumnBytes) as the glyphs in
 // pixel columns it holds, where the model says so: the column layout with bit 0 or bit 7 on top as
-// the rows' bit order says, the width the bytes of a glyph, the first byte the first glyph's;
-// otherwise the region unchanged.
+// the joins between a column's bytes say (ReadAsColumns), the width the bytes of a glyph, the
+// first byte the first glyph's; otherwise the region unchanged.
 GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region);
 
 // ---- The models' trees (written by scripts/finder-train) ---------------------------------------
@@ -268,6 +268,10 @@ PixelLayout RowOrderOf(const uint8_t* bytes, int64_t first, int64_t last, int w)
 // of its rows, or that too and whether its rows are really pixel columns (FindGraphics). The
 // benchmark prices the telling; the training tool looks at the rows before they become columns.
 enum class Telling { RowsOnly, BitOrder, Layout };
+
+// The region a candidate taken makes, with its layout told as `telling` asks.
+GraphicsRegion RegionOf(const uint8_t* bytes, const Candidate& taken, double score,
+                        Telling telling);
 std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
                                         const FindProgress& progress, Telling telling);
 

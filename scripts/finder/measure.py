@@ -11,8 +11,7 @@ def candidates(tool, paths, jobs=2, windows=False, columns=False):
     last, width, layout, period, phase, score, [measures])]} of the regions found as rows 1 to 4
     bytes wide, measured as pixel columns."""
     chunks = [paths[i::jobs * 8] for i in range(jobs * 8)]
-    keys = 2 if windows else 7
-    keys = 8 if columns else keys
+    keys = 2 if windows else 8 if columns else 7
 
     def key_of(f):
         if windows:

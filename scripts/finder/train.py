@@ -199,6 +199,7 @@ def report(model, X, y, kinds, title):
 
 
 FOUND_COLUMN_BYTES = (2, 3)  # MinFoundColumnBytes, MaxFoundColumnBytes (finder_internal.h)
+MIN_COLUMN_SCORE = 0.9  # MinColumnScore (finder_internal.h)
 
 
 def report_columns(model, X, y, title, where=None):
@@ -212,6 +213,5 @@ def report_columns(model, X, y, title, where=None):
         print("  score >= %.2f: %d of the fonts in columns, %d of %d graphics in rows" % (
             cut, int(((p >= cut) & (y == 1)).sum()), int(((p >= cut) & (y == 0)).sum()),
             int((y == 0).sum())))
-    for i in range(len(y)) if where else []:
-        if y[i] == 0 and p[i] >= 0.9:
-            print("    rows taken for columns: %s @%d %s (%s) %.3f" % (where[i] + (p[i],)))
+    for i in np.flatnonzero((y == 0) & (p >= MIN_COLUMN_SCORE)) if where else []:
+        print("    rows taken for columns: %s @%d %s (%s) %.3f" % (where[i] + (p[i],)))

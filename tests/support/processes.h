@@ -23,6 +23,11 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, int seconds = 20,
 // A program built beside the running test: "../tools/pixmole-batch" from build/tests/.
 std::string BesideTests(const std::string& relative);
 
+// A Debian package (at `version`, or the one apt offers) fetched and unpacked once into the
+// folder "debian-files/<package>" under the current one, where it stays; false when it cannot be
+// had (no network, or no such version).
+bool UnpackDebianPackage(const std::string& package, const std::string& version = "");
+
 class FileSizeLimit {
   public:
     explicit FileSizeLimit(rlim_t bytes);

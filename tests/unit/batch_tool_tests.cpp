@@ -195,4 +195,47 @@ TEST_F(Tools, TheSheetShowsEveryRegionBestFirstWithItsBytesAndACaptionThatReadsB
     }
 }
 
+// Fonts of small screens in real programs, one byte per pixel column: the batch tool shows each
+// upright from the glyph set as the first strip in its layout, its width the glyph's bytes. Its
+// "F" as the font's author drew it, 8 pixel rows: the LEGO NXT brick's LCD font (bit 0 on top, a
+// spacing column) and a circuit simulator's character LCD font (bit 7 on top). The packages at
+// the versions the fonts' places were read from; skipped when they cannot be had.
+TEST_F(Tools, ShowsRealFontsOfSmallScreensUprightInTheirColumnLayout) {
+    struct Font {
+        const char *package, *version, *path;
+        int64_t space; // where the glyph of the space starts; the others follow in ASCII order
+        const char* layout;
+        int width;
+        const char* f; // "F", a row of the glyph a line
+    };
+    const Font fonts[] = {
+        {"nxt-firmware", "1.29.2-1", "usr/share/nxt-firmware/nxt_firmware.bin", 154344, "columns",
+         6, "#####.|#.....|#.....|####..|#.....|#.....|#.....|......|"},
+        {"ktechlab", "0.50.0-2", "usr/bin/ktechlab", 2675072, "columns-msb", 5,
+         ".....|#####|#....|#....|####.|#....|#....|#....|"},
+    };
+    for (const Font& font : fonts) {
+        SCOPED_TRACE(font.package);
+        if (!pmtest::UnpackDebianPackage(font.package, font.version))
+            GTEST_SKIP() << "Debian's packages cannot be fetched here";
+        const std::string file =
+            fs::absolute("debian-files/"s + font.package + "/" + font.path).string();
+        const int64_t at = font.space + ('F' - ' ') * font.width;
+        const pmtest::ProgramRun run =
+            Run("pixmole-batch", {"--layout", font.layout, "--width", std::to_string(font.width),
+                                  "--row", std::to_string(at / font.width), "--offset",
+                                  std::to_string(at % font.width), "--png", "f.png", file});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const pmtest::DecodedPng png = pmtest::DecodePng(dir / "f.png");
+        ASSERT_EQ(png.rows.size(), 481u);
+        std::string shown;
+        for (size_t y = 0; y < 8; ++y) {
+            for (size_t x = 0; x < size_t(font.width); ++x)
+                shown += png.rows[y].at(x * 3) != 0 ? '#' : '.';
+            shown += '|';
+        }
+        EXPECT_EQ(shown, font.f);
+    }
+}
+
 } // namespace

@@ -373,25 +373,14 @@ TEST(Finder, StopsWhenTheCallerSaysSo) {
 // ---- Real graphics from Debian's packages, fetched into the build folder ---------------------
 // (Real fonts are judged by the finder's evaluation, finder.smoke_eval.)
 
-// Unpacks the package into the build folder once; false when it cannot be had (no network).
-bool Unpack(const std::string& package) {
-    const std::string folder = "debian-files/" + package;
-    if (pmtest::ReadFile(folder + "/.done") == "ok") return true;
-    const auto run = pmtest::RunProgram(
-        {"/bin/sh", "-c",
-         "mkdir -p " + folder + " && cd " + folder + " && apt-get download -qq " + package +
-             " 2>/dev/null && dpkg-deb -x " + package + "_*.deb . && echo ok > .done"},
-        300);
-    return run.finished && run.exitCode == 0;
-}
-
 // The X11 bitmaps of Debian's xbitmaps package (rows with bit 0 the leftmost pixel), those of 256
 // bytes or more, each set between stretches of machine code: where the finder finds one at its
 // width, it says bit 0 left, but for one at most (a mask, a solid shape, looks alike in both
 // orders). Pictures are its weak side: it finds 2 to 5 of 13, depending on the code around them,
 // so the code is the system shell's, which does not change with each build of the tests (5 today).
 TEST(Finder, FindsRealX11BitmapsWithBit0Left) {
-    if (!Unpack("xbitmaps")) GTEST_SKIP() << "Debian's packages cannot be fetched here";
+    if (!pmtest::UnpackDebianPackage("xbitmaps"))
+        GTEST_SKIP() << "Debian's packages cannot be fetched here";
     const Bytes code = MachineCode("/bin/bash");
     ASSERT_GT(code.size(), 40000u);
     const PixelLayout lsb{LayoutKind::RowsLsb, 1};

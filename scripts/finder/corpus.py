@@ -123,8 +123,9 @@ def run(cmd, cwd=None):
     subprocess.run(cmd, cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def fetch(cache, package):
-    """The unpacked package's folder; None when it cannot be fetched."""
+def fetch(cache, package, version=None):
+    """The unpacked package's folder (at `version`, or the one apt offers); None when it cannot be
+    fetched."""
     folder = os.path.join(cache, "pkgs", package)
     if os.path.exists(os.path.join(folder, ".done")):
         return folder
@@ -133,7 +134,8 @@ def fetch(cache, package):
     try:
         found = glob.glob(os.path.join(debs, package + "_*.deb"))
         if not found:
-            run(["apt-get", "download", "-qq", package], cwd=debs)
+            run(["apt-get", "download", "-qq", package + ("=" + version if version else "")],
+                cwd=debs)
             found = glob.glob(os.path.join(debs, package + "_*.deb"))
         os.makedirs(folder, exist_ok=True)
         run(["dpkg-deb", "-x", found[0], folder])

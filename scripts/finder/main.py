@@ -14,6 +14,7 @@ sys.path.insert(0, here)
 import corpus  # noqa: E402
 import evaluate  # noqa: E402
 import measure  # noqa: E402
+import screenfonts  # noqa: E402
 import train  # noqa: E402
 
 
@@ -126,6 +127,9 @@ def main():
             part = part[::8]
         found, seconds = measure.regions(batch, [e["path"] for e in part])
         figures = evaluate.evaluate(part, found, seconds)
+        if not args.smoke:
+            screenfonts.run(args.cache, entries, args.split, batch,
+                            os.path.join(args.build, "screen-fonts"))
         missed = []
         for item in filter(None, args.require.split(",")):
             name, value = item.split("=")

@@ -6,6 +6,8 @@
 //   finder-features --segments FILE... one line per segment the scan finds
 //   finder-features --columns FILE...  one line per region found as rows 1 to 4 bytes wide: its
 //                                      measures as pixel columns
+//   finder-features --byte-columns FILE... one line per stretch proposed as a font one byte a
+//                                      column that shows a stride: how it reads, its measures
 //
 // Prints a header line, then tab-separated: the file's number, the candidate's first byte, end,
 // width, group (the candidates judged together) and layout, and the model's score (a window: its
@@ -42,8 +44,12 @@ int main(int argc, char** argv) {
     const bool windows = argc > 1 && std::strcmp(argv[1], "--windows") == 0;
     const bool segments = argc > 1 && std::strcmp(argv[1], "--segments") == 0;
     const bool columns = argc > 1 && std::strcmp(argv[1], "--columns") == 0;
-    const int from = windows || segments || columns ? 2 : 1;
-    if (columns) {
+    const bool byteColumns = argc > 1 && std::strcmp(argv[1], "--byte-columns") == 0;
+    const int from = windows || segments || columns || byteColumns ? 2 : 1;
+    if (byteColumns) {
+        std::printf("file\tfirst\tlast\ttop_bit0\tglyph_first\tglyph_last\tperiod\tscore");
+        for (const char* name : ByteColumnFeatureNames) std::printf("\t%s", name);
+    } else if (columns) {
         std::printf("file\tfirst\tlast\twidth\tlayout\tperiod\tphase\tscore");
         for (const char* name : ColumnFeatureNames) std::printf("\t%s", name);
     } else if (windows) {
@@ -62,6 +68,18 @@ int main(int argc, char** argv) {
                 std::printf("%d\t%lld", a - from, static_cast<long long>(at));
                 PrintValues(f);
             });
+            continue;
+        }
+        if (byteColumns) {
+            for (const ByteColumnStretch& s : ByteColumnStretches(bytes.data(), size)) {
+                const ByteColumnReading r = ReadByteColumns(bytes.data(), size, s);
+                if (r.period == 0) continue;
+                std::printf("%d\t%lld\t%lld\t%d\t%lld\t%lld\t%d\t%.4f", a - from,
+                            static_cast<long long>(s.first), static_cast<long long>(s.last),
+                            int(r.topBit0), static_cast<long long>(r.first),
+                            static_cast<long long>(r.last), r.period, r.score);
+                PrintValues(r.features);
+            }
             continue;
         }
         if (columns) {

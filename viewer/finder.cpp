@@ -452,6 +452,26 @@ std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
                               regions.push_back(RegionOf(bytes, *chosen, score, telling));
                               return chosen;
                           });
+    // Fonts one byte a pixel column, where the regions found leave room for them; read on every
+    // thread first.
+    if (telling == Telling::Layout) {
+        const std::vector<ByteColumnStretch> stretches = ByteColumnStretches(bytes, size);
+        std::vector<ByteColumnReading> fonts(stretches.size());
+        ForEachInParallel(int64_t(stretches.size()), [&](int64_t i) {
+            fonts[size_t(i)] = ReadByteColumns(bytes, size, stretches[size_t(i)]);
+        });
+        for (const ByteColumnReading& font : fonts) {
+            if (font.period == 0 || !IsByteColumnFont(font.features) ||
+                taken.MostlyCovered(font.first, font.last))
+                continue;
+            taken.Add(font.first, font.last);
+            regions.push_back({font.first,
+                               font.last - font.first,
+                               font.period,
+                               font.score,
+                               {font.topBit0 ? LayoutKind::Columns : LayoutKind::ColumnsMsb, 1}});
+        }
+    }
     if (progress && !progress(size, size)) return {};
     std::stable_sort(
         regions.begin(), regions.end(),

@@ -6,6 +6,7 @@
 //   set pixels meet their neighbours across a row more often than down a column;
 // - where the ink lies across the K bytes (the baseline, the spacing column).
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "viewer/finder_internal.h"
@@ -172,6 +173,335 @@ GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region)
     columns.first = reading.first + reading.phase * k;
     columns.length = region.first + region.length - columns.first;
     return columns;
+}
+
+// ---- Fonts one byte a pixel column
+// ---------------------------------------------------------------
+
+namespace {
+
+// A window of such a font: few bytes with the blank row's bit set, most bytes neither 0x00 nor
+// 0xFF, some below the printable ones (text has none), at most half of them blank.
+constexpr int MaxInBlankRow = 8;
+constexpr int64_t MinActive = WindowBytes * 2 / 5, MinSmall = WindowBytes / 20;
+constexpr int64_t MinStretchWindows = 2; // 256 bytes
+// Strides tried for glyphs with a spacing column, in columns.
+constexpr int MinGlyphColumns = 3, MaxGlyphColumns = 16;
+// Strides tried for glyphs without a spacing column, and how nearly their own mirror images the
+// glyphs must be at the best of them.
+constexpr int MaxMirrorColumns = 12;
+constexpr double MaxMirrorRatio = 0.85;
+constexpr int64_t StridePiece = 320;   // bytes a stride is read from at a time
+constexpr int64_t Reach = WindowBytes; // how far glyphs may reach beyond their stretch
+constexpr int64_t MaxBrokenGlyphs = 0; // glyphs in a row that may set the blank row
+// What a font's measures keep within (IsByteColumnFont). Chosen on the training part of the
+// finder's corpus (fonts made from console fonts and the proposals in bytes that hold no graphics)
+// with the real fonts of small screens in view: those are more nearly their own mirror images
+// (0.52 to 0.68) than any font made from console fonts.
+constexpr double MinUprightScore = 0.9, MaxFontMirror = 0.7, MaxRowInk = 0.45, MaxRepeats = 0.25,
+                 MaxAlternateZeros = 0.5;
+// Strides of 3 and 4 columns are arrays of 16- and 32-bit numbers far more often than fonts: their
+// bytes drawn upright look like pictures too.
+constexpr int MinFontColumns = 5;
+constexpr int64_t MinGlyphs = 8, MaxGlyphs = 2048;
+// A place in the glyph blank in this share of the glyphs is a spacing column.
+constexpr double SpacingColumn = 0.75;
+
+// Which rows may be the blank one in a window of such a font: 1 for bit 7, 2 for bit 0, 3 for
+// either; 0 for a window no such font fills. Most windows set both bits too often, which eight
+// words tell.
+FINDER_POPCOUNT_CLONES int BlankRowsOfWindow(const uint8_t* w) {
+    int top = 0, bottom = 0;
+    for (int64_t i = 0; i < WindowBytes; i += 8) {
+        const uint64_t v = Load64(w + i);
+        top += __builtin_popcountll(v & 0x8080808080808080ULL);
+        bottom += __builtin_popcountll(v & 0x0101010101010101ULL);
+    }
+    if (std::min(top, bottom) > MaxInBlankRow) return 0;
+    int active = 0, small = 0, zeros = 0;
+    for (int64_t i = 0; i < WindowBytes; ++i) {
+        const uint8_t b = w[i];
+        active += b != 0 && b != 0xFF;
+        small += b != 0 && b < 0x20;
+        zeros += b == 0;
+    }
+    if (active < MinActive || small < MinSmall || zeros > WindowBytes / 2) return 0;
+    return (top <= MaxInBlankRow ? 1 : 0) | (bottom <= MaxInBlankRow ? 2 : 0);
+}
+
+// The glyphs [first, last) of `period` columns drawn upright: 8 pixel rows a glyph, each as many
+// bytes as its columns need, bit 7 left.
+std::vector<uint8_t> Upright(const uint8_t* bytes, int64_t first, int64_t last, int period,
+                             bool topBit0) {
+    const int rowBytes = (period + 7) / 8;
+    const int64_t glyphs = (last - first) / period;
+    std::vector<uint8_t> rows(static_cast<size_t>(glyphs * 8 * rowBytes));
+    for (int64_t g = 0; g < glyphs; ++g)
+        for (int x = 0; x < period; ++x) {
+            const uint8_t column = bytes[first + g * period + x];
+            for (int y = 0; y < 8; ++y)
+                if ((column >> (topBit0 ? y : 7 - y)) & 1)
+                    rows[size_t((g * 8 + y) * rowBytes + x / 8)] |= uint8_t(0x80 >> (x % 8));
+        }
+    return rows;
+}
+
+// Glyphs of `period` columns from `first` against their mirror images: the bits in which each
+// glyph's first `drawn` columns differ from the same columns in the other order, against those in
+// which they differ from the next glyph's in the other order (what unrelated columns differ by).
+// Many letters and digits are their own mirror images (A, H, M, O, T, V, X, 0, 8, ...): about 0.6
+// for a font at its stride and phase, about 1 for other bytes.
+double MirrorRatio(const uint8_t* bytes, int64_t first, int64_t glyphs, int period, int drawn) {
+    int64_t mirrored = 0, unrelated = 0;
+    for (int64_t i = 0; i + 1 < glyphs; ++i) {
+        const uint8_t* glyph = bytes + first + i * period;
+        for (int x = 0; x < drawn / 2; ++x) {
+            mirrored += BitCount[glyph[x] ^ glyph[drawn - 1 - x]];
+            unrelated += BitCount[glyph[x] ^ glyph[period + drawn - 1 - x]];
+        }
+    }
+    return double(mirrored) / double(std::max<int64_t>(1, unrelated));
+}
+
+struct Stride {
+    int period = 0, phase = 0;
+};
+
+// The stride of glyphs with a spacing column: the one at which a column's ink depends most on its
+// place in the glyph (the smallest nearly as telling as the best), where one place is blank in most
+// glyphs; the glyphs start after it. None where no place is.
+Stride SpacedStride(const uint8_t* bytes, int64_t first, int64_t last) {
+    double best = 0;
+    std::array<double, MaxGlyphColumns + 1> contrast{};
+    std::array<std::array<int64_t, MaxGlyphColumns>, MaxGlyphColumns + 1> blank{};
+    for (int g = MinGlyphColumns; g <= MaxGlyphColumns; ++g) {
+        const int64_t n = std::min(MaxGlyphs, (last - first) / g);
+        if (n < MinGlyphs) break;
+        std::array<double, MaxGlyphColumns> sum{}, squares{};
+        for (int64_t i = 0; i < n; ++i)
+            for (int x = 0; x < g; ++x) {
+                const uint8_t b = bytes[first + i * g + x];
+                sum[size_t(x)] += BitCount[b];
+                squares[size_t(x)] += double(BitCount[b]) * BitCount[b];
+                blank[size_t(g)][size_t(x)] += b == 0;
+            }
+        double mean = 0, within = 0, between = 0;
+        for (int x = 0; x < g; ++x) {
+            const double m = sum[size_t(x)] / double(n);
+            mean += m / g;
+            within += (squares[size_t(x)] / double(n) - m * m) / g;
+        }
+        for (int x = 0; x < g; ++x)
+            between +=
+                (sum[size_t(x)] / double(n) - mean) * (sum[size_t(x)] / double(n) - mean) / g;
+        contrast[size_t(g)] = double(n) * between / std::max(within, 1e-9);
+        best = std::max(best, contrast[size_t(g)]);
+    }
+    if (best <= 0) return {};
+    int g = MinGlyphColumns;
+    while (contrast[size_t(g)] < NearlyBest * best) ++g;
+    const auto& places = blank[size_t(g)];
+    const auto spacing = std::max_element(places.begin(), places.begin() + g);
+    const int64_t n = std::min(MaxGlyphs, (last - first) / g);
+    if (double(*spacing) < SpacingColumn * double(n)) return {};
+    return {g, int(spacing - places.begin() + 1) % g};
+}
+
+// The stride and phase at which the glyphs are most nearly their own mirror images, all their
+// columns or all but the last (a spacing column); none where no stride comes near a font's.
+Stride MirrorStride(const uint8_t* bytes, int64_t first, int64_t last) {
+    Stride stride;
+    double best = MaxMirrorRatio;
+    for (int g = MinFontColumns; g <= MaxMirrorColumns; ++g) {
+        const int64_t glyphs = std::min(MaxGlyphs, (last - first) / g - 1);
+        if (glyphs < MinGlyphs) break;
+        for (int p = 0; p < g; ++p)
+            for (int drawn : {g, g - 1}) {
+                const double ratio = MirrorRatio(bytes, first + p, glyphs, g, drawn);
+                if (ratio < best) {
+                    best = ratio;
+                    stride = {g, p};
+                }
+            }
+    }
+    return stride;
+}
+
+bool KeepsTheBlankRow(const uint8_t* bytes, int64_t first, int period, bool blankBit7) {
+    const uint8_t blank = blankBit7 ? 0x80 : 0x01;
+    for (int x = 0; x < period; ++x)
+        if (bytes[first + x] & blank) return false;
+    return true;
+}
+
+// Whether bit 7 is the bottom of the glyphs [first, last) of `period` columns. Glyphs end at the
+// baseline alike and at their tops at two heights (capitals, small letters), so the end where the
+// ink of clearly more glyphs stops at one row is the bottom (glyphs inked at both ends, boxes and
+// blocks, say nothing). Where the two are about even (capitals and digits only), the end row with
+// less ink is: capitals reach the top row, only descenders the row below the baseline.
+bool BaselineAtBit7(const uint8_t* bytes, int64_t first, int64_t last, int period) {
+    constexpr double Clearly = 1.15;
+    std::array<int64_t, 8> lowest{}, highest{};
+    int64_t ink0 = 0, ink7 = 0;
+    for (int64_t at = first; at + period <= last; at += period) {
+        unsigned ink = 0;
+        for (int x = 0; x < period; ++x) {
+            ink |= bytes[at + x];
+            ink0 += bytes[at + x] & 1;
+            ink7 += bytes[at + x] >> 7;
+        }
+        if (ink == 0 || (ink & 0x81) == 0x81) continue;
+        ++lowest[size_t(__builtin_ctz(ink))];
+        ++highest[size_t(31 - __builtin_clz(ink))];
+    }
+    const double low = double(*std::max_element(lowest.begin(), lowest.end()));
+    const double high = double(*std::max_element(highest.begin(), highest.end()));
+    if (high >= Clearly * low) return true;
+    if (low >= Clearly * high) return false;
+    return ink7 <= ink0;
+}
+
+} // namespace
+
+const char* const ByteColumnFeatureNames[ByteColumnFeatureCount] = {
+    "most_row_ink", "mirror", "repeats", "alternate_zeros", "upright"};
+
+ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnReading& reading) {
+    ByteColumnMeasures m{};
+    const int g = reading.period;
+    const int64_t glyphs = std::min(MaxGlyphs, (reading.last - reading.first) / g);
+    const uint8_t* at = bytes + reading.first;
+    std::array<int64_t, 8> inkAt{};
+    for (int64_t i = 0; i < glyphs * g; ++i)
+        for (int y = 0; y < 8; ++y) inkAt[size_t(y)] += (at[i] >> y) & 1;
+    m[ByteColumnMostRowInk] =
+        float(double(*std::max_element(inkAt.begin(), inkAt.end())) / double(glyphs * g));
+    // Mirror images, over all the glyph's columns or all but a spacing column.
+    m[ByteColumnMirror] = float(std::min(MirrorRatio(bytes, reading.first, glyphs, g, g),
+                                         MirrorRatio(bytes, reading.first, glyphs, g, g - 1)));
+    // Bytes other than 0x00 equal to the byte 2, 4 or 8 on: arrays of 16-, 32- and 64-bit numbers
+    // repeat their high bytes, glyphs' columns seldom repeat so.
+    double repeats = 0;
+    for (int lag : {2, 4, 8}) {
+        int64_t same = 0, inked = 0;
+        for (int64_t i = 0; i + lag < glyphs * g; ++i) {
+            inked += at[i] != 0;
+            same += at[i] != 0 && at[i] == at[i + lag];
+        }
+        repeats = std::max(repeats, double(same) / double(std::max<int64_t>(1, inked)));
+    }
+    m[ByteColumnRepeats] = float(repeats);
+    // Text of two bytes a character (UTF-16) has a zero at every other byte.
+    std::array<int64_t, 2> zerosAt{};
+    for (int64_t i = 0; i < glyphs * g; ++i) zerosAt[size_t(i % 2)] += at[i] == 0;
+    m[ByteColumnAlternateZeros] =
+        float(2.0 * double(std::max(zerosAt[0], zerosAt[1])) / double(glyphs * g));
+    // The glyphs drawn upright, judged by the regions' model: the dearest measure, taken only where
+    // the others are a font's.
+    if (m[ByteColumnMirror] <= MaxFontMirror && m[ByteColumnMostRowInk] <= MaxRowInk &&
+        m[ByteColumnRepeats] <= MaxRepeats && m[ByteColumnAlternateZeros] <= MaxAlternateZeros) {
+        const std::vector<uint8_t> upright =
+            Upright(bytes, reading.first, reading.first + glyphs * g, g, reading.topBit0);
+        m[ByteColumnUpright] = float(ModelScore(MeasureRegion(
+            upright.data(), int64_t(upright.size()), 0, int64_t(upright.size()), (g + 7) / 8)));
+    }
+    return m;
+}
+
+bool IsByteColumnFont(const ByteColumnMeasures& m) {
+    return m[ByteColumnUpright] >= MinUprightScore && m[ByteColumnMirror] <= MaxFontMirror &&
+           m[ByteColumnMostRowInk] <= MaxRowInk && m[ByteColumnRepeats] <= MaxRepeats &&
+           m[ByteColumnAlternateZeros] <= MaxAlternateZeros;
+}
+
+std::vector<ByteColumnStretch> ByteColumnStretches(const uint8_t* bytes, int64_t size) {
+    const int64_t windows = size / WindowBytes;
+    std::vector<uint8_t> rows(static_cast<size_t>(windows));
+    constexpr int64_t Chunk = 1 << 14; // windows a thread takes at a time
+    ForEachInParallel((windows + Chunk - 1) / Chunk, [&](int64_t c) {
+        for (int64_t k = c * Chunk; k < std::min(windows, (c + 1) * Chunk); ++k)
+            rows[size_t(k)] = uint8_t(BlankRowsOfWindow(bytes + k * WindowBytes));
+    });
+    // A window between two of the same font's may fail alone (a few letters with descenders).
+    for (size_t k = 1; k + 1 < rows.size(); ++k)
+        if (rows[k] == 0) rows[k] = rows[k - 1] & rows[k + 1];
+    // Runs of windows with a blank row in common.
+    std::vector<ByteColumnStretch> stretches;
+    for (int64_t k = 0, end; k < windows; k = end) {
+        uint8_t common = rows[size_t(k)];
+        for (end = k + 1; end < windows && (common & rows[size_t(end)]) != 0; ++end)
+            common &= rows[size_t(end)];
+        if (common != 0 && end - k >= MinStretchWindows)
+            stretches.push_back({k * WindowBytes, end * WindowBytes, (common & 1) != 0});
+    }
+    return stretches;
+}
+
+ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
+                                  const ByteColumnStretch& stretch) {
+    ByteColumnReading reading;
+    // The stride and phase of each piece of the stretch (which may begin and end in other bytes):
+    // the one most pieces show is the font's, and the pieces that show it are its core.
+    const int64_t end = std::min(stretch.last, size);
+    std::vector<std::pair<Stride, int64_t>> pieces; // stride, the piece's first byte
+    for (int64_t at = stretch.first; at < end; at += StridePiece) {
+        const int64_t to = std::min(end, at + StridePiece);
+        if (2 * (to - at) < StridePiece && at > stretch.first) break;
+        Stride stride = SpacedStride(bytes, at, to);
+        if (stride.period < MinFontColumns) stride = MirrorStride(bytes, at, to);
+        if (stride.period == 0) continue;
+        stride.phase = int((at + stride.phase) % stride.period); // from byte 0 of the file
+        pieces.push_back({stride, at});
+    }
+    auto same = [](const Stride& a, const Stride& b) {
+        return a.period == b.period && a.phase == b.phase;
+    };
+    const Stride* chosen = nullptr;
+    long votes = 0;
+    for (const auto& [stride, at] : pieces) {
+        const long n = std::count_if(pieces.begin(), pieces.end(),
+                                     [&](const auto& p) { return same(p.first, stride); });
+        if (n > votes) {
+            votes = n;
+            chosen = &stride;
+        }
+    }
+    if (chosen == nullptr) return reading;
+    const int g = chosen->period;
+    int64_t coreFirst = end, coreLast = stretch.first;
+    for (const auto& [stride, at] : pieces)
+        if (same(stride, *chosen)) {
+            coreFirst = std::min(coreFirst, at);
+            coreLast = std::max(coreLast, std::min(end, at + StridePiece));
+        }
+    int64_t first = coreFirst + ((chosen->phase - coreFirst % g) % g + g) % g;
+    int64_t last = first + (coreLast - first) / g * g;
+    // The glyphs reach on from the core, a glyph at a time, while the blank row stays blank but for
+    // a glyph or two in a row (letters with descenders), at most two windows beyond the stretch
+    // either way; blank glyphs at either end are left out.
+    const int64_t lowest = std::max<int64_t>(0, stretch.first - Reach);
+    const int64_t highest = std::min(size, stretch.last + Reach);
+    for (int64_t at = first - g, broken = 0; at >= lowest && broken <= MaxBrokenGlyphs; at -= g) {
+        broken = KeepsTheBlankRow(bytes, at, g, stretch.blankBit7) ? 0 : broken + 1;
+        if (broken == 0) first = at;
+    }
+    for (int64_t at = last, broken = 0; at + g <= highest && broken <= MaxBrokenGlyphs; at += g) {
+        broken = KeepsTheBlankRow(bytes, at, g, stretch.blankBit7) ? 0 : broken + 1;
+        if (broken == 0) last = at + g;
+    }
+    auto blankGlyph = [&](int64_t at) {
+        return std::all_of(bytes + at, bytes + at + g, [](uint8_t b) { return b == 0; });
+    };
+    while (last - first >= g && blankGlyph(first)) first += g;
+    while (last - first >= g && blankGlyph(last - g)) last -= g;
+    if ((last - first) / g < MinGlyphs) return reading;
+    reading.period = g;
+    reading.first = first;
+    reading.last = last;
+    reading.topBit0 = BaselineAtBit7(bytes, first, last, g);
+    reading.features = MeasureByteColumns(bytes, reading);
+    reading.score = reading.features[ByteColumnUpright];
+    return reading;
 }
 
 } // namespace viewer::finder

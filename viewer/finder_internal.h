@@ -196,6 +196,51 @@ constexpr int MinFoundColumnBytes = 2, MaxFoundColumnBytes = 3;
 // first byte the first glyph's; otherwise the region unchanged.
 GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region);
 
+// ---- Fonts one byte a pixel column, found on their own (finder_columns.cpp) -------------------
+
+// The fonts of small screens are mostly 5 to 8 pixels wide and at most 7 high, one byte a pixel
+// column: the scan's rows at width 1 do not see them (neighbouring columns of such small glyphs
+// differ about as much as any bytes do). What gives them away is the pixel row they leave blank,
+// the same bit clear in nearly every byte, in bytes that are not text: runs of such windows are
+// proposed, and each is read as glyphs and judged by them.
+struct ByteColumnStretch {
+    int64_t first = 0, last = 0;
+    bool blankBit7 = true; // bit 7 is the blank one, else bit 0
+};
+std::vector<ByteColumnStretch> ByteColumnStretches(const uint8_t* bytes, int64_t size);
+
+enum ByteColumnFeature : int {
+    ByteColumnMostRowInk,     // the ink of the pixel row with the most
+    ByteColumnMirror,         // glyphs against their mirror images, against other glyphs'
+    ByteColumnRepeats,        // bytes equal to the byte 2, 4 or 8 on (numbers' high bytes)
+    ByteColumnAlternateZeros, // zero bytes among the even or the odd ones, the more (UTF-16)
+    ByteColumnUpright,        // the regions' model's score of the glyphs drawn upright as rows
+                              // (0 where the others are not a font's)
+    ByteColumnFeatureCount
+};
+using ByteColumnMeasures = std::array<float, ByteColumnFeatureCount>;
+extern const char* const ByteColumnFeatureNames[ByteColumnFeatureCount];
+
+// A stretch read as glyphs of `period` columns from `first` to `last` (period 0 where it shows no
+// stride): the stride and phase at which most of its pieces show a spacing column or glyphs that
+// are their own mirror images, the run of glyphs reaching on while the blank row stays blank; which
+// end is the top (by the glyphs' baseline); the measures, and the regions' model's score of the
+// glyphs drawn upright.
+struct ByteColumnReading {
+    int period = 0;
+    int64_t first = 0, last = 0;
+    bool topBit0 = true;
+    ByteColumnMeasures features{};
+    double score = 0;
+};
+ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
+                                  const ByteColumnStretch& stretch);
+ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnReading& reading);
+// Whether the measures are a font's: the glyphs drawn upright look like graphics to the regions'
+// model, they are often nearly their own mirror images, no pixel row is inked in most columns, and
+// the bytes are not numbers' (repeated high bytes) or text of two bytes a character.
+bool IsByteColumnFont(const ByteColumnMeasures& features);
+
 // ---- The models' trees (written by scripts/finder-train) ---------------------------------------
 
 // A node: the measure it tests (-1 for a leaf), the limit, the nodes for measure <= limit and

@@ -23,6 +23,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using namespace std::string_literals;
 using viewer::FindGraphics;
 using viewer::GraphicsRegion;
 using viewer::LayoutKind;
@@ -418,6 +419,58 @@ TEST(Finder, FindsRealX11BitmapsWithBit0Left) {
     EXPECT_GE(tried, 10);
     EXPECT_LE(wrong, 1) << "found with bit 7 left:\n" << wrongOrder;
     EXPECT_GE(found, 3);
+}
+
+// Fonts of small screens in real programs, one byte a pixel column (5 x 7 glyphs): the LEGO NXT
+// brick's (bit 0 on top, a spacing column), a circuit simulator's LCD font (bit 7 on top) and a
+// calculator emulator's (bit 0 on top). In its file each is found among the first five regions in
+// its layout, its width the bytes of a glyph, from a glyph's first column. The packages at the
+// versions the fonts' places were read from; skipped when they cannot be had.
+TEST(Finder, FindsRealFontsOfSmallScreens) {
+    struct Font {
+        const char *package, *version, *path;
+        int64_t first, length;
+        int width;
+        PixelLayout layout;
+    };
+    const Font fonts[] = {
+        {"nxt-firmware",
+         "1.29.2-1",
+         "usr/share/nxt-firmware/nxt_firmware.bin",
+         154344,
+         96 * 6,
+         6,
+         {LayoutKind::Columns, 1}},
+        {"ktechlab",
+         "0.50.0-2",
+         "usr/bin/ktechlab",
+         2675072,
+         96 * 5,
+         5,
+         {LayoutKind::ColumnsMsb, 1}},
+        {"free42-nologo",
+         "3.0.17+ds-1",
+         "usr/bin/free42bin",
+         893430,
+         125 * 5,
+         5,
+         {LayoutKind::Columns, 1}},
+    };
+    for (const Font& font : fonts) {
+        SCOPED_TRACE(font.package);
+        if (!pmtest::UnpackDebianPackage(font.package, font.version))
+            GTEST_SKIP() << "Debian's packages cannot be fetched here";
+        const auto regions =
+            Find(AsBytes(pmtest::ReadFile("debian-files/"s + font.package + "/" + font.path)));
+        EXPECT_TRUE(Found(regions, font.first, font.length, font.width, font.layout))
+            << Describe(regions);
+        for (const GraphicsRegion& r : regions) {
+            if (r.layout == font.layout && r.first < font.first + font.length &&
+                r.first + r.length > font.first) {
+                EXPECT_EQ((r.first - font.first) % font.width, 0) << "a glyph split";
+            }
+        }
+    }
 }
 
 } // namespace

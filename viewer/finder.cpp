@@ -468,7 +468,7 @@ std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
             regions.push_back({font.first,
                                font.last - font.first,
                                font.period,
-                               font.score,
+                               font.features[ByteColumnUpright],
                                {font.topBit0 ? LayoutKind::Columns : LayoutKind::ColumnsMsb, 1}});
         }
     }

@@ -500,7 +500,6 @@ ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
     reading.last = last;
     reading.topBit0 = BaselineAtBit7(bytes, first, last, g);
     reading.features = MeasureByteColumns(bytes, reading);
-    reading.score = reading.features[ByteColumnUpright];
     return reading;
 }
 

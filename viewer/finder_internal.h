@@ -224,14 +224,12 @@ extern const char* const ByteColumnFeatureNames[ByteColumnFeatureCount];
 // A stretch read as glyphs of `period` columns from `first` to `last` (period 0 where it shows no
 // stride): the stride and phase at which most of its pieces show a spacing column or glyphs that
 // are their own mirror images, the run of glyphs reaching on while the blank row stays blank; which
-// end is the top (by the glyphs' baseline); the measures, and the regions' model's score of the
-// glyphs drawn upright.
+// end is the top (by the glyphs' baseline); the measures.
 struct ByteColumnReading {
     int period = 0;
     int64_t first = 0, last = 0;
     bool topBit0 = true;
     ByteColumnMeasures features{};
-    double score = 0;
 };
 ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
                                   const ByteColumnStretch& stretch);

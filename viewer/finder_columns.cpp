@@ -175,8 +175,7 @@ GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region)
     return columns;
 }
 
-// ---- Fonts one byte a pixel column
-// ---------------------------------------------------------------
+// ---- Fonts one byte a pixel column -------------------------------------------------------------
 
 namespace {
 
@@ -191,9 +190,7 @@ constexpr int MinGlyphColumns = 3, MaxGlyphColumns = 16;
 // glyphs must be at the best of them.
 constexpr int MaxMirrorColumns = 12;
 constexpr double MaxMirrorRatio = 0.85;
-constexpr int64_t StridePiece = 320;   // bytes a stride is read from at a time
-constexpr int64_t Reach = WindowBytes; // how far glyphs may reach beyond their stretch
-constexpr int64_t MaxBrokenGlyphs = 0; // glyphs in a row that may set the blank row
+constexpr int64_t StridePiece = 320; // bytes a stride is read from at a time
 // What a font's measures keep within (IsByteColumnFont). Chosen on the training part of the
 // finder's corpus (fonts made from console fonts and the proposals in bytes that hold no graphics)
 // with the real fonts of small screens in view: those are more nearly their own mirror images
@@ -361,6 +358,12 @@ bool BaselineAtBit7(const uint8_t* bytes, int64_t first, int64_t last, int perio
     return ink7 <= ink0;
 }
 
+// Whether the measures but the upright score keep within a font's limits.
+bool OthersAreAFont(const ByteColumnMeasures& m) {
+    return m[ByteColumnMirror] <= MaxFontMirror && m[ByteColumnMostRowInk] <= MaxRowInk &&
+           m[ByteColumnRepeats] <= MaxRepeats && m[ByteColumnAlternateZeros] <= MaxAlternateZeros;
+}
+
 } // namespace
 
 const char* const ByteColumnFeatureNames[ByteColumnFeatureCount] = {
@@ -398,8 +401,7 @@ ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnRead
         float(2.0 * double(std::max(zerosAt[0], zerosAt[1])) / double(glyphs * g));
     // The glyphs drawn upright, judged by the regions' model: the dearest measure, taken only where
     // the others are a font's.
-    if (m[ByteColumnMirror] <= MaxFontMirror && m[ByteColumnMostRowInk] <= MaxRowInk &&
-        m[ByteColumnRepeats] <= MaxRepeats && m[ByteColumnAlternateZeros] <= MaxAlternateZeros) {
+    if (OthersAreAFont(m)) {
         const std::vector<uint8_t> upright =
             Upright(bytes, reading.first, reading.first + glyphs * g, g, reading.topBit0);
         m[ByteColumnUpright] = float(ModelScore(MeasureRegion(
@@ -409,9 +411,7 @@ ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnRead
 }
 
 bool IsByteColumnFont(const ByteColumnMeasures& m) {
-    return m[ByteColumnUpright] >= MinUprightScore && m[ByteColumnMirror] <= MaxFontMirror &&
-           m[ByteColumnMostRowInk] <= MaxRowInk && m[ByteColumnRepeats] <= MaxRepeats &&
-           m[ByteColumnAlternateZeros] <= MaxAlternateZeros;
+    return OthersAreAFont(m) && m[ByteColumnUpright] >= MinUprightScore;
 }
 
 std::vector<ByteColumnStretch> ByteColumnStretches(const uint8_t* bytes, int64_t size) {
@@ -476,19 +476,13 @@ ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
         }
     int64_t first = coreFirst + ((chosen->phase - coreFirst % g) % g + g) % g;
     int64_t last = first + (coreLast - first) / g * g;
-    // The glyphs reach on from the core, a glyph at a time, while the blank row stays blank but for
-    // a glyph or two in a row (letters with descenders), at most two windows beyond the stretch
-    // either way; blank glyphs at either end are left out.
-    const int64_t lowest = std::max<int64_t>(0, stretch.first - Reach);
-    const int64_t highest = std::min(size, stretch.last + Reach);
-    for (int64_t at = first - g, broken = 0; at >= lowest && broken <= MaxBrokenGlyphs; at -= g) {
-        broken = KeepsTheBlankRow(bytes, at, g, stretch.blankBit7) ? 0 : broken + 1;
-        if (broken == 0) first = at;
-    }
-    for (int64_t at = last, broken = 0; at + g <= highest && broken <= MaxBrokenGlyphs; at += g) {
-        broken = KeepsTheBlankRow(bytes, at, g, stretch.blankBit7) ? 0 : broken + 1;
-        if (broken == 0) last = at + g;
-    }
+    // The glyphs reach on from the core, a glyph at a time, while the blank row stays blank, at
+    // most a window beyond the stretch either way; blank glyphs at either end are left out.
+    const int64_t lowest = std::max<int64_t>(0, stretch.first - WindowBytes);
+    const int64_t highest = std::min(size, stretch.last + WindowBytes);
+    while (first - g >= lowest && KeepsTheBlankRow(bytes, first - g, g, stretch.blankBit7))
+        first -= g;
+    while (last + g <= highest && KeepsTheBlankRow(bytes, last, g, stretch.blankBit7)) last += g;
     auto blankGlyph = [&](int64_t at) {
         return std::all_of(bytes + at, bytes + at + g, [](uint8_t b) { return b == 0; });
     };

@@ -364,11 +364,7 @@ bool OthersAreAFont(const ByteColumnMeasures& m) {
            m[ByteColumnRepeats] <= MaxRepeats && m[ByteColumnAlternateZeros] <= MaxAlternateZeros;
 }
 
-} // namespace
-
-const char* const ByteColumnFeatureNames[ByteColumnFeatureCount] = {
-    "most_row_ink", "mirror", "repeats", "alternate_zeros", "upright"};
-
+// The measures of a reading's glyphs (the first MaxGlyphs of them).
 ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnReading& reading) {
     ByteColumnMeasures m{};
     const int g = reading.period;
@@ -409,6 +405,11 @@ ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnRead
     }
     return m;
 }
+
+} // namespace
+
+const char* const ByteColumnFeatureNames[ByteColumnFeatureCount] = {
+    "most_row_ink", "mirror", "repeats", "alternate_zeros", "upright"};
 
 bool IsByteColumnFont(const ByteColumnMeasures& m) {
     return OthersAreAFont(m) && m[ByteColumnUpright] >= MinUprightScore;

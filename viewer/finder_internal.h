@@ -233,7 +233,6 @@ struct ByteColumnReading {
 };
 ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
                                   const ByteColumnStretch& stretch);
-ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnReading& reading);
 // Whether the measures are a font's: the glyphs drawn upright look like graphics to the regions'
 // model, they are often nearly their own mirror images, no pixel row is inked in most columns, and
 // the bytes are not numbers' (repeated high bytes) or text of two bytes a character.

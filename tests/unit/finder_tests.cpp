@@ -372,7 +372,7 @@ TEST(Finder, StopsWhenTheCallerSaysSo) {
 }
 
 // ---- Real graphics from Debian's packages, fetched into the build folder ---------------------
-// (Real fonts are judged by the finder's evaluation, finder.smoke_eval.)
+// (Real font files are judged by the finder's evaluation, finder.smoke_eval.)
 
 // The X11 bitmaps of Debian's xbitmaps package (rows with bit 0 the leftmost pixel), those of 256
 // bytes or more, each set between stretches of machine code: where the finder finds one at its

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     const bool byteColumns = argc > 1 && std::strcmp(argv[1], "--byte-columns") == 0;
     const int from = windows || segments || columns || byteColumns ? 2 : 1;
     if (byteColumns) {
-        std::printf("file\tfirst\tlast\ttop_bit0\tglyph_first\tglyph_last\tperiod\tfont");
+        std::printf("file\tfirst\tlast\ttop_bit0\tglyph_first\tglyph_last\tperiod\tspaced\tfont");
         for (const char* name : ByteColumnFeatureNames) std::printf("\t%s", name);
     } else if (columns) {
         std::printf("file\tfirst\tlast\twidth\tlayout\tperiod\tphase\tscore");
@@ -74,10 +74,10 @@ int main(int argc, char** argv) {
             for (const ByteColumnStretch& s : ByteColumnStretches(bytes.data(), size)) {
                 const ByteColumnReading r = ReadByteColumns(bytes.data(), size, s);
                 if (r.period == 0) continue;
-                std::printf("%d\t%lld\t%lld\t%d\t%lld\t%lld\t%d\t%.0f", a - from,
+                std::printf("%d\t%lld\t%lld\t%d\t%lld\t%lld\t%d\t%d\t%.0f", a - from,
                             static_cast<long long>(s.first), static_cast<long long>(s.last),
                             int(r.topBit0), static_cast<long long>(r.first),
-                            static_cast<long long>(r.last), r.period,
+                            static_cast<long long>(r.last), r.period, int(r.spaced),
                             IsByteColumnFont(r.features) ? 1.0 : 0.0);
                 PrintValues(r.features);
             }

@@ -226,6 +226,64 @@ FINDER_POPCOUNT_CLONES int BlankRowsOfWindow(const uint8_t* w) {
     return (top <= MaxInBlankRow ? 1 : 0) | (bottom <= MaxInBlankRow ? 2 : 0);
 }
 
+// Strides of glyphs with a spacing column: 4 to 11 pixel columns and the blank one.
+constexpr int MinSpacedColumns = 5, MaxSpacedColumns = 12;
+// In a window of such a font the spacing column is blank in at least 4 glyphs of 5, and at most
+// one other place in the glyph is blank in half of them (pointers and numbers have zero bytes at
+// several places of their stride); a sixteenth to a half of the bytes are zero.
+constexpr double MinSpacingBlank = 0.8, MaxOtherBlank = 0.35;
+
+// The zero bytes of a word as eight bits, byte i at bit i.
+inline unsigned ZeroBytes(uint64_t v) {
+    const uint64_t zeroHigh = ~((((v & Low7) + Low7) | v)) & ~Low7;
+    return unsigned(((zeroHigh >> 7) * 0x0102040810204080ULL) >> 56);
+}
+
+// Per stride and place in it, the bytes of a window at that place, as a 128-bit mask.
+struct StrideMask {
+    uint64_t low = 0, high = 0;
+};
+constexpr auto MakeStrideMasks() {
+    std::array<std::array<StrideMask, MaxSpacedColumns>, MaxSpacedColumns + 1> masks{};
+    for (int g = MinSpacedColumns; g <= MaxSpacedColumns; ++g)
+        for (int i = 0; i < WindowBytes; ++i) {
+            StrideMask& m = masks[size_t(g)][size_t(i % g)];
+            (i < 64 ? m.low : m.high) |= uint64_t{1} << (i % 64);
+        }
+    return masks;
+}
+constexpr auto StrideMasks = MakeStrideMasks();
+
+// The stride and the spacing column's place in a window of a font with a spacing column, the
+// smallest stride that fits, as stride * 16 + place from the window's first byte; 0 for none.
+FINDER_POPCOUNT_CLONES int SpacingOfWindow(const uint8_t* w) {
+    uint64_t low = 0, high = 0;
+    for (int i = 0; i < 8; ++i) low |= uint64_t{ZeroBytes(Load64(w + 8 * i))} << (8 * i);
+    if (__builtin_popcountll(low) < WindowBytes / 32) return 0; // most windows, in half the work
+    for (int i = 0; i < 8; ++i) high |= uint64_t{ZeroBytes(Load64(w + 64 + 8 * i))} << (8 * i);
+    const int zeros = __builtin_popcountll(low) + __builtin_popcountll(high);
+    if (zeros < WindowBytes / 16 || zeros > WindowBytes / 2) return 0;
+    for (int g = MinSpacedColumns; g <= MaxSpacedColumns; ++g) {
+        int place = -1, placeZeros = 0, halfBlank = 0;
+        for (int p = 0; p < g; ++p) {
+            const StrideMask& m = StrideMasks[size_t(g)][size_t(p)];
+            const int slots = __builtin_popcountll(m.low) + __builtin_popcountll(m.high);
+            const int blank =
+                __builtin_popcountll(low & m.low) + __builtin_popcountll(high & m.high);
+            if (place < 0 && blank >= MinSpacingBlank * slots) {
+                place = p;
+                placeZeros = blank;
+            } else {
+                halfBlank += 2 * blank >= slots;
+            }
+        }
+        if (place < 0 || halfBlank > 1) continue;
+        const int otherSlots = int(WindowBytes) - (int(WindowBytes) - place + g - 1) / g;
+        if (zeros - placeZeros <= MaxOtherBlank * otherSlots) return g * 16 + place;
+    }
+    return 0;
+}
+
 // The glyphs [first, last) of `period` columns drawn upright: 8 pixel rows a glyph, each as many
 // bytes as its columns need, bit 7 left.
 std::vector<uint8_t> Upright(const uint8_t* bytes, int64_t first, int64_t last, int period,
@@ -375,9 +433,14 @@ ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnRead
         for (int y = 0; y < 8; ++y) inkAt[size_t(y)] += (at[i] >> y) & 1;
     m[ByteColumnMostRowInk] =
         float(double(*std::max_element(inkAt.begin(), inkAt.end())) / double(glyphs * g));
-    // Mirror images, over all the glyph's columns or all but a spacing column.
-    m[ByteColumnMirror] = float(std::min(MirrorRatio(bytes, reading.first, glyphs, g, g),
-                                         MirrorRatio(bytes, reading.first, glyphs, g, g - 1)));
+    // Mirror images, over all the glyph's columns or all but a spacing column; read from after a
+    // spacing column, also over the glyph with the spacing before it (glyphs drawn in the middle
+    // of their cell).
+    double mirror = std::min(MirrorRatio(bytes, reading.first, glyphs, g, g),
+                             MirrorRatio(bytes, reading.first, glyphs, g, g - 1));
+    if (reading.spaced && reading.first > 0)
+        mirror = std::min(mirror, MirrorRatio(bytes, reading.first - 1, glyphs, g, g));
+    m[ByteColumnMirror] = float(mirror);
     // Bytes other than 0x00 equal to the byte 2, 4 or 8 on: arrays of 16-, 32- and 64-bit numbers
     // repeat their high bytes, glyphs' columns seldom repeat so.
     double repeats = 0;
@@ -417,11 +480,17 @@ bool IsByteColumnFont(const ByteColumnMeasures& m) {
 
 std::vector<ByteColumnStretch> ByteColumnStretches(const uint8_t* bytes, int64_t size) {
     const int64_t windows = size / WindowBytes;
-    std::vector<uint8_t> rows(static_cast<size_t>(windows));
+    std::vector<uint8_t> rows(static_cast<size_t>(windows)), spacing(static_cast<size_t>(windows));
     constexpr int64_t Chunk = 1 << 14; // windows a thread takes at a time
     ForEachInParallel((windows + Chunk - 1) / Chunk, [&](int64_t c) {
-        for (int64_t k = c * Chunk; k < std::min(windows, (c + 1) * Chunk); ++k)
+        for (int64_t k = c * Chunk; k < std::min(windows, (c + 1) * Chunk); ++k) {
             rows[size_t(k)] = uint8_t(BlankRowsOfWindow(bytes + k * WindowBytes));
+            // Kept with the spacing column's place from the file's first byte.
+            if (const int code = SpacingOfWindow(bytes + k * WindowBytes); code != 0) {
+                const int g = code / 16;
+                spacing[size_t(k)] = uint8_t(g * 16 + (k * WindowBytes + code % 16) % g);
+            }
+        }
     });
     // A window between two of the same font's may fail alone (a few letters with descenders).
     for (size_t k = 1; k + 1 < rows.size(); ++k)
@@ -435,11 +504,92 @@ std::vector<ByteColumnStretch> ByteColumnStretches(const uint8_t* bytes, int64_t
         if (common != 0 && end - k >= MinStretchWindows)
             stretches.push_back({k * WindowBytes, end * WindowBytes, (common & 1) != 0});
     }
+    // Runs of windows with the same stride and spacing column, over one window without.
+    for (int64_t k = 0, end; k < windows; k = end) {
+        const uint8_t code = spacing[size_t(k)];
+        for (end = k + 1; end < windows; ++end)
+            if (spacing[size_t(end)] != code &&
+                (code == 0 || spacing[size_t(end)] != 0 || end + 1 == windows ||
+                 spacing[size_t(end + 1)] != code))
+                break;
+        if (code != 0 && end - k >= MinStretchWindows)
+            stretches.push_back({k * WindowBytes, end * WindowBytes, true, code / 16, code % 16});
+    }
     return stretches;
 }
 
+namespace {
+
+bool BlankGlyph(const uint8_t* bytes, int64_t at, int period) {
+    return std::all_of(bytes + at, bytes + at + period, [](uint8_t b) { return b == 0; });
+}
+
+// The reading of the glyphs [first, last) of `period` columns, none where they are too few.
+ByteColumnReading Reading(const uint8_t* bytes, int period, int64_t first, int64_t last,
+                          bool spaced) {
+    ByteColumnReading reading;
+    if ((last - first) / period < MinGlyphs) return reading;
+    reading.period = period;
+    reading.first = first;
+    reading.last = last;
+    reading.spaced = spaced;
+    reading.topBit0 = BaselineAtBit7(bytes, first, last, period);
+    reading.features = MeasureByteColumns(bytes, reading);
+    return reading;
+}
+
+// A stretch with a spacing column read as glyphs from the column after it. The glyphs reach on, a
+// glyph at a time, while the spacing column stays blank: a glyph that fills it (a wide letter, a
+// block) is taken where three of the next four keep it, at most a window beyond the stretch and
+// not past a blank glyph (the zeros around the font). Two blank glyphs in a row stand between
+// fonts or other graphics, never inside one: of the parts they part, the one with the most glyphs
+// drawn is the font's.
+ByteColumnReading ReadSpacedColumns(const uint8_t* bytes, int64_t size,
+                                    const ByteColumnStretch& stretch) {
+    const int g = stretch.spacingPeriod;
+    const int64_t end = std::min(stretch.last, size);
+    int64_t first = stretch.first + ((stretch.spacingPhase + 1 - stretch.first % g) % g + g) % g;
+    int64_t last = first + std::max<int64_t>(0, end - first) / g * g;
+    const int64_t lowest = std::max<int64_t>(0, stretch.first - WindowBytes);
+    const int64_t highest = std::min(size, stretch.last + WindowBytes);
+    auto inside = [&](int64_t at) { return at >= lowest && at + g <= highest; };
+    auto keeps = [&](int64_t at) { return inside(at) && bytes[at + g - 1] == 0; };
+    auto takes = [&](int64_t at, int64_t step) {
+        if (!inside(at) || BlankGlyph(bytes, at, g)) return false;
+        int next = 0;
+        for (int i = 1; i <= 4; ++i) next += keeps(at + i * step);
+        return keeps(at) || next >= 3;
+    };
+    while (takes(first - g, -g)) first -= g;
+    while (takes(last, g)) last += g;
+    int64_t bestFirst = first, bestLast = first, bestDrawn = 0;
+    int64_t partFirst = first, partLast = first, drawn = 0, blanks = 0;
+    auto closePart = [&] {
+        if (drawn > bestDrawn) {
+            bestFirst = partFirst;
+            bestLast = partLast;
+            bestDrawn = drawn;
+        }
+        drawn = 0;
+    };
+    for (int64_t at = first; at < last; at += g) {
+        if (BlankGlyph(bytes, at, g)) {
+            if (++blanks == 2) closePart();
+            continue;
+        }
+        blanks = 0;
+        if (drawn++ == 0) partFirst = at;
+        partLast = at + g;
+    }
+    closePart();
+    return Reading(bytes, g, bestFirst, bestLast, true);
+}
+
+} // namespace
+
 ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
                                   const ByteColumnStretch& stretch) {
+    if (stretch.spacingPeriod > 0) return ReadSpacedColumns(bytes, size, stretch);
     ByteColumnReading reading;
     // The stride and phase of each piece of the stretch (which may begin and end in other bytes):
     // the one most pieces show is the font's, and the pieces that show it are its core.
@@ -484,18 +634,10 @@ ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
     while (first - g >= lowest && KeepsTheBlankRow(bytes, first - g, g, stretch.blankBit7))
         first -= g;
     while (last + g <= highest && KeepsTheBlankRow(bytes, last, g, stretch.blankBit7)) last += g;
-    auto blankGlyph = [&](int64_t at) {
-        return std::all_of(bytes + at, bytes + at + g, [](uint8_t b) { return b == 0; });
-    };
+    auto blankGlyph = [&](int64_t at) { return BlankGlyph(bytes, at, g); };
     while (last - first >= g && blankGlyph(first)) first += g;
     while (last - first >= g && blankGlyph(last - g)) last -= g;
-    if ((last - first) / g < MinGlyphs) return reading;
-    reading.period = g;
-    reading.first = first;
-    reading.last = last;
-    reading.topBit0 = BaselineAtBit7(bytes, first, last, g);
-    reading.features = MeasureByteColumns(bytes, reading);
-    return reading;
+    return Reading(bytes, g, first, last, false);
 }
 
 } // namespace viewer::finder

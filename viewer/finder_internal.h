@@ -203,9 +203,14 @@ GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region)
 // differ about as much as any bytes do). What gives them away is the pixel row they leave blank,
 // the same bit clear in nearly every byte, in bytes that are not text: runs of such windows are
 // proposed, and each is read as glyphs and judged by them.
+// Fonts that use all eight rows (descenders below the baseline) leave a spacing column blank
+// instead: a zero byte at the glyph's stride, and few zeros elsewhere. Such runs are proposed too,
+// with their stride and the place of the spacing column.
 struct ByteColumnStretch {
     int64_t first = 0, last = 0;
-    bool blankBit7 = true; // bit 7 is the blank one, else bit 0
+    bool blankBit7 = true; // bit 7 is the blank one, else bit 0 (without a spacing column)
+    int spacingPeriod = 0; // the glyph's stride where a spacing column was seen, else 0
+    int spacingPhase = 0;  // the spacing column's byte modulo the stride
 };
 std::vector<ByteColumnStretch> ByteColumnStretches(const uint8_t* bytes, int64_t size);
 
@@ -229,6 +234,7 @@ struct ByteColumnReading {
     int period = 0;
     int64_t first = 0, last = 0;
     bool topBit0 = true;
+    bool spaced = false; // read from the column after a spacing column
     ByteColumnMeasures features{};
 };
 ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,

@@ -24,6 +24,9 @@ REAL_FONTS = [
     ("free42-nologo", "3.0.17+ds-1", "usr/bin/free42bin", 893430, "columns", 5, 130),
     ("mame", "0.251+dfsg.1-1", "usr/games/mame", 276435584, "columns", 5, 128),
     ("mame", "0.251+dfsg.1-1", "usr/games/mame", 277107168, "columns", 5, 96),
+    # All eight rows drawn, a blank column before each glyph.
+    ("lcdproc", "0.5.9-6+b2", "usr/lib/x86_64-linux-gnu/lcdproc/imonlcd.so", 13408, "columns-msb",
+     6, 256),
 ]
 
 

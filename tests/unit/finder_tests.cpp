@@ -455,6 +455,15 @@ TEST(Finder, FindsRealFontsOfSmallScreens) {
          125 * 5,
          5,
          {LayoutKind::Columns, 1}},
+        // All eight rows drawn (descenders in the last), a blank column before each glyph's five:
+        // its cells are taken from the column after the blank one.
+        {"lcdproc",
+         "0.5.9-6+b2",
+         "usr/lib/x86_64-linux-gnu/lcdproc/imonlcd.so",
+         13408 + 1,
+         255 * 6,
+         6,
+         {LayoutKind::ColumnsMsb, 1}},
     };
     for (const Font& font : fonts) {
         SCOPED_TRACE(font.package);

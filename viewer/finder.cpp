@@ -42,15 +42,6 @@ bool WorthRescuing(const Segment& leader, const Segment& member) {
            member.evidence >= RescueDensity * double(bytes) && bytes / member.width >= RescueRows;
 }
 
-// Each byte value with its bits in the other order.
-constexpr std::array<uint8_t, 256> MakeReversed() {
-    std::array<uint8_t, 256> table{};
-    for (int v = 0; v < 256; ++v)
-        for (int k = 0; k < 8; ++k) table[size_t(v)] |= uint8_t(((v >> k) & 1) << (7 - k));
-    return table;
-}
-constexpr std::array<uint8_t, 256> ReversedBits = MakeReversed();
-
 // The measures of [first, last) at width w read as rows with bit 7 left, or with bit 0 left.
 Features MeasureReading(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w,
                         bool lsb) {

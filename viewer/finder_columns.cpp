@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <tuple>
+#include <vector>
 
 #include "viewer/finder_internal.h"
 
@@ -161,16 +165,146 @@ ColumnReading ReadAsColumns(const uint8_t* bytes, const GraphicsRegion& region) 
     return reading;
 }
 
+namespace {
+
+// a / b rounded down, for b > 0.
+int64_t Floor(int64_t a, int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+// Glyphs stand apart, between runs of zero bytes that hold a whole blank column (a blank row of
+// rows K bytes wide); what lies in one or two columns (a header before each glyph) is none. Read as
+// columns, letters and digits are taller than wide; read as rows, the same glyphs turned a quarter
+// are wider than tall. Glyphs kept in cells of a stride that is not a whole number of columns
+// (arrays aligned to 32 bytes, 3 bytes a column) say so too: rows would shift from one glyph to the
+// next.
+constexpr double MaxColumnsAspect = 0.8; // letters and digits: about 0.5 to 0.7
+struct GlyphShapes {
+    double columnsAspect = 0; // median width / height of the glyphs read as columns
+    int64_t cell = 0;      // the cells' stride in bytes; 0 where the glyphs keep none or are wide
+    int64_t cellFirst = 0; // a cell's first byte: its glyph in the middle, its columns whole
+};
+
+GlyphShapes ShapesOf(const uint8_t* bytes, int64_t first, int64_t last, int k, bool topBit0) {
+    constexpr size_t MaxGlyphsMeasured = 1024, MinGlyphsMeasured = 8;
+    constexpr int64_t MaxCell = 256, MaxMeasured = 4096;
+    constexpr double NearlyBestCell = 0.95, MinHeaderShare = 0.7;
+    struct Glyph {
+        int64_t first, last, columnFirst; // bytes drawn, and the first byte of its first column
+        double aspect;
+    };
+    std::vector<Glyph> glyphs;
+    for (int64_t at = first; at < last && glyphs.size() < MaxGlyphsMeasured;) {
+        while (at < last && bytes[at] == 0) ++at;
+        if (at >= last) break;
+        int64_t end = at, zeros = 0;
+        for (; end < last && zeros < 2 * k - 1; ++end) zeros = bytes[end] == 0 ? zeros + 1 : 0;
+        const int64_t drawnLast = end - zeros;
+        // The glyph's first byte may be any of its column's: the one that draws it shortest.
+        Glyph glyph{at, drawnLast, at, 0};
+        int height = 8 * k + 1;
+        for (int q = 0; q < k; ++q) {
+            uint32_t ink = 0;
+            for (int64_t i = at; i < drawnLast; ++i)
+                ink |= uint32_t(topBit0 ? bytes[i] : ReversedBits[bytes[i]])
+                       << (8 * ((i - at + q) % k));
+            const int h = 32 - __builtin_clz(ink) - __builtin_ctz(ink);
+            if (h < height) {
+                height = h;
+                glyph.columnFirst = at - q;
+                glyph.aspect = double((drawnLast - glyph.columnFirst + k - 1) / k) / h;
+            }
+        }
+        if (drawnLast - glyph.columnFirst > 2 * k) glyphs.push_back(glyph);
+        at = end;
+    }
+    GlyphShapes shapes;
+    if (glyphs.size() < MinGlyphsMeasured) return shapes;
+    std::vector<double> aspects;
+    for (const Glyph& g : glyphs) aspects.push_back(g.aspect);
+    std::nth_element(aspects.begin(), aspects.begin() + long(aspects.size() / 2), aspects.end());
+    shapes.columnsAspect = aspects[aspects.size() / 2];
+    if (shapes.columnsAspect > MaxColumnsAspect) return shapes; // no cells asked for
+    // The cells: the stride at which the bytes repeat best, as the mean over its first three
+    // multiples (a cell's blank columns and padding stand at the same places).
+    const int64_t measured = std::min<int64_t>(last - first, MaxMeasured);
+    auto sameAt = [&](int64_t lag) {
+        int64_t same = 0;
+        for (int64_t i = first; i + lag < first + measured; ++i) same += bytes[i] == bytes[i + lag];
+        return double(same) / double(measured - lag);
+    };
+    // The smallest nearly as good as the best: a cell's multiples repeat about as well as it.
+    std::array<double, MaxCell + 1> comb{};
+    double best = 0;
+    for (int64_t cell = 4 * k; cell <= MaxCell && 4 * cell <= measured; ++cell) {
+        comb[size_t(cell)] = (sameAt(cell) + sameAt(2 * cell) + sameAt(3 * cell)) / 3;
+        best = std::max(best, comb[size_t(cell)]);
+    }
+    for (int64_t cell = 4 * k; cell <= MaxCell && shapes.cell == 0; ++cell)
+        if (best > 0 && comb[size_t(cell)] >= NearlyBestCell * best) shapes.cell = cell;
+    if (shapes.cell == 0) return shapes;
+    // Where the cells start: at a column's first byte of the median glyph (by its place in its
+    // cell), where the fewest glyphs cross from one cell to the next; then at the most aligned
+    // byte (arrays start at multiples of 16 or 32), then with the glyph nearest the middle.
+    std::vector<std::pair<int64_t, size_t>> places;
+    for (size_t i = 0; i < glyphs.size(); ++i) places.push_back({glyphs[i].first % shapes.cell, i});
+    std::nth_element(places.begin(), places.begin() + long(places.size() / 2), places.end());
+    const Glyph& g = glyphs[places[places.size() / 2].second];
+    int64_t cellFirst = g.columnFirst;
+    std::tuple<int64_t, int, int64_t> fittest{INT64_MAX, 0, 0}; // crossing, -aligned, off middle
+    for (int64_t c = g.columnFirst; c + shapes.cell >= g.last; c -= k) {
+        int64_t crossing = 0;
+        for (const Glyph& other : glyphs)
+            crossing +=
+                Floor(other.first - c, shapes.cell) != Floor(other.last - 1 - c, shapes.cell);
+        const int aligned = -std::min(5, c == 0 ? 5 : __builtin_ctzll(uint64_t(c)));
+        const int64_t offMiddle = std::abs((g.first - c) - (c + shapes.cell - g.last));
+        if (std::tuple{crossing, aligned, offMiddle} < fittest) {
+            fittest = {crossing, aligned, offMiddle};
+            cellFirst = c;
+        }
+    }
+    shapes.cellFirst = first - ((first - cellFirst) % shapes.cell + shapes.cell) % shapes.cell;
+    // Records of rows with a header before each glyph keep their stride too: a byte that counts up
+    // from one cell to the next (a character code) or keeps one small value (a width) is a
+    // header's, not a column's.
+    const int64_t cells = (last - shapes.cellFirst) / shapes.cell;
+    for (int64_t o = 0; o < shapes.cell && cells >= 4; ++o) {
+        int64_t counted = 0;
+        for (int64_t c = 1; c < cells; ++c) {
+            const int64_t at = shapes.cellFirst + c * shapes.cell + o;
+            if (at - shapes.cell < first) continue;
+            const uint8_t was = bytes[at - shapes.cell], is = bytes[at];
+            counted += is == uint8_t(was + 1) || (is == was && is != 0 && is < 0x20);
+        }
+        if (double(counted) >= MinHeaderShare * double(cells - 1)) {
+            shapes.cell = 0;
+            break;
+        }
+    }
+    return shapes;
+}
+
+} // namespace
+
 GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region) {
     const int k = region.width;
     if (k < MinFoundColumnBytes || k > MaxFoundColumnBytes || IsColumnLayout(region.layout.kind))
         return region;
     const ColumnReading reading = ReadAsColumns(bytes, region);
-    if (reading.period == 0 || ColumnScore(reading.features) < MinColumnScore) return region;
     GraphicsRegion columns = region;
     columns.layout = {reading.topBit0 ? LayoutKind::Columns : LayoutKind::ColumnsMsb, k};
-    columns.width = reading.period * k;
-    columns.first = reading.first + reading.phase * k;
+    if (reading.period != 0 && ColumnScore(reading.features) >= MinColumnScore) {
+        columns.width = reading.period * k;
+        columns.first = reading.first + reading.phase * k;
+    } else {
+        // Glyphs taller than wide as columns, in cells that rows could not keep.
+        const GlyphShapes shapes =
+            ShapesOf(bytes, region.first, region.first + region.length, k, reading.topBit0);
+        if (shapes.cell == 0 || shapes.cell % k == 0) return region;
+        columns.width = int(shapes.cell);
+        columns.first = std::max<int64_t>(0, shapes.cellFirst);
+    }
     columns.length = region.first + region.length - columns.first;
     return columns;
 }
@@ -197,6 +331,7 @@ constexpr int64_t StridePiece = 320; // bytes a stride is read from at a time
 // (0.52 to 0.68) than any font made from console fonts.
 constexpr double MinUprightScore = 0.9, MaxFontMirror = 0.7, MaxRowInk = 0.45, MaxRepeats = 0.25,
                  MaxAlternateZeros = 0.5;
+constexpr double FarBeyond = 1.5; // a stretch this far beyond the last two is not read
 // Strides of 3 and 4 columns are arrays of 16- and 32-bit numbers far more often than fonts: their
 // bytes drawn upright look like pictures too.
 constexpr int MinFontColumns = 5;
@@ -416,6 +551,29 @@ bool BaselineAtBit7(const uint8_t* bytes, int64_t first, int64_t last, int perio
     return ink7 <= ink0;
 }
 
+// Bytes other than 0x00 equal to the byte 2, 4 or 8 on: arrays of 16-, 32- and 64-bit numbers
+// repeat their high bytes, glyphs' columns seldom repeat so.
+double Repeats(const uint8_t* at, int64_t n) {
+    double repeats = 0;
+    for (int lag : {2, 4, 8}) {
+        int64_t same = 0, inked = 0;
+        for (int64_t i = 0; i + lag < n; ++i) {
+            inked += at[i] != 0;
+            same += at[i] != 0 && at[i] == at[i + lag];
+        }
+        repeats = std::max(repeats, double(same) / double(std::max<int64_t>(1, inked)));
+    }
+    return repeats;
+}
+
+// Text of two bytes a character (UTF-16) has a zero at every other byte: the zeros among the even
+// or the odd bytes, the more.
+double AlternateZeros(const uint8_t* at, int64_t n) {
+    std::array<int64_t, 2> zerosAt{};
+    for (int64_t i = 0; i < n; ++i) zerosAt[size_t(i % 2)] += at[i] == 0;
+    return 2.0 * double(std::max(zerosAt[0], zerosAt[1])) / double(std::max<int64_t>(1, n));
+}
+
 // Whether the measures but the upright score keep within a font's limits.
 bool OthersAreAFont(const ByteColumnMeasures& m) {
     return m[ByteColumnMirror] <= MaxFontMirror && m[ByteColumnMostRowInk] <= MaxRowInk &&
@@ -441,23 +599,8 @@ ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnRead
     if (reading.spaced && reading.first > 0)
         mirror = std::min(mirror, MirrorRatio(bytes, reading.first - 1, glyphs, g, g));
     m[ByteColumnMirror] = float(mirror);
-    // Bytes other than 0x00 equal to the byte 2, 4 or 8 on: arrays of 16-, 32- and 64-bit numbers
-    // repeat their high bytes, glyphs' columns seldom repeat so.
-    double repeats = 0;
-    for (int lag : {2, 4, 8}) {
-        int64_t same = 0, inked = 0;
-        for (int64_t i = 0; i + lag < glyphs * g; ++i) {
-            inked += at[i] != 0;
-            same += at[i] != 0 && at[i] == at[i + lag];
-        }
-        repeats = std::max(repeats, double(same) / double(std::max<int64_t>(1, inked)));
-    }
-    m[ByteColumnRepeats] = float(repeats);
-    // Text of two bytes a character (UTF-16) has a zero at every other byte.
-    std::array<int64_t, 2> zerosAt{};
-    for (int64_t i = 0; i < glyphs * g; ++i) zerosAt[size_t(i % 2)] += at[i] == 0;
-    m[ByteColumnAlternateZeros] =
-        float(2.0 * double(std::max(zerosAt[0], zerosAt[1])) / double(glyphs * g));
+    m[ByteColumnRepeats] = float(Repeats(at, glyphs * g));
+    m[ByteColumnAlternateZeros] = float(AlternateZeros(at, glyphs * g));
     // The glyphs drawn upright, judged by the regions' model: the dearest measure, taken only where
     // the others are a font's.
     if (OthersAreAFont(m)) {
@@ -591,6 +734,12 @@ ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
                                   const ByteColumnStretch& stretch) {
     if (stretch.spacingPeriod > 0) return ReadSpacedColumns(bytes, size, stretch);
     ByteColumnReading reading;
+    // Tables of numbers and text of two bytes a character are most of the stretches in programs:
+    // where the whole stretch is far beyond a font's limits, its stride is not looked for.
+    const int64_t n = std::min(stretch.last, size) - stretch.first;
+    if (Repeats(bytes + stretch.first, n) > FarBeyond * MaxRepeats ||
+        AlternateZeros(bytes + stretch.first, n) > FarBeyond * MaxAlternateZeros)
+        return reading;
     // The stride and phase of each piece of the stretch (which may begin and end in other bytes):
     // the one most pieces show is the font's, and the pieces that show it are its core.
     const int64_t end = std::min(stretch.last, size);

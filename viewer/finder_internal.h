@@ -23,6 +23,15 @@ constexpr std::array<uint8_t, 256> MakeBitCounts() {
 }
 inline constexpr std::array<uint8_t, 256> BitCount = MakeBitCounts();
 
+// Each byte value with its bits in the other order.
+constexpr std::array<uint8_t, 256> MakeReversed() {
+    std::array<uint8_t, 256> table{};
+    for (int v = 0; v < 256; ++v)
+        for (int k = 0; k < 8; ++k) table[size_t(v)] |= uint8_t(((v >> k) & 1) << (7 - k));
+    return table;
+}
+inline constexpr std::array<uint8_t, 256> ReversedBits = MakeReversed();
+
 // The eight bytes from p as one word, whatever p's alignment; bits 0..6 of each of its bytes.
 inline uint64_t Load64(const uint8_t* p) {
     uint64_t v;
@@ -193,7 +202,9 @@ constexpr int MinFoundColumnBytes = 2, MaxFoundColumnBytes = 3;
 // A region found as rows at width K (MinFoundColumnBytes..MaxFoundColumnBytes) as the glyphs in
 // pixel columns it holds, where the model says so: the column layout with bit 0 or bit 7 on top as
 // the joins between a column's bytes say (ReadAsColumns), the width the bytes of a glyph, the
-// first byte the first glyph's; otherwise the region unchanged.
+// first byte the first glyph's. Also where the glyphs, taller than wide as columns, stand in cells
+// whose stride is not a whole number of rows of K bytes: the width then the cell's bytes. Otherwise
+// the region unchanged.
 GraphicsRegion AsColumnsIfSo(const uint8_t* bytes, const GraphicsRegion& region);
 
 // ---- Fonts one byte a pixel column, found on their own (finder_columns.cpp) -------------------

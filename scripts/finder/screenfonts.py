@@ -27,6 +27,9 @@ REAL_FONTS = [
     # All eight rows drawn, a blank column before each glyph.
     ("lcdproc", "0.5.9-6+b2", "usr/lib/x86_64-linux-gnu/lcdproc/imonlcd.so", 13408, "columns-msb",
      6, 256),
+    # Digits 24 pixels high, 3 bytes a column, in cells of 64 bytes.
+    ("lcdproc", "0.5.9-6+b2", "usr/lib/x86_64-linux-gnu/lcdproc/sed1520.so", 12960, "columns:3",
+     64, 10),
 ]
 
 

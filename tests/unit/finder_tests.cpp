@@ -464,6 +464,15 @@ TEST(Finder, FindsRealFontsOfSmallScreens) {
          255 * 6,
          6,
          {LayoutKind::ColumnsMsb, 1}},
+        // Digits 24 pixels high, 3 bytes a column, each glyph an array of its own aligned to 32
+        // bytes: cells of 64 bytes, which rows 3 bytes wide cannot keep.
+        {"lcdproc",
+         "0.5.9-6+b2",
+         "usr/lib/x86_64-linux-gnu/lcdproc/sed1520.so",
+         12960,
+         10 * 64,
+         64,
+         {LayoutKind::Columns, 3}},
     };
     for (const Font& font : fonts) {
         SCOPED_TRACE(font.package);

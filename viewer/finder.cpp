@@ -452,6 +452,19 @@ std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
             fonts[size_t(i)] = ReadByteColumns(bytes, size, stretches[size_t(i)]);
         });
         for (const ByteColumnReading& font : fonts) {
+            // A blank row at the top or bottom of every glyph of a font one byte wide is a zero
+            // byte at the glyph's stride too: where such a stretch is no font in columns, it may
+            // be one in rows, too short for the scan to be sure of.
+            if (font.period != 0 && font.spaced && !IsByteColumnFont(font.features)) {
+                if (LooksLikeNumbersOrText(font.features) ||
+                    taken.MostlyCovered(font.first, font.last))
+                    continue;
+                const Candidate rows = CandidateAt(bytes, size, font.first, font.last, 1, false);
+                if (rows.score < MinScore) continue;
+                taken.Add(font.first, font.last);
+                regions.push_back({font.first, font.last - font.first, 1, rows.score, {}});
+                continue;
+            }
             if (font.period == 0 || !IsByteColumnFont(font.features) ||
                 taken.MostlyCovered(font.first, font.last))
                 continue;

@@ -617,6 +617,10 @@ ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnRead
 const char* const ByteColumnFeatureNames[ByteColumnFeatureCount] = {
     "most_row_ink", "mirror", "repeats", "alternate_zeros", "upright"};
 
+bool LooksLikeNumbersOrText(const ByteColumnMeasures& m) {
+    return m[ByteColumnRepeats] > MaxRepeats || m[ByteColumnAlternateZeros] > MaxAlternateZeros;
+}
+
 bool IsByteColumnFont(const ByteColumnMeasures& m) {
     return OthersAreAFont(m) && m[ByteColumnUpright] >= MinUprightScore;
 }

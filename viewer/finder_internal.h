@@ -254,6 +254,9 @@ ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
 // model, they are often nearly their own mirror images, no pixel row is inked in most columns, and
 // the bytes are not numbers' (repeated high bytes) or text of two bytes a character.
 bool IsByteColumnFont(const ByteColumnMeasures& features);
+// Whether the bytes repeat as arrays of numbers do, or alternate with zeros as text of two bytes a
+// character does, beyond a font's limits.
+bool LooksLikeNumbersOrText(const ByteColumnMeasures& features);
 
 // ---- The models' trees (written by scripts/finder-train) ---------------------------------------
 

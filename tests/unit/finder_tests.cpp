@@ -125,12 +125,13 @@ Bytes Deflated(const Bytes& in) {
     return out;
 }
 
-// The sample's page of text drawn in its font, at width 1. (Its font alone, 481 bytes before a
-// blank stretch, and its three sprites of 96 bytes among noise are too small for the finder to be
-// sure of today.)
-TEST(Finder, FindsTheSamplesPage) {
+// The sample's page of text drawn in its font, and the font alone before it (481 bytes before a
+// blank stretch), at width 1. (Its three sprites of 96 bytes among noise are too small for the
+// finder to be sure of today.)
+TEST(Finder, FindsTheSamplesPageAndFont) {
     const auto regions = Find(AsBytes(pmtest::SampleBytes()));
     EXPECT_TRUE(Found(regions, 0x3C2, 0x9650 - 0x3C2, 1)) << Describe(regions);
+    EXPECT_TRUE(Found(regions, 0, 481, 1)) << Describe(regions);
     for (const GraphicsRegion& r : regions) {
         EXPECT_TRUE(r.score > 0 && r.score <= 1) << Describe(regions);
         EXPECT_TRUE(r.first >= 0 && r.length > 0 && r.first + r.length <= 39424);

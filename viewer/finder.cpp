@@ -457,6 +457,7 @@ std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
             // be one in rows, too short for the scan to be sure of.
             if (font.period != 0 && font.spaced && !IsByteColumnFont(font.features)) {
                 if (LooksLikeNumbersOrText(font.features) ||
+                    InkedBits(bytes, font.first, font.last) < MinInkedBits ||
                     taken.MostlyCovered(font.first, font.last))
                     continue;
                 const Candidate rows = CandidateAt(bytes, size, font.first, font.last, 1, false);

@@ -165,6 +165,18 @@ ColumnReading ReadAsColumns(const uint8_t* bytes, const GraphicsRegion& region) 
     return reading;
 }
 
+int InkedBits(const uint8_t* bytes, int64_t first, int64_t last) {
+    constexpr double MinShare = 0.05;
+    std::array<int64_t, 8> inkAt{};
+    int64_t inked = 0;
+    for (int64_t i = first; i < last; ++i) {
+        inked += bytes[i] != 0;
+        for (int b = 0; b < 8; ++b) inkAt[size_t(b)] += (bytes[i] >> b) & 1;
+    }
+    return int(std::count_if(inkAt.begin(), inkAt.end(),
+                             [&](int64_t n) { return n > 0 && n >= MinShare * double(inked); }));
+}
+
 namespace {
 
 // a / b rounded down, for b > 0.
@@ -225,6 +237,7 @@ GlyphShapes ShapesOf(const uint8_t* bytes, int64_t first, int64_t last, int k, b
     std::nth_element(aspects.begin(), aspects.begin() + long(aspects.size() / 2), aspects.end());
     shapes.columnsAspect = aspects[aspects.size() / 2];
     if (shapes.columnsAspect > MaxColumnsAspect) return shapes; // no cells asked for
+    if (InkedBits(bytes, first, std::min(last, first + MaxMeasured)) < MinInkedBits) return shapes;
     // The cells: the stride at which the bytes repeat best, as the mean over its first three
     // multiples (a cell's blank columns and padding stand at the same places).
     const int64_t measured = std::min<int64_t>(last - first, MaxMeasured);
@@ -399,22 +412,29 @@ FINDER_POPCOUNT_CLONES int SpacingOfWindow(const uint8_t* w) {
     const int zeros = __builtin_popcountll(low) + __builtin_popcountll(high);
     if (zeros < WindowBytes / 16 || zeros > WindowBytes / 2) return 0;
     for (int g = MinSpacedColumns; g <= MaxSpacedColumns; ++g) {
-        int place = -1, placeZeros = 0, halfBlank = 0;
+        std::array<int, MaxSpacedColumns> blank{}, slots{};
+        int place = -1, halfBlank = 0;
         for (int p = 0; p < g; ++p) {
             const StrideMask& m = StrideMasks[size_t(g)][size_t(p)];
-            const int slots = __builtin_popcountll(m.low) + __builtin_popcountll(m.high);
-            const int blank =
+            slots[size_t(p)] = __builtin_popcountll(m.low) + __builtin_popcountll(m.high);
+            blank[size_t(p)] =
                 __builtin_popcountll(low & m.low) + __builtin_popcountll(high & m.high);
-            if (place < 0 && blank >= MinSpacingBlank * slots) {
+            if (place < 0 && blank[size_t(p)] >= MinSpacingBlank * slots[size_t(p)])
                 place = p;
-                placeZeros = blank;
-            } else {
-                halfBlank += 2 * blank >= slots;
-            }
+            else
+                halfBlank += 2 * blank[size_t(p)] >= slots[size_t(p)];
         }
         if (place < 0 || halfBlank > 1) continue;
-        const int otherSlots = int(WindowBytes) - (int(WindowBytes) - place + g - 1) / g;
-        if (zeros - placeZeros <= MaxOtherBlank * otherSlots) return g * 16 + place;
+        // A second such place half the stride on: the stride is half as long (numbers' zero high
+        // bytes).
+        const size_t across = size_t((place + g / 2) % g);
+        if (g % 2 == 0 && blank[across] >= MinSpacingBlank * slots[across]) continue;
+        const int otherSlots = int(WindowBytes) - slots[size_t(place)];
+        if (zeros - blank[size_t(place)] > MaxOtherBlank * otherSlots) continue;
+        // Glyphs' bytes below the printable ones, as in the blank-row windows: text has none.
+        int small = 0;
+        for (int64_t i = 0; i < WindowBytes; ++i) small += w[i] != 0 && w[i] < 0x20;
+        return small >= MinSmall ? g * 16 + place : 0;
     }
     return 0;
 }

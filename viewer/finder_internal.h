@@ -254,6 +254,10 @@ ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
 // model, they are often nearly their own mirror images, no pixel row is inked in most columns, and
 // the bytes are not numbers' (repeated high bytes) or text of two bytes a character.
 bool IsByteColumnFont(const ByteColumnMeasures& features);
+// The bits set in at least 5% of the bytes of [first, last) other than 0x00: glyphs ink most of
+// their rows (or columns) somewhere, tables of small numbers leave the high bits clear.
+int InkedBits(const uint8_t* bytes, int64_t first, int64_t last);
+constexpr int MinInkedBits = 6;
 // Whether the bytes repeat as arrays of numbers do, or alternate with zeros as text of two bytes a
 // character does, beyond a font's limits.
 bool LooksLikeNumbersOrText(const ByteColumnMeasures& features);

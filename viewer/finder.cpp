@@ -42,6 +42,19 @@ bool WorthRescuing(const Segment& leader, const Segment& member) {
            member.evidence >= RescueDensity * double(bytes) && bytes / member.width >= RescueRows;
 }
 
+// Shorter segments inside a rejected leader's bytes may hold graphics too: icons of several widths
+// side by side under the stride that leads them all. Those with half a bit of evidence a byte, the
+// rows a candidate needs and ink in most bits of a byte (not tables of small numbers) are judged
+// on their own; what they hold is taken at a score of 0.8 or more and 256 bytes or more.
+constexpr double InnerDensity = 0.5;
+constexpr int64_t MinInnerBytes = 256;
+
+bool WorthRescuingInside(const uint8_t* bytes, const Segment& inner) {
+    const int64_t length = inner.last - inner.first;
+    return inner.evidence >= InnerDensity * double(length) && length / inner.width >= RescueRows &&
+           InkedBits(bytes, inner.first, inner.last) >= MinInkedBits;
+}
+
 // The measures of [first, last) at width w read as rows with bit 7 left, or with bit 0 left.
 Features MeasureReading(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w,
                         bool lsb) {
@@ -334,6 +347,7 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
     struct Group {
         size_t leader;
         std::vector<Segment> members;
+        std::vector<Segment> inside; // shorter segments mostly inside the leader's bytes
     };
     std::vector<Group> groups;
     Stretches judged;
@@ -341,7 +355,7 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
     for (size_t i = 0; i < segments.size(); ++i) {
         const Segment& leader = segments[i];
         if (judged.MostlyCovered(leader.first, leader.last)) continue;
-        Group& group = groups.emplace_back(Group{i, {}});
+        Group& group = groups.emplace_back(Group{i, {}, {}});
         for (int64_t k = leader.first / Bucket; k <= (leader.last - 1) / Bucket; ++k)
             for (size_t j : buckets[size_t(k)]) {
                 if (seen[j] == i || j == i) continue;
@@ -352,6 +366,8 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
                     std::min(m.last, leader.last) - std::max(m.first, leader.first);
                 if (2 * shared > std::max(m.last - m.first, leader.last - leader.first))
                     group.members.push_back(m);
+                else if (2 * shared > m.last - m.first)
+                    group.inside.push_back(m);
             }
         judged.Add(leader.first, leader.last);
     }
@@ -360,19 +376,25 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
         const Group& group = groups[size_t(g)];
         leaders[size_t(g)] = CandidatesOf(bytes, size, segments[group.leader], group.members);
     });
-    // The members of the groups whose leader was rejected, strongest first in each group, with
-    // their candidates, also measured on every thread first.
+    // The members of the groups whose leader was rejected, and the segments inside those whose
+    // leader gives nothing worth a region, strongest first in each group, with their candidates,
+    // also measured on every thread first.
     struct Rescue {
         size_t group;
         Segment member;
+        bool inside = false;
         std::vector<Candidate> candidates;
     };
     std::vector<Rescue> rescues;
     for (size_t g = 0; g < groups.size(); ++g) {
-        if (!leaders[g].empty()) continue;
         const size_t first = rescues.size();
-        for (const Segment& m : groups[g].members)
-            if (WorthRescuing(segments[groups[g].leader], m)) rescues.push_back({g, m, {}});
+        if (leaders[g].empty() || BestCandidate(leaders[g]).second < MinScore)
+            for (const Segment& m : groups[g].inside)
+                if (WorthRescuingInside(bytes, m)) rescues.push_back({g, m, true, {}});
+        if (leaders[g].empty())
+            for (const Segment& m : groups[g].members)
+                if (WorthRescuing(segments[groups[g].leader], m))
+                    rescues.push_back({g, m, false, {}});
         std::stable_sort(
             rescues.begin() + long(first), rescues.end(),
             [](const Rescue& a, const Rescue& b) { return a.member.evidence > b.member.evidence; });
@@ -380,8 +402,9 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
     ForEachInParallel(int64_t(rescues.size()), [&](int64_t r) {
         Rescue& rescue = rescues[size_t(r)];
         rescue.candidates = CandidatesOf(bytes, size, rescue.member, groups[rescue.group].members);
-        std::erase_if(rescue.candidates,
-                      [](const Candidate& c) { return c.score < MinRescuedScore; });
+        std::erase_if(rescue.candidates, [&](const Candidate& c) {
+            return c.score < MinRescuedScore || (rescue.inside && c.last - c.first < MinInnerBytes);
+        });
     });
     std::vector<Segment> pending;
     size_t nextRescue = 0;

@@ -346,6 +346,18 @@ TEST(Finder, JudgesTheStrongMembersOfARejectedGroup) {
     weak.evidence = 1.3 * double(end - 1000);
     weakLeader.evidence = 2 * weak.evidence;
     EXPECT_TRUE(widthsJudged({weakLeader, weak}).empty());
+    // A shorter segment inside the bytes of a leader that gives nothing (icons of several widths
+    // under the stride that leads them all) is judged on its own from half a bit a byte.
+    const Segment wide{0, int64_t(file.size()), 33, 20000};
+    auto judgesWidth2 = [&](double bitsPerByte) {
+        Segment inside = glyphs;
+        inside.evidence = bitsPerByte * double(end - 1000);
+        const std::vector<int> widths = widthsJudged({wide, inside});
+        return std::count(widths.begin(), widths.end(), 2) > 0;
+    };
+    ASSERT_LT(2 * (end - 1000), wide.last) << "the glyphs must be no member of the leader's group";
+    EXPECT_TRUE(judgesWidth2(0.6));
+    EXPECT_FALSE(judgesWidth2(0.4));
 }
 
 TEST(Finder, GuessesTheWidthOfAPictureAndNoneForOtherBytes) {

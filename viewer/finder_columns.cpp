@@ -413,18 +413,28 @@ FINDER_POPCOUNT_CLONES int SpacingOfWindow(const uint8_t* w) {
     if (zeros < WindowBytes / 16 || zeros > WindowBytes / 2) return 0;
     for (int g = MinSpacedColumns; g <= MaxSpacedColumns; ++g) {
         std::array<int, MaxSpacedColumns> blank{}, slots{};
-        int place = -1, halfBlank = 0;
+        // The spacing column: blank in most glyphs, the first such after the ink (glyphs often
+        // leave a column blank on both sides; the one after the ink is the same in every window).
         for (int p = 0; p < g; ++p) {
             const StrideMask& m = StrideMasks[size_t(g)][size_t(p)];
             slots[size_t(p)] = __builtin_popcountll(m.low) + __builtin_popcountll(m.high);
             blank[size_t(p)] =
                 __builtin_popcountll(low & m.low) + __builtin_popcountll(high & m.high);
-            if (place < 0 && blank[size_t(p)] >= MinSpacingBlank * slots[size_t(p)])
-                place = p;
-            else
-                halfBlank += 2 * blank[size_t(p)] >= slots[size_t(p)];
         }
-        if (place < 0 || halfBlank > 1) continue;
+        auto spacing = [&](int p) {
+            return blank[size_t(p)] >= MinSpacingBlank * slots[size_t(p)];
+        };
+        int place = -1;
+        for (int p = 0; p < g; ++p)
+            if (spacing(p) && !spacing((p + g - 1) % g) &&
+                (place < 0 ||
+                 blank[size_t(p)] * slots[size_t(place)] > blank[size_t(place)] * slots[size_t(p)]))
+                place = p;
+        if (place < 0) continue;
+        int halfBlank = 0;
+        for (int p = 0; p < g; ++p)
+            halfBlank += p != place && 2 * blank[size_t(p)] >= slots[size_t(p)];
+        if (halfBlank > 1) continue;
         // A second such place half the stride on: the stride is half as long (numbers' zero high
         // bytes).
         const size_t across = size_t((place + g / 2) % g);

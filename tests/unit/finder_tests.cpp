@@ -296,6 +296,30 @@ TEST(Finder, TellsFontsStoredInPixelColumns) {
     EXPECT_EQ(AsColumnsIfSo(sample.data(), {9, 463, 1, 0.9, PixelLayout{}}).layout, PixelLayout{});
 }
 
+// A font one byte a column that draws all eight rows (here every third glyph underlined in its
+// last row), so that no row is blank, is found by the blank column after each glyph's ink: inside
+// machine code at an odd offset, 8 bytes a glyph, from a glyph's first column. (Alone in zeros such
+// glyphs, 8 pixels high and wide, are taken for rows 1 byte wide, their glyphs turned a quarter.)
+TEST(Finder, FindsFontsOneByteAColumnByTheirSpacingColumn) {
+    Bytes font;
+    for (size_t i = 0; i < viewer::FontGlyphCount; ++i)
+        for (int x = 0; x < 8; ++x) {
+            uint8_t column = 0;
+            for (int y = 0; y < 7; ++y)
+                if (viewer::PixelFont[i].rows[y][x] == '#') column = uint8_t(column | 1 << y);
+            if (i % 3 == 0 && x >= 1 && x <= 6) column |= 0x80;
+            font.push_back(column);
+        }
+    const auto regions = Find(Inside(MachineCode(), 3001, font, 10000));
+    EXPECT_TRUE(Found(regions, 3001, int64_t(font.size()), 8, {LayoutKind::Columns, 1}))
+        << Describe(regions);
+    for (const GraphicsRegion& r : regions) {
+        if (r.layout.kind == LayoutKind::Columns) {
+            EXPECT_EQ(((r.first - 3001) % 8 + 8) % 8, 0) << r.first;
+        }
+    }
+}
+
 // What the column reader measures of the font in columns-msb:2: its stride, its first byte and
 // bit order, the ink at the top and bottom pixels as the glyphs have it (the cell's top row is
 // blank, capitals stand on its bottom row), strokes meeting across the rows more than down them

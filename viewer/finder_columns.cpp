@@ -139,6 +139,14 @@ ColumnReading MeasureColumns(const uint8_t* bytes, int64_t first, int64_t last, 
     return reading;
 }
 
+// How many bytes of [first, last) have each bit set.
+std::array<int64_t, 8> InkAtBits(const uint8_t* bytes, int64_t first, int64_t last) {
+    std::array<int64_t, 8> inkAt{};
+    for (int64_t i = first; i < last; ++i)
+        for (int b = 0; b < 8; ++b) inkAt[size_t(b)] += (bytes[i] >> b) & 1;
+    return inkAt;
+}
+
 } // namespace
 
 ColumnReading ReadAsColumns(const uint8_t* bytes, const GraphicsRegion& region) {
@@ -167,12 +175,8 @@ ColumnReading ReadAsColumns(const uint8_t* bytes, const GraphicsRegion& region) 
 
 int InkedBits(const uint8_t* bytes, int64_t first, int64_t last) {
     constexpr double MinShare = 0.05;
-    std::array<int64_t, 8> inkAt{};
-    int64_t inked = 0;
-    for (int64_t i = first; i < last; ++i) {
-        inked += bytes[i] != 0;
-        for (int b = 0; b < 8; ++b) inkAt[size_t(b)] += (bytes[i] >> b) & 1;
-    }
+    const int64_t inked = std::count_if(bytes + first, bytes + last, [](uint8_t b) { return b; });
+    const std::array<int64_t, 8> inkAt = InkAtBits(bytes, first, last);
     return int(std::count_if(inkAt.begin(), inkAt.end(),
                              [&](int64_t n) { return n > 0 && n >= MinShare * double(inked); }));
 }
@@ -616,9 +620,7 @@ ByteColumnMeasures MeasureByteColumns(const uint8_t* bytes, const ByteColumnRead
     const int g = reading.period;
     const int64_t glyphs = std::min(MaxGlyphs, (reading.last - reading.first) / g);
     const uint8_t* at = bytes + reading.first;
-    std::array<int64_t, 8> inkAt{};
-    for (int64_t i = 0; i < glyphs * g; ++i)
-        for (int y = 0; y < 8; ++y) inkAt[size_t(y)] += (at[i] >> y) & 1;
+    const std::array<int64_t, 8> inkAt = InkAtBits(at, 0, glyphs * g);
     m[ByteColumnMostRowInk] =
         float(double(*std::max_element(inkAt.begin(), inkAt.end())) / double(glyphs * g));
     // Mirror images, over all the glyph's columns or all but a spacing column; read from after a
@@ -770,13 +772,12 @@ ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
     ByteColumnReading reading;
     // Tables of numbers and text of two bytes a character are most of the stretches in programs:
     // where the whole stretch is far beyond a font's limits, its stride is not looked for.
-    const int64_t n = std::min(stretch.last, size) - stretch.first;
-    if (Repeats(bytes + stretch.first, n) > FarBeyond * MaxRepeats ||
-        AlternateZeros(bytes + stretch.first, n) > FarBeyond * MaxAlternateZeros)
+    const int64_t end = std::min(stretch.last, size);
+    if (Repeats(bytes + stretch.first, end - stretch.first) > FarBeyond * MaxRepeats ||
+        AlternateZeros(bytes + stretch.first, end - stretch.first) > FarBeyond * MaxAlternateZeros)
         return reading;
     // The stride and phase of each piece of the stretch (which may begin and end in other bytes):
     // the one most pieces show is the font's, and the pieces that show it are its core.
-    const int64_t end = std::min(stretch.last, size);
     std::vector<std::pair<Stride, int64_t>> pieces; // stride, the piece's first byte
     for (int64_t at = stretch.first; at < end; at += StridePiece) {
         const int64_t to = std::min(end, at + StridePiece);
@@ -817,9 +818,8 @@ ByteColumnReading ReadByteColumns(const uint8_t* bytes, int64_t size,
     while (first - g >= lowest && KeepsTheBlankRow(bytes, first - g, g, stretch.blankBit7))
         first -= g;
     while (last + g <= highest && KeepsTheBlankRow(bytes, last, g, stretch.blankBit7)) last += g;
-    auto blankGlyph = [&](int64_t at) { return BlankGlyph(bytes, at, g); };
-    while (last - first >= g && blankGlyph(first)) first += g;
-    while (last - first >= g && blankGlyph(last - g)) last -= g;
+    while (last - first >= g && BlankGlyph(bytes, first, g)) first += g;
+    while (last - first >= g && BlankGlyph(bytes, last - g, g)) last -= g;
     return Reading(bytes, g, first, last, false);
 }
 

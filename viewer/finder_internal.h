@@ -239,8 +239,9 @@ extern const char* const ByteColumnFeatureNames[ByteColumnFeatureCount];
 
 // A stretch read as glyphs of `period` columns from `first` to `last` (period 0 where it shows no
 // stride): the stride and phase at which most of its pieces show a spacing column or glyphs that
-// are their own mirror images, the run of glyphs reaching on while the blank row stays blank; which
-// end is the top (by the glyphs' baseline); the measures.
+// are their own mirror images (or, for a stretch proposed by its spacing column, that column's),
+// the run of glyphs reaching on while the blank row or the spacing column stays blank; which end
+// is the top (by the glyphs' baseline); the measures.
 struct ByteColumnReading {
     int period = 0;
     int64_t first = 0, last = 0;

@@ -19,6 +19,8 @@ import subprocess
 import sys
 import tarfile
 
+import labels
+
 PKGDIR = os.path.join('build-finder', 'x11programs')  # the cache, set by --cache
 MIRROR = 'http://deb.debian.org/debian/'
 MIN_LEN = 256
@@ -307,21 +309,13 @@ def run_finder(batch, path):
     return regions
 
 
-def overlap(a0, alen, b0, blen):
-    return max(0, min(a0 + alen, b0 + blen) - max(a0, b0))
-
-
-def matches(g, r):
-    return (r['layout'] == 'rows-lsb' and r['width'] == g['width'] and
-            overlap(g['first'], g['length'], r['first'], r['length'])
-            * 2 >= min(g['length'], r['length']))
-
-
 def judge(g, regions):
-    good = [r for r in regions if matches(g, r)]
+    truth = dict(g, layout='rows-lsb')
+    good = [r for r in regions if labels.matches(r['first'], r['first'] + r['length'],
+                                                 r['width'], truth, r['layout'])]
     rank = good[0]['rank'] if good else None
-    near = [r for r in regions
-            if overlap(g['first'], g['length'], r['first'], r['length']) > 0]
+    near = [r for r in regions if labels.overlap(g['first'], g['first'] + g['length'],
+                                                 r['first'], r['first'] + r['length']) > 0]
     if not near and regions:
         # Nothing over it: give the closest region instead, marked with its gap.
         def gap(r):

@@ -55,6 +55,10 @@ bool WorthRescuingInside(const uint8_t* bytes, const Segment& inner) {
            InkedBits(bytes, inner.first, inner.last) >= MinInkedBits;
 }
 
+// A lone window's few rows are taken for a picture only where they hold many different bytes, as
+// small sprites do: a table of masks or flags shows the model a picture too, of a few byte values.
+constexpr float LoneDistinct = 0.25f;
+
 // The measures of [first, last) at width w read as rows with bit 7 left, or with bit 0 left.
 Features MeasureReading(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w,
                         bool lsb) {
@@ -275,9 +279,14 @@ std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Se
         if (d == w && best < RejectBelow) return {};
         const auto [first, last] = EdgesOf(bytes, size, core, d);
         if (last - first < 16 * int64_t{d} || last - first < 64) continue;
-        for (bool lsb : {false, true})
-            if (!lsb || ReadBothWays(d))
-                candidates.push_back(CandidateAt(bytes, size, first, last, d, lsb));
+        if (leader.lone && (first < leader.first - WindowBytes || last > leader.last + WindowBytes))
+            continue;
+        for (bool lsb : {false, true}) {
+            if (lsb && !ReadBothWays(d)) continue;
+            Candidate c = CandidateAt(bytes, size, first, last, d, lsb);
+            if (leader.lone && c.features[DistinctBytes] < LoneDistinct) continue;
+            candidates.push_back(std::move(c));
+        }
     }
     return candidates;
 }

@@ -64,6 +64,8 @@ struct Segment {
     int64_t first = 0, last = 0;
     int width = 0;
     double evidence = 0;
+    // Found around a lone window among busy or blank ones: its pictures lie within a window of it.
+    bool lone = false;
 };
 
 // What the scan's first step sees of a window of 128 bytes: its texture and, over half of its

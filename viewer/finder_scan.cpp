@@ -82,6 +82,9 @@ constexpr uint32_t MinActiveBytes = 3; // bytes other than 0x00 and 0xFF a block
 // Windows the model scores below this are read no further.
 constexpr double MinWindowScore = 0.05;
 constexpr double MinEvidence = 100; // bits of evidence a segment needs
+// A window the model doubts is read on where it stands alone, its neighbours busy or blank, and
+// its rows follow each other clearly: a few small sprites among other data.
+constexpr float LoneEvidence = 100, LoneRatio = 0.55f;
 // A run ends at its peak once it has fallen this far below it: what follows is another picture.
 constexpr double MaxDrop = 400;
 constexpr double BusyPenalty = 1; // bits per active byte of a block whose bytes change too often
@@ -386,14 +389,21 @@ int64_t ChunkCount(int64_t size) {
 
 // Step 2: the running sums of every width over the blocks of [first, last), every byte counted;
 // the stretches whose sums peak high enough become segments.
-void SegmentZone(const uint8_t* bytes, int64_t size, int64_t first, int64_t last,
-                 const Kernels& kernels, std::vector<Segment>& segments) {
+struct Zone {
+    int64_t first = 0, last = 0;
+    bool lone = false;
+};
+
+void SegmentZone(const uint8_t* bytes, int64_t size, const Zone& zone, const Kernels& kernels,
+                 std::vector<Segment>& segments) {
+    const int64_t first = zone.first, last = zone.last;
     std::array<Run, MaxFindWidth + 1> runs{};
     auto closeRun = [&](int w) {
         Run& run = runs[size_t(w)];
         if (run.peak >= MinEvidence)
             segments.push_back({run.first * BlockBytes,
-                                std::min(size, (run.peakBlock + 1) * BlockBytes), w, run.peak});
+                                std::min(size, (run.peakBlock + 1) * BlockBytes), w, run.peak,
+                                zone.lone});
         run = Run{};
     };
     std::vector<Texture> textures(static_cast<size_t>((last - first) / TextureBytes + 2));
@@ -452,14 +462,18 @@ std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const Find
     const Kernels kernels = CurrentKernels();
     const int64_t windows = (size + WindowBytes - 1) / WindowBytes;
     // Step 1: which windows are worth more, a chunk of windows at a time on every thread.
-    std::vector<uint8_t> hot(static_cast<size_t>(windows));
+    enum : uint8_t { Unread, Hot, Doubted, Cold };
+    std::vector<uint8_t> state(static_cast<size_t>(windows), Unread);
     if (progress && !progress(0, size)) {
         cancelled = true;
         return {};
     }
     const auto scanChunk = [&](int64_t chunk) {
         ScanChunk(bytes, size, chunk, kernels, [&](int64_t k, const WindowFeatures& f) {
-            hot[size_t(k)] = WindowScore(f) >= MinWindowScore;
+            state[size_t(k)] = WindowScore(f) >= MinWindowScore ? Hot
+                               : f[WindowEvidence] >= LoneEvidence && f[WindowRatio] <= LoneRatio
+                                   ? Doubted
+                                   : Cold;
         });
     };
     const auto keepGoing = [&](int64_t handedOut) {
@@ -469,27 +483,35 @@ std::vector<Segment> FindSegments(const uint8_t* bytes, int64_t size, const Find
         cancelled = true;
         return {};
     }
-    // Step 2 over zones: hot windows with at most two cold ones between them, and one window
-    // more on either side. The zones are measured on every thread; their segments are kept in
-    // the zones' order.
-    std::vector<std::pair<int64_t, int64_t>> zones;
+    // Step 2 over zones: hot windows with at most two others between them, and one window more
+    // on either side; a doubted window alone, with one on either side. The zones are measured on
+    // every thread; their segments are kept in the zones' order.
+    std::vector<Zone> zones;
+    const auto unread = [&](int64_t k) {
+        return k < 0 || k >= windows || state[size_t(k)] == Unread;
+    };
     for (int64_t k = 0; k < windows;) {
-        if (!hot[size_t(k)]) {
+        if (state[size_t(k)] == Doubted && unread(k - 1) && unread(k + 1)) {
+            zones.push_back({std::max<int64_t>(0, k - 1) * WindowBytes,
+                             std::min(size, (k + 2) * WindowBytes), true});
+            k += 2;
+            continue;
+        }
+        if (state[size_t(k)] != Hot) {
             ++k;
             continue;
         }
         int64_t lastHot = k;
         for (int64_t j = k + 1; j < windows && j <= lastHot + 3; ++j)
-            if (hot[size_t(j)]) lastHot = j;
+            if (state[size_t(j)] == Hot) lastHot = j;
         const int64_t end = std::min(windows, lastHot + 2);
-        zones.emplace_back(std::max<int64_t>(0, k - 1) * WindowBytes,
-                           std::min(size, end * WindowBytes));
+        zones.push_back(
+            {std::max<int64_t>(0, k - 1) * WindowBytes, std::min(size, end * WindowBytes), false});
         k = end;
     }
     std::vector<std::vector<Segment>> found(zones.size());
     ForEachInParallel(int64_t(zones.size()), [&](int64_t z) {
-        SegmentZone(bytes, size, zones[size_t(z)].first, zones[size_t(z)].second, kernels,
-                    found[size_t(z)]);
+        SegmentZone(bytes, size, zones[size_t(z)], kernels, found[size_t(z)]);
     });
     std::vector<Segment> segments;
     for (const std::vector<Segment>& zone : found)

@@ -126,12 +126,23 @@ Bytes Deflated(const Bytes& in) {
 }
 
 // The sample's page of text drawn in its font, and the font alone before it (481 bytes before a
-// blank stretch), at width 1. (Its three sprites of 96 bytes among noise are too small for the
-// finder to be sure of today.)
-TEST(Finder, FindsTheSamplesPageAndFont) {
-    const auto regions = Find(AsBytes(pmtest::SampleBytes()));
+// blank stretch), at width 1; its three sprites of 96 bytes alone among noise, listed lower, at
+// width 2, but not a table of 32-bit masks in their place.
+TEST(Finder, FindsTheSamplesPageFontAndSprites) {
+    Bytes sample = AsBytes(pmtest::SampleBytes());
+    const auto regions = Find(sample);
     EXPECT_TRUE(Found(regions, 0x3C2, 0x9650 - 0x3C2, 1)) << Describe(regions);
     EXPECT_TRUE(Found(regions, 0, 481, 1)) << Describe(regions);
+    auto atSprites = [](const GraphicsRegion& r) {
+        return r.first + r.length > 0x9800 && r.first < 0x9860;
+    };
+    EXPECT_TRUE(std::any_of(regions.begin(), regions.end(), [&](const GraphicsRegion& r) {
+        return atSprites(r) && r.width == 2 && r.first >= 0x9800 - 32 && r.length <= 96 + 64;
+    })) << Describe(regions);
+    const Bytes masks = Table(24, [](size_t i) { return uint32_t((2u << i) - 1); });
+    std::copy(masks.begin(), masks.end(), sample.begin() + 0x9800);
+    const auto withMasks = Find(sample);
+    EXPECT_TRUE(std::none_of(withMasks.begin(), withMasks.end(), atSprites)) << Describe(withMasks);
     for (const GraphicsRegion& r : regions) {
         EXPECT_TRUE(r.score > 0 && r.score <= 1) << Describe(regions);
         EXPECT_TRUE(r.first >= 0 && r.length > 0 && r.first + r.length <= 39424);

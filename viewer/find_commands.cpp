@@ -185,9 +185,12 @@ void GuessViewWidth() {
     SetViewLayout(guess.layout);
     ShowFromByte(first, guess.width);
     RedrawView();
+    // The first byte stays; where a font's glyphs start further on, the status says where.
     Say("Width " + tk::IntegerToText(guess.width) +
         (guess.layout == PixelLayout{} ? "" : ", layout " + LayoutName(guess.layout)) +
-        " fits the bytes from byte " + tk::IntegerToText(first));
+        " fits the bytes from byte " + tk::IntegerToText(first) +
+        (guess.skip == 0 ? ""
+                         : " (glyphs from byte " + tk::IntegerToText(first + guess.skip) + ")"));
 }
 
 void PollFinder() {

@@ -34,10 +34,12 @@ std::vector<GraphicsRegion> FindGraphics(const uint8_t* bytes, int64_t size,
                                          const FindProgress& progress = {});
 
 // The layout and width that best fit the bytes from `bytes` on (it looks at a bounded stretch, at
-// most `size` bytes); width 0 when none fits.
+// most `size` bytes); width 0 when none fits. The glyphs of a font in pixel columns start `skip`
+// bytes on (less than the width).
 struct LayoutGuess {
     int32_t width = 0;
     PixelLayout layout;
+    int32_t skip = 0;
 };
 LayoutGuess GuessLayoutAndWidth(const uint8_t* bytes, int64_t size);
 

@@ -480,6 +480,7 @@ TEST(Finder, FindsRealFontsOfSmallScreens) {
         int64_t first, length;
         int width;
         PixelLayout layout;
+        bool guessed = false; // "Guess" tells it from two columns into the first glyph
     };
     const Font fonts[] = {
         {"nxt-firmware",
@@ -495,14 +496,16 @@ TEST(Finder, FindsRealFontsOfSmallScreens) {
          2675072,
          96 * 5,
          5,
-         {LayoutKind::ColumnsMsb, 1}},
+         {LayoutKind::ColumnsMsb, 1},
+         true},
         {"free42-nologo",
          "3.0.17+ds-1",
          "usr/bin/free42bin",
          893430,
          125 * 5,
          5,
-         {LayoutKind::Columns, 1}},
+         {LayoutKind::Columns, 1},
+         true},
         // All eight rows drawn (descenders in the last), a blank column before each glyph's five:
         // its cells are taken from the column after the blank one.
         {"lcdproc",
@@ -526,10 +529,19 @@ TEST(Finder, FindsRealFontsOfSmallScreens) {
         SCOPED_TRACE(font.package);
         if (!pmtest::UnpackDebianPackage(font.package, font.version))
             GTEST_SKIP() << "Debian's packages cannot be fetched here";
-        const auto regions =
-            Find(AsBytes(pmtest::ReadFile("debian-files/"s + font.package + "/" + font.path)));
+        const Bytes file =
+            AsBytes(pmtest::ReadFile("debian-files/"s + font.package + "/" + font.path));
+        const auto regions = Find(file);
         EXPECT_TRUE(Found(regions, font.first, font.length, font.width, font.layout))
             << Describe(regions);
+        if (font.guessed) {
+            const int64_t from = font.first + 2;
+            const auto guess =
+                viewer::GuessLayoutAndWidth(file.data() + from, int64_t(file.size()) - from);
+            EXPECT_EQ(guess.width, font.width);
+            EXPECT_EQ(guess.layout, font.layout);
+            EXPECT_EQ(guess.skip, font.width - 2);
+        }
         for (const GraphicsRegion& r : regions) {
             if (r.layout == font.layout && r.first < font.first + font.length &&
                 r.first + r.length > font.first) {

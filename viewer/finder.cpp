@@ -45,9 +45,13 @@ bool WorthRescuing(const Segment& leader, const Segment& member) {
 // Shorter segments inside a rejected leader's bytes may hold graphics too: icons of several widths
 // side by side under the stride that leads them all. Those with half a bit of evidence a byte, the
 // rows a candidate needs and ink in most bits of a byte (not tables of small numbers) are judged
-// on their own; what they hold is taken at a score of 0.8 or more and 256 bytes or more.
+// on their own; what they hold is taken at a score of 0.8 or more and 128 bytes or more. Where
+// their edges take in bytes that make them look far worse (scoring below half their best piece:
+// a small icon after sparse numbers that share its byte values), their core of 256 bytes or more
+// is judged too.
 constexpr double InnerDensity = 0.5;
-constexpr int64_t MinInnerBytes = 256;
+constexpr int64_t MinInnerBytes = 256, MinCoreBytes = 256;
+constexpr double CoreShare = 0.5;
 
 bool WorthRescuingInside(const uint8_t* bytes, const Segment& inner) {
     const int64_t length = inner.last - inner.first;
@@ -55,9 +59,11 @@ bool WorthRescuingInside(const uint8_t* bytes, const Segment& inner) {
            InkedBits(bytes, inner.first, inner.last) >= MinInkedBits;
 }
 
-// A lone window's few rows are taken for a picture only where they hold many different bytes, as
-// small sprites do: a table of masks or flags shows the model a picture too, of a few byte values.
-constexpr float LoneDistinct = 0.25f;
+// A few rows taken on their own are a picture only where they hold many different bytes, as
+// small sprites and icons do: a table of masks, flags or one repeated value shows the model a
+// picture too, of a few byte values. A lone window's rows need a quarter of the byte values they
+// could hold, a core without its edges (256 bytes or more) a tenth.
+constexpr float LoneDistinct = 0.25f, CoreDistinct = 0.1f;
 
 // The measures of [first, last) at width w read as rows with bit 7 left, or with bit 0 left.
 Features MeasureReading(const uint8_t* bytes, int64_t size, int64_t first, int64_t last, int w,
@@ -241,7 +247,7 @@ PixelLayout RowOrderOf(const uint8_t* bytes, int64_t first, int64_t last, int w)
 }
 
 std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Segment& leader,
-                                    const std::vector<Segment>& members) {
+                                    const std::vector<Segment>& members, bool coreToo) {
     // The widths to try, each over its own best segment: the leader's width and its divisors, and
     // the widths of the other segments over the same bytes whose evidence is not far below.
     std::vector<Segment> tries; // the leader's own width first
@@ -277,16 +283,26 @@ std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Se
         // Where no piece of the leader looks anything like graphics at its own width, the group
         // is judged no further: most segments in code and tables end here, cheaply.
         if (d == w && best < RejectBelow) return {};
-        const auto [first, last] = EdgesOf(bytes, size, core, d);
-        if (last - first < 16 * int64_t{d} || last - first < 64) continue;
-        if (leader.lone && (first < leader.first - WindowBytes || last > leader.last + WindowBytes))
-            continue;
-        for (bool lsb : {false, true}) {
-            if (lsb && !ReadBothWays(d)) continue;
-            Candidate c = CandidateAt(bytes, size, first, last, d, lsb);
-            if (leader.lone && c.features[DistinctBytes] < LoneDistinct) continue;
-            candidates.push_back(std::move(c));
-        }
+        // The candidates of [first, last) at width d; the best score among them.
+        auto add = [&](int64_t first, int64_t last, float minDistinct) {
+            double top = 0;
+            if (last - first < 16 * int64_t{d} || last - first < 64) return top;
+            if (leader.lone &&
+                (first < leader.first - WindowBytes || last > leader.last + WindowBytes))
+                return top;
+            for (bool lsb : {false, true}) {
+                if (lsb && !ReadBothWays(d)) continue;
+                Candidate c = CandidateAt(bytes, size, first, last, d, lsb);
+                if (c.features[DistinctBytes] < minDistinct) continue;
+                top = std::max(top, c.score);
+                candidates.push_back(std::move(c));
+            }
+            return top;
+        };
+        const auto edges = EdgesOf(bytes, size, core, d);
+        if (add(edges.first, edges.second, leader.lone ? LoneDistinct : 0) < CoreShare * best &&
+            coreToo && edges != core && core.second - core.first >= MinCoreBytes)
+            add(core.first, core.second, CoreDistinct);
     }
     return candidates;
 }
@@ -410,7 +426,8 @@ void ForEachCandidateGroup(const uint8_t* bytes, int64_t size, std::vector<Segme
     }
     ForEachInParallel(int64_t(rescues.size()), [&](int64_t r) {
         Rescue& rescue = rescues[size_t(r)];
-        rescue.candidates = CandidatesOf(bytes, size, rescue.member, groups[rescue.group].members);
+        rescue.candidates =
+            CandidatesOf(bytes, size, rescue.member, groups[rescue.group].members, rescue.inside);
         std::erase_if(rescue.candidates, [&](const Candidate& c) {
             return c.score < MinRescuedScore || (rescue.inside && c.last - c.first < MinInnerBytes);
         });

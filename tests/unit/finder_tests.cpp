@@ -469,6 +469,25 @@ TEST(Finder, FindsRealX11BitmapsWithBit0Left) {
     EXPECT_GE(found, 3);
 }
 
+// Icons compiled into X11 programs, bit 0 left: the round clock's and the eyes' (each after
+// sparse records whose byte values they share, which drew the edges far out) and the clock's.
+TEST(Finder, FindsRealX11BitmapsInPrograms) {
+    if (!pmtest::UnpackDebianPackage("x11-apps", "7.7+9"))
+        GTEST_SKIP() << "Debian's packages cannot be fetched here";
+    const struct {
+        const char* program;
+        int64_t first, length;
+        int width;
+    } icons[] = {{"oclock", 25728, 256, 4}, {"xeyes", 34304, 384, 6}, {"xclock", 51584, 576, 6}};
+    for (const auto& icon : icons) {
+        const auto regions =
+            Find(AsBytes(pmtest::ReadFile("debian-files/x11-apps/usr/bin/"s + icon.program)));
+        EXPECT_TRUE(Found(regions, icon.first, icon.length, icon.width, {LayoutKind::RowsLsb, 1}))
+            << icon.program << ":\n"
+            << Describe(regions);
+    }
+}
+
 // Fonts of small screens in real programs, one byte a pixel column (5 x 7 glyphs): the LEGO NXT
 // brick's (bit 0 on top, a spacing column), a circuit simulator's LCD font (bit 7 on top) and a
 // calculator emulator's (bit 0 on top). In its file each is found among the first five regions in

@@ -28,6 +28,8 @@ constexpr int64_t ReachRows = 256, ReachBytes = 4096;
 constexpr int64_t PieceBytes = 512, MinPieceRows = 16;
 // A group whose leader scores below this in every piece at its own width is judged no further.
 constexpr double RejectBelow = 0.02;
+// Blank rows before a picture at the file's start that its region takes in.
+constexpr int64_t MaxLeadingBlankRows = 16;
 // Such a group may still hold graphics at another width: a table's stride can lead the segments
 // over the font beside it. Its members dense with evidence are judged on their own: those with at
 // least a quarter of the leader's evidence, 1.4 bits of it a byte or more, and the 16 rows a
@@ -526,6 +528,15 @@ std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
                                {font.topBit0 ? LayoutKind::Columns : LayoutKind::ColumnsMsb, 1}});
         }
     }
+    // A picture that begins the file after a few blank rows (a font's blank first glyph) is
+    // listed from the file's first byte.
+    for (GraphicsRegion& r : regions)
+        if (r.first > 0 && r.first <= MaxLeadingBlankRows * r.width &&
+            std::all_of(bytes, bytes + r.first, [&](uint8_t b) { return b == bytes[0]; }) &&
+            (bytes[0] == 0x00 || bytes[0] == 0xFF)) {
+            r.length += r.first;
+            r.first = 0;
+        }
     if (progress && !progress(size, size)) return {};
     std::stable_sort(
         regions.begin(), regions.end(),

@@ -126,13 +126,17 @@ Bytes Deflated(const Bytes& in) {
 }
 
 // The sample's page of text drawn in its font, and the font alone before it (481 bytes before a
-// blank stretch), at width 1; its three sprites of 96 bytes alone among noise, listed lower, at
-// width 2, but not a table of 32-bit masks in their place.
+// blank stretch, from byte 0), at width 1; its three sprites of 96 bytes alone among noise, listed
+// lower, at width 2, but not a table of 32-bit masks in their place.
 TEST(Finder, FindsTheSamplesPageFontAndSprites) {
     Bytes sample = AsBytes(pmtest::SampleBytes());
     const auto regions = Find(sample);
     EXPECT_TRUE(Found(regions, 0x3C2, 0x9650 - 0x3C2, 1)) << Describe(regions);
     EXPECT_TRUE(Found(regions, 0, 481, 1)) << Describe(regions);
+    EXPECT_TRUE(std::any_of(regions.begin(), regions.end(),
+                            [](const GraphicsRegion& r) { return r.first == 0 && r.width == 1; }))
+        << "the font from byte 0, its blank space glyph taken in:\n"
+        << Describe(regions);
     auto atSprites = [](const GraphicsRegion& r) {
         return r.first + r.length > 0x9800 && r.first < 0x9860;
     };

@@ -47,10 +47,11 @@ bool WorthRescuing(const Segment& leader, const Segment& member) {
 // Shorter segments inside a rejected leader's bytes may hold graphics too: icons of several widths
 // side by side under the stride that leads them all. Those with half a bit of evidence a byte, the
 // rows a candidate needs and ink in most bits of a byte (not tables of small numbers) are judged
-// on their own; what they hold is taken at a score of 0.8 or more and 128 bytes or more. Where
-// their edges take in bytes that make them look far worse (scoring below half their best piece:
-// a small icon after sparse numbers that share its byte values), their core of 256 bytes or more
-// is judged too.
+// on their own, in pieces half the usual size (an icon of 40 rows among others of other widths);
+// what they hold is taken at a score of 0.8 or more and 256 bytes or more. Where their edges take
+// in bytes that make them look far worse (scoring below half their best piece: a small icon
+// after sparse records that share its byte values), their core of 256 bytes or more is judged
+// too.
 constexpr double InnerDensity = 0.5;
 constexpr int64_t MinInnerBytes = 256, MinCoreBytes = 256;
 constexpr double CoreShare = 0.5;
@@ -105,8 +106,8 @@ double BestReadingScore(const uint8_t* bytes, int64_t size, int64_t first, int64
 // Returns it in bytes, and the best piece's score in `best` (a stretch of one or two pieces is
 // scored whole).
 std::pair<int64_t, int64_t> CoreOf(const uint8_t* bytes, int64_t size, int64_t first, int64_t last,
-                                   int w, double& bestScore) {
-    const int64_t pieceRows = std::max(MinPieceRows, PieceBytes / w);
+                                   int w, double& bestScore, int64_t pieceBytes = PieceBytes) {
+    const int64_t pieceRows = std::max(MinPieceRows, pieceBytes / w);
     const int64_t pieces = (last - first) / w / pieceRows;
     if (pieces <= 2) {
         bestScore = BestReadingScore(bytes, size, first, first + (last - first) / w * w, w);
@@ -249,7 +250,7 @@ PixelLayout RowOrderOf(const uint8_t* bytes, int64_t first, int64_t last, int w)
 }
 
 std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Segment& leader,
-                                    const std::vector<Segment>& members, bool coreToo) {
+                                    const std::vector<Segment>& members, bool inside) {
     // The widths to try, each over its own best segment: the leader's width and its divisors, and
     // the widths of the other segments over the same bytes whose evidence is not far below.
     std::vector<Segment> tries; // the leader's own width first
@@ -281,7 +282,8 @@ std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Se
     for (const Segment& span : tries) {
         const int d = span.width;
         double best = 0;
-        const auto core = CoreOf(bytes, size, span.first, span.last, d, best);
+        const auto core = CoreOf(bytes, size, span.first, span.last, d, best,
+                                 inside ? PieceBytes / 2 : PieceBytes);
         // Where no piece of the leader looks anything like graphics at its own width, the group
         // is judged no further: most segments in code and tables end here, cheaply.
         if (d == w && best < RejectBelow) return {};
@@ -303,7 +305,7 @@ std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Se
         };
         const auto edges = EdgesOf(bytes, size, core, d);
         if (add(edges.first, edges.second, leader.lone ? LoneDistinct : 0) < CoreShare * best &&
-            coreToo && edges != core && core.second - core.first >= MinCoreBytes)
+            inside && edges != core && core.second - core.first >= MinCoreBytes)
             add(core.first, core.second, CoreDistinct);
     }
     return candidates;

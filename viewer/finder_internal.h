@@ -301,10 +301,11 @@ struct Candidate {
     PixelLayout layout;  // rows with bit 7 or with bit 0 left
     double score = 0;    // the model's, of the features
 };
-// The candidates of a segment, given the segments that lie mostly over the same bytes; with
-// `coreToo`, also the core of a stretch whose edges take in bytes that make it look far worse.
+// The candidates of a segment, given the segments that lie mostly over the same bytes. A segment
+// `inside` a rejected leader's bytes is judged in smaller pieces, and its core on its own too
+// where its edges take in bytes that make it look far worse.
 std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Segment& leader,
-                                    const std::vector<Segment>& members, bool coreToo = false);
+                                    const std::vector<Segment>& members, bool inside = false);
 
 // Regions the model scores below this are not reported: on real files, those at or above it are
 // real graphics about 19 times in 20.

@@ -474,20 +474,25 @@ TEST(Finder, FindsRealX11BitmapsWithBit0Left) {
 }
 
 // Icons compiled into X11 programs, bit 0 left: the round clock's and the eyes' (each after
-// sparse records whose byte values they share, which drew the edges far out) and the clock's.
+// sparse records whose byte values they share, which drew the edges far out), the clock's, and a
+// terminal's keypad icons, 8 and 11 bytes wide side by side with others of other widths.
 TEST(Finder, FindsRealX11BitmapsInPrograms) {
-    if (!pmtest::UnpackDebianPackage("x11-apps", "7.7+9"))
-        GTEST_SKIP() << "Debian's packages cannot be fetched here";
     const struct {
-        const char* program;
+        const char *package, *version, *program;
         int64_t first, length;
         int width;
-    } icons[] = {{"oclock", 25728, 256, 4}, {"xeyes", 34304, 384, 6}, {"xclock", 51584, 576, 6}};
+    } icons[] = {{"x11-apps", "7.7+9", "oclock", 25728, 256, 4},
+                 {"x11-apps", "7.7+9", "xeyes", 34304, 384, 6},
+                 {"x11-apps", "7.7+9", "xclock", 51584, 576, 6},
+                 {"x3270", "4.1ga10-1.1+b1", "x3270", 1547104, 440, 11},
+                 {"x3270", "4.1ga10-1.1+b1", "x3270", 1547904, 320, 8}};
     for (const auto& icon : icons) {
-        const auto regions =
-            Find(AsBytes(pmtest::ReadFile("debian-files/x11-apps/usr/bin/"s + icon.program)));
+        if (!pmtest::UnpackDebianPackage(icon.package, icon.version))
+            GTEST_SKIP() << "Debian's packages cannot be fetched here";
+        const auto regions = Find(AsBytes(
+            pmtest::ReadFile("debian-files/"s + icon.package + "/usr/bin/" + icon.program)));
         EXPECT_TRUE(Found(regions, icon.first, icon.length, icon.width, {LayoutKind::RowsLsb, 1}))
-            << icon.program << ":\n"
+            << icon.program << " at " << icon.first << ":\n"
             << Describe(regions);
     }
 }

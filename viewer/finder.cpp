@@ -562,18 +562,20 @@ LayoutGuess GuessLayoutAndWidth(const uint8_t* bytes, int64_t size) {
             if (!lsb || finder::ReadBothWays(w))
                 candidates.push_back(finder::CandidateAt(bytes, size, 0, last - last % w, w, lsb));
     const auto [best, score] = finder::BestCandidate(candidates);
-    // A font one byte a pixel column, read from its first bytes, where its glyphs drawn upright
-    // look more like graphics than any reading as rows.
-    for (const finder::ByteColumnStretch& stretch : finder::ByteColumnStretches(bytes, last)) {
-        const finder::ByteColumnReading font = finder::ReadByteColumns(bytes, last, stretch);
-        if (font.period != 0 && font.first < font.period + finder::WindowBytes &&
-            finder::IsByteColumnFont(font.features) &&
-            (best == nullptr || score < finder::MinScore))
-            return {font.period,
-                    {font.topBit0 ? LayoutKind::Columns : LayoutKind::ColumnsMsb, 1},
-                    int32_t(font.first % font.period)};
+    if (best == nullptr || score < finder::MinScore) {
+        // Where no reading as rows fits, a font one byte a pixel column whose glyphs start within
+        // the first window. (A font turned round passes for rows one byte wide, and rows with a
+        // header before each glyph for columns: neither reading may overrule the other.)
+        for (const finder::ByteColumnStretch& stretch : finder::ByteColumnStretches(bytes, last)) {
+            const finder::ByteColumnReading font = finder::ReadByteColumns(bytes, last, stretch);
+            if (font.period != 0 && font.first < font.period + finder::WindowBytes &&
+                finder::IsByteColumnFont(font.features))
+                return {font.period,
+                        {font.topBit0 ? LayoutKind::Columns : LayoutKind::ColumnsMsb, 1},
+                        int32_t(font.first % font.period)};
+        }
+        return {};
     }
-    if (best == nullptr || score < finder::MinScore) return {};
     const GraphicsRegion region = finder::RegionOf(bytes, *best, score, finder::Telling::Layout);
     return {region.width, region.layout, 0};
 }

@@ -285,8 +285,10 @@ std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Se
         const auto core = CoreOf(bytes, size, span.first, span.last, d, best,
                                  inside ? PieceBytes / 2 : PieceBytes);
         // Where no piece of the leader looks anything like graphics at its own width, the group
-        // is judged no further: most segments in code and tables end here, cheaply.
+        // is judged no further: most segments in code and tables end here, cheaply. Nor is any
+        // other width whose pieces look nothing like graphics.
         if (d == w && best < RejectBelow) return {};
+        if (best < RejectBelow) continue;
         // The candidates of [first, last) at width d; the best score among them.
         auto add = [&](int64_t first, int64_t last, float minDistinct) {
             double top = 0;

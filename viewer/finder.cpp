@@ -306,8 +306,9 @@ std::vector<Candidate> CandidatesOf(const uint8_t* bytes, int64_t size, const Se
             return top;
         };
         const auto edges = EdgesOf(bytes, size, core, d);
-        if (add(edges.first, edges.second, leader.lone ? LoneDistinct : 0) < CoreShare * best &&
-            inside && edges != core && core.second - core.first >= MinCoreBytes)
+        const double edgesScore = add(edges.first, edges.second, leader.lone ? LoneDistinct : 0);
+        if (inside && edgesScore < CoreShare * best && edges != core &&
+            core.second - core.first >= MinCoreBytes)
             add(core.first, core.second, CoreDistinct);
     }
     return candidates;
@@ -480,6 +481,11 @@ GraphicsRegion RegionOf(const uint8_t* bytes, const Candidate& taken, double sco
     return telling == Telling::Layout ? AsColumnsIfSo(bytes, region) : region;
 }
 
+// The layout of fonts read one byte a pixel column.
+PixelLayout LayoutOf(const ByteColumnReading& font) {
+    return {font.topBit0 ? LayoutKind::Columns : LayoutKind::ColumnsMsb, 1};
+}
+
 std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
                                         const FindProgress& progress, Telling telling) {
     std::vector<GraphicsRegion> regions;
@@ -525,11 +531,8 @@ std::vector<GraphicsRegion> FindRegions(const uint8_t* bytes, int64_t size,
                 taken.MostlyCovered(font.first, font.last))
                 continue;
             taken.Add(font.first, font.last);
-            regions.push_back({font.first,
-                               font.last - font.first,
-                               font.period,
-                               font.features[ByteColumnUpright],
-                               {font.topBit0 ? LayoutKind::Columns : LayoutKind::ColumnsMsb, 1}});
+            regions.push_back({font.first, font.last - font.first, font.period,
+                               font.features[ByteColumnUpright], LayoutOf(font)});
         }
     }
     // A picture that begins the file after a few blank rows (a font's blank first glyph) is
@@ -572,9 +575,7 @@ LayoutGuess GuessLayoutAndWidth(const uint8_t* bytes, int64_t size) {
             const finder::ByteColumnReading font = finder::ReadByteColumns(bytes, last, stretch);
             if (font.period != 0 && font.first < font.period + finder::WindowBytes &&
                 finder::IsByteColumnFont(font.features))
-                return {font.period,
-                        {font.topBit0 ? LayoutKind::Columns : LayoutKind::ColumnsMsb, 1},
-                        int32_t(font.first % font.period)};
+                return {font.period, finder::LayoutOf(font), int32_t(font.first % font.period)};
         }
         return {};
     }
